@@ -1,0 +1,97 @@
+// One extraction: an archive from its stored form to decoded records in memory, and from
+// there to folders and files below a root.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/byte_buffer.h"
+#include "platform/file.h"
+#include "platform/limits.h"
+
+namespace winqor {
+
+class Bzip2Decoder;
+
+// The decoder's own progress lines go to standard error at this verbosity (0 to 4; 4 unless
+// the hosting program sets another).
+void SetDecoderVerbosity(int verbosity);
+
+// Why an operation failed. Recorded beside the result, which it never changes; the first
+// failure of an extractor is kept.
+enum class Failure {
+    kNone,
+    kOpenFailed,       // the archive file cannot be opened
+    kShortHeader,      // fewer than 256 bytes
+    kHeaderRejected,   // not an archive, or sizes out of range
+    kOutOfMemory,
+    kDecoderRefused,   // the library would not open a stream
+    kShortPayload,     // the file ends before 256 + packedSize
+    kDigestMismatch,   // damaged payload or wrong password
+    kCorruptData,      // the library reported corrupt data
+    kSizeMismatch,     // the stream's length differs from unpackedSize
+    kRootFailed,       // the extraction root cannot be made or entered
+    kMalformedRecord,  // the record stream breaks its rules
+    kUnsafeName,       // a name that would leave the extraction root
+    kPathTooLong,      // a joined path exceeds the platform's limit
+    kLinkRefused,      // a symbolic link stands where a folder of the walk should be
+    kFolderFailed,     // a folder cannot be created or entered
+    kCreateFailed,     // a file cannot be created
+    kWriteFailed,      // a file's content cannot be written completely
+};
+
+const char* DescribeFailure(Failure failure);
+
+class ArchiveExtractor {
+public:
+    ArchiveExtractor();
+    ArchiveExtractor(const ArchiveExtractor&) = delete;
+    ArchiveExtractor& operator=(const ArchiveExtractor&) = delete;
+    // Closes the file, then destroys the decoder, the output and the input, in that order.
+    virtual ~ArchiveExtractor();
+
+    // 1 when the header was read and accepted and the whole payload is in input.
+    int LoadFromFile(const char16_t* path);
+    void CloseArchiveFile();
+    // 1 when the header g_currentHeader points at is accepted and both buffers and the
+    // decoder exist. Called once per object.
+    int ValidateHeader();
+    // Deciphers input in place when the header says so, checks the digest, decompresses.
+    int DecodePayload();
+    // 1 when one decoder call produced exactly unpackedSize bytes.
+    int Decompress();
+
+    // Makes and enters folderPath, decodes, and writes the records below it. DecodePayload's
+    // result, or 0 when the folder cannot be made or entered; a failed walk does not change it.
+    int ExtractToFolder(const char16_t* folderPath);
+    // Walks output from its position and writes every record below folder.
+    int OutputArchive();
+    uint32_t OutputDirectory(uint32_t remaining);
+    uint32_t OutputFiles(uint32_t expected);
+    uint32_t OutputFile();
+
+    // The self-extracting run: the payload lies in an image of imageBytes bytes after the
+    // header (the image's size is known here so that nothing past its end is read).
+    int ExtractEmbedded(const uint8_t* payload, uint64_t payloadBytesAvailable);
+
+    Failure failure() const { return failure_; }
+    // Where the failure happened: a path or a record name, empty when there is none.
+    const std::u16string& failureWhere() const { return failureWhere_; }
+    void RecordFailure(Failure failure, std::u16string_view where = {});
+
+    char16_t folder[kMaxPath];
+    std::unique_ptr<ByteBuffer> input;
+    std::unique_ptr<ByteBuffer> output;
+    uint32_t packedSize = 0;
+    uint32_t unpackedSize = 0;
+    std::unique_ptr<Bzip2Decoder> decoder;
+    FileHandle archiveFile = kInvalidHandle;
+
+private:
+    Failure failure_ = Failure::kNone;
+    std::u16string failureWhere_;
+};
+
+}  // namespace winqor

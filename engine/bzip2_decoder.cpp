@@ -1,0 +1,60 @@
+#include "engine/bzip2_decoder.h"
+
+#include <cstring>
+
+#include "engine/archive_extractor.h"
+
+namespace winqor {
+namespace {
+
+int g_decoderVerbosity = 4;
+
+}  // namespace
+
+void SetDecoderVerbosity(int verbosity) { g_decoderVerbosity = verbosity; }
+
+Bzip2Decoder::Bzip2Decoder() : state(kClosed) { std::memset(&stream, 0, sizeof stream); }
+
+Bzip2Decoder::~Bzip2Decoder() {
+    if (state != kClosed) End();
+}
+
+void Bzip2Decoder::End() {
+    BZ2_bzDecompressEnd(&stream);
+    state = kClosed;
+}
+
+int Bzip2Decoder::Init() {
+    // Null allocator and opaque slots make the library use its default allocator.
+    std::memset(&stream, 0, sizeof stream);
+    if (BZ2_bzDecompressInit(&stream, g_decoderVerbosity, 0) != BZ_OK) return 0;
+    state = kOpen;
+    return 1;
+}
+
+int Bzip2Decoder::Decode(uint8_t* out, uint32_t* outCount, const uint8_t* in, uint32_t* inCount) {
+    if (out == nullptr || outCount == nullptr || *outCount == 0 || state == kClosed) return 0;
+    if (stream.avail_in == 0 && in != nullptr && inCount != nullptr && *inCount != 0) {
+        // The library never writes through next_in; its type is not const only for C's sake.
+        stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(in));
+        stream.avail_in = *inCount;
+    }
+    const uint32_t room = *outCount;
+    stream.next_out = reinterpret_cast<char*>(out);
+    stream.avail_out = room;
+    const int code = BZ2_bzDecompress(&stream);
+    if (code != BZ_OK && code != BZ_STREAM_END) {
+        *outCount = 0;
+        End();
+        return 0;
+    }
+    *outCount = room - stream.avail_out;
+    if (inCount != nullptr) *inCount = stream.avail_in;
+    if (code == BZ_OK) return 1;
+    if (stream.avail_in == 0) End();
+    return 2;
+}
+
+int Bzip2Decoder::Continue() { return state == kClosed ? 0 : BZ2_bzDecompress(&stream); }
+
+}  // namespace winqor

@@ -1,0 +1,46 @@
+// The decompression stream. Only the engine's own sources include this header.
+#pragma once
+
+#include <bzlib.h>
+
+#include <cstdint>
+
+namespace winqor {
+
+class StreamDecoder {
+public:
+    // One more decompression step on what is attached; the base has nothing to do.
+    virtual int Continue() { return 0; }
+
+protected:
+    ~StreamDecoder() = default;
+};
+
+class Bzip2Decoder final : public StreamDecoder {
+public:
+    static constexpr int32_t kClosed = 0;
+    static constexpr int32_t kOpen = 2;
+
+    Bzip2Decoder();
+    Bzip2Decoder(const Bzip2Decoder&) = delete;
+    Bzip2Decoder& operator=(const Bzip2Decoder&) = delete;
+    // Ends a stream that is still open, so that the library's state is released.
+    ~Bzip2Decoder();
+
+    // 1 when the stream is open, 0 when the library refused.
+    int Init();
+    // 0 on error, 1 when the library needs more input or room, 2 at the end of the stream.
+    // outCount: in, room in out; out, bytes produced. inCount: in, bytes available; out,
+    // bytes not consumed. Input still pending from an earlier call stays attached.
+    int Decode(uint8_t* out, uint32_t* outCount, const uint8_t* in, uint32_t* inCount);
+    // The library's raw code of one more step, or 0 when no stream is open.
+    int Continue() override;
+
+    bz_stream stream;
+    int32_t state;
+
+private:
+    void End();
+};
+
+}  // namespace winqor

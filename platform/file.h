@@ -1,0 +1,25 @@
+// Files and folders on the host system. Paths are UTF-16 and converted at the system call;
+// a path that is not valid UTF-16 fails like a path that does not exist.
+#pragma once
+
+#include <cstdint>
+
+namespace winqor {
+
+using FileHandle = int;
+inline constexpr FileHandle kInvalidHandle = -1;
+
+// Opens an existing file for reading.
+FileHandle OpenForRead(const char16_t* path);
+
+// Reads up to count bytes; the bytes read (fewer only at the end of the file), or 0 on an
+// error, a null buffer or a count of 0.
+uint32_t ReadBytes(FileHandle file, void* buffer, uint32_t count);
+
+// Closes the handle if it is valid.
+void CloseFile(FileHandle file);
+
+// Size of the open file in bytes, or -1.
+int64_t FileSize(FileHandle file);
+
+}  // namespace winqor

@@ -1,0 +1,22 @@
+// Conversion between the UTF-16 names of the core and the UTF-8 of the system calls.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace winqor {
+
+// Length in units of a terminated UTF-16 string; 0 for null.
+size_t Utf16Length(const char16_t* text);
+
+// Strict conversion: false for a lone surrogate (out is then unspecified).
+bool Utf16ToUtf8(std::u16string_view in, std::string& out);
+
+// For display only: a lone surrogate becomes U+FFFD.
+std::string Utf16ToUtf8Lossy(std::u16string_view in);
+
+// Strict conversion: false for a byte sequence that is not UTF-8.
+bool Utf8ToUtf16(std::string_view in, std::u16string& out);
+
+}  // namespace winqor

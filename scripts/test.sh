@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, then builds and runs CTest twice, once in a
+# normal build and once with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
+  cmake --build "$dir" -j"$jobs"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+
+mkdir -p build
+run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# halt_on_error makes any report fail its test; leaks are reported by LeakSanitizer.
+export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DWINQOR_SANITIZE=ON
+echo "all tests passed in the normal and the sanitizer build"

@@ -1,0 +1,56 @@
+// Shared helpers of the test programs: temporary folders, files, the reference vectors.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace winqor::test {
+
+// A fresh folder below the system's temporary folder, removed with its contents at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> FromHex(const std::string& hex);
+std::string ToHex(const uint8_t* bytes, size_t count);
+std::string Md5Hex(const std::vector<uint8_t>& bytes);
+
+// The folder of reference archives; tests that need it skip when it is absent.
+std::filesystem::path VectorsDir();
+bool HaveVectors();
+
+// Restores the process's current directory when it goes out of scope.
+class CurrentDirGuard {
+public:
+    CurrentDirGuard();
+    ~CurrentDirGuard();
+
+private:
+    std::filesystem::path saved_;
+};
+
+// Collects debug-channel messages for the life of the object.
+class DebugCapture {
+public:
+    DebugCapture();
+    ~DebugCapture();
+    const std::vector<std::string>& messages() const { return messages_; }
+    std::string All() const;
+
+private:
+    std::vector<std::string> messages_;
+};
+
+}  // namespace winqor::test

@@ -1,0 +1,48 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+namespace winqor {
+namespace {
+
+TEST(Utf16ToUtf8, ConvertsEveryPlane) {
+    struct Case {
+        std::u16string in;
+        std::string out;
+    };
+    const Case cases[] = {
+        {u"", ""},
+        {u"Setup.exe", "Setup.exe"},
+        {u"donn\u00e9es", "donn\xc3\xa9\x65s"},
+        {u"\u65e5\u672c.txt", "\xe6\x97\xa5\xe6\x9c\xac.txt"},
+        {u"\U0001F600", "\xf0\x9f\x98\x80"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        ASSERT_TRUE(Utf16ToUtf8(c.in, out));
+        EXPECT_EQ(out, c.out);
+        std::u16string back;
+        ASSERT_TRUE(Utf8ToUtf16(out, back));
+        EXPECT_EQ(back, c.in);
+    }
+}
+
+TEST(Utf16ToUtf8, RefusesLoneSurrogatesAndLossyReplacesThem) {
+    for (std::u16string bad : {std::u16string(1, u'\xD800'), std::u16string(u"a\xDC00" u"b"),
+                               std::u16string(u"x\xD83D")}) {
+        std::string out;
+        EXPECT_FALSE(Utf16ToUtf8(bad, out));
+        EXPECT_NE(Utf16ToUtf8Lossy(bad).find("\xef\xbf\xbd"), std::string::npos);
+    }
+}
+
+TEST(Utf8ToUtf16, RefusesMalformedUtf8) {
+    for (std::string bad : {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
+                            "a\x80"}) {
+        std::u16string out;
+        EXPECT_FALSE(Utf8ToUtf16(bad, out)) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace winqor

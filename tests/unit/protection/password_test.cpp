@@ -1,0 +1,131 @@
+#include "protection/password.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "support/known_answers.h"
+#include "support/test_support.h"
+
+namespace winqor {
+namespace {
+
+std::u16string Ascii(const std::string& text) { return {text.begin(), text.end()}; }
+
+// A password whose digest starts with a zero byte: no check value can ever match it.
+std::u16string PasswordWithZeroDigest() {
+    for (int i = 0;; ++i) {
+        std::u16string candidate = Ascii("z" + std::to_string(i));
+        uint8_t digest[16];
+        DerivePasswordDigest(digest, candidate.c_str());
+        if (digest[0] == 0) return candidate;
+    }
+}
+
+class PasswordAnswers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!test::HaveVectors()) GTEST_SKIP() << "no reference vectors beside the project";
+        answers_ = test::LoadKnownAnswers();
+        ASSERT_FALSE(answers_.passwords.empty());
+    }
+    test::KnownAnswers answers_;
+};
+
+TEST_F(PasswordAnswers, NarrowingDigestAndCheckValueMatchEveryKnownAnswer) {
+    for (const auto& answer : answers_.passwords) {
+        SCOPED_TRACE(test::ToHex(answer.digest.data(), 16));
+        std::vector<uint8_t> narrowed(answer.password.size() + 1, 0xCC);
+        ASSERT_EQ(NarrowPassword(answer.password.c_str(), narrowed.data()),
+                  static_cast<int>(answer.password.size()));
+        // The known answer is the narrowed string as it counts: up to its first zero, 15 at most.
+        const size_t counted = strnlen(reinterpret_cast<char*>(narrowed.data()), 15);
+        EXPECT_EQ(std::vector<uint8_t>(narrowed.begin(), narrowed.begin() + counted), answer.narrowed);
+        uint8_t digest[16];
+        ASSERT_EQ(DerivePasswordDigest(digest, answer.password.c_str()), digest);
+        EXPECT_EQ(std::vector<uint8_t>(digest, digest + 16), answer.digest);
+        uint8_t check[16];
+        if (answer.check.empty()) {
+            EXPECT_EQ(ComputeCheckValue(check, digest), nullptr);
+        } else {
+            ASSERT_EQ(ComputeCheckValue(check, digest), check);
+            EXPECT_EQ(std::vector<uint8_t>(check, check + 16), answer.check);
+        }
+    }
+}
+
+TEST(NarrowPassword, RefusesMissingAndEmptyWithoutWriting) {
+    uint8_t out[4] = {7, 7, 7, 7};
+    EXPECT_EQ(NarrowPassword(nullptr, out), 0);
+    EXPECT_EQ(NarrowPassword(u"", out), 0);
+    EXPECT_EQ(NarrowPassword(u"ab", nullptr), 0);
+    EXPECT_EQ(out[0], 7);
+}
+
+TEST(DerivePasswordDigest, EquivalentPasswordsShareADigest) {
+    struct Case {
+        std::u16string a, b;
+    };
+    const Case cases[] = {
+        // a zero low byte in second place ends the narrowed string after the first letter
+        {u"A\u0100b", u"A"},
+        // a first character with zero low byte takes high bytes: an ASCII letter gives 0
+        {u"\u4e00a", u"\u4e00"},
+        // characters after the 15th never count
+        {u"0123456789abcdefXYZ", u"0123456789abcde"},
+        {u"0123456789abcde1", u"0123456789abcde2"},
+    };
+    for (const auto& c : cases) {
+        uint8_t a[16], b[16];
+        ASSERT_NE(DerivePasswordDigest(a, c.a.c_str()), nullptr);
+        ASSERT_NE(DerivePasswordDigest(b, c.b.c_str()), nullptr);
+        EXPECT_EQ(std::memcmp(a, b, 16), 0);
+    }
+}
+
+TEST(AcceptPassword, OnlyTheExactPasswordPasses) {
+    uint8_t digest[16];
+    DerivePasswordDigest(digest, u"Secret1");
+    ArchiveHeader header = {};
+    HeaderFields fields;
+    ComputeCheckValue(fields.passwordCheck, digest);
+    BuildHeader(fields, header.image);
+
+    EXPECT_TRUE(AcceptPassword(u"Secret1", &header));
+    EXPECT_EQ(std::memcmp(g_passwordDigest, digest, 16), 0);
+    for (const char16_t* wrong : {u"secret1", u"SECRET1", u"Secret", u"Secret12", u" Secret1"}) {
+        EXPECT_FALSE(AcceptPassword(wrong, &header));
+        // every non-empty attempt leaves its own digest behind
+        uint8_t attempted[16];
+        DerivePasswordDigest(attempted, wrong);
+        EXPECT_EQ(std::memcmp(g_passwordDigest, attempted, 16), 0);
+    }
+}
+
+TEST(AcceptPassword, EmptyPasswordKeepsThePreviousDigest) {
+    ArchiveHeader header = {};
+    AcceptPassword(u"previous", &header);
+    uint8_t before[16];
+    std::memcpy(before, g_passwordDigest, 16);
+    EXPECT_FALSE(AcceptPassword(u"", &header));
+    EXPECT_FALSE(AcceptPassword(nullptr, &header));
+    EXPECT_EQ(std::memcmp(before, g_passwordDigest, 16), 0);
+}
+
+TEST(AcceptPassword, DigestStartingWithZeroIsRefusedWhateverTheHeaderHolds) {
+    const std::u16string password = PasswordWithZeroDigest();
+    uint8_t digest[16];
+    DerivePasswordDigest(digest, password.c_str());
+    uint8_t check[16] = {};
+    EXPECT_EQ(ComputeCheckValue(check, digest), nullptr);
+    // Even a header carrying the check value computed while ignoring the rule refuses it.
+    ArchiveHeader header = {};
+    for (int fill : {0x00, 0xFF}) {
+        std::memset(header.image + header_offset::kPasswordCheck, fill, 16);
+        EXPECT_FALSE(AcceptPassword(password.c_str(), &header));
+    }
+}
+
+}  // namespace
+}  // namespace winqor

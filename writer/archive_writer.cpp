@@ -1,0 +1,60 @@
+#include "writer/archive_writer.h"
+
+#include <cstring>
+
+#include "format/archive_header.h"
+#include "protection/md5.h"
+#include "protection/password.h"
+#include "protection/payload_key.h"
+
+namespace winqor {
+namespace {
+
+bool SealPayload(std::vector<uint8_t>& payload, const ArchiveOptions& options,
+                 HeaderFields& fields, std::string& error) {
+    if (!options.passwordDigest) return true;
+    const uint8_t* digest = options.passwordDigest->data();
+    // A reader refuses every password whose digest starts with a zero byte.
+    if (ComputeCheckValue(fields.passwordCheck, digest) == nullptr) {
+        error = "this password can never be accepted by a reader: choose another password";
+        return false;
+    }
+    uint8_t key[16];
+    DeriveKey(key, fields.keySeed, digest);
+    EncryptPayload(payload.data(), payload.data(), static_cast<int32_t>(payload.size()), key);
+    fields.encrypted = true;
+    return true;
+}
+
+}  // namespace
+
+bool WriteArchive(std::span<const uint8_t> records, const ArchiveOptions& options,
+                  std::vector<uint8_t>& archive, std::string& error) {
+    if (records.empty() || records.size() > kMaxPayloadSize) {
+        error = "the record stream must be 1 to 10,485,504 bytes";
+        return false;
+    }
+    std::vector<uint8_t> payload;
+    if (!CompressBzip2(records, payload)) {
+        error = "bzip2 compression failed";
+        return false;
+    }
+    if (payload.size() > kMaxPayloadSize) {
+        error = "the compressed payload exceeds 10,485,504 bytes";
+        return false;
+    }
+    HeaderFields fields;
+    fields.packedSize = static_cast<uint32_t>(payload.size());
+    fields.unpackedSize = static_cast<uint32_t>(records.size());
+    fields.embedded = options.embedded;
+    fields.runSetup = options.runSetup;
+    std::memcpy(fields.keySeed, options.keySeed.data(), 4);
+    Md5Digest(fields.payloadDigest, payload.data(), static_cast<int32_t>(payload.size()));
+    if (!SealPayload(payload, options, fields, error)) return false;
+    archive.resize(kHeaderBytes);
+    BuildHeader(fields, archive.data());
+    archive.insert(archive.end(), payload.begin(), payload.end());
+    return true;
+}
+
+}  // namespace winqor

@@ -1,0 +1,46 @@
+#include "writer/record_builder.h"
+
+#include "format/bytes.h"
+#include "format/record_stream.h"
+
+namespace winqor {
+
+uint64_t RecordStreamBuilder::RecordOverhead(std::u16string_view name) {
+    return kEntryHeaderBytes + 2 * (static_cast<uint64_t>(name.size()) + 1);
+}
+
+void RecordStreamBuilder::AppendRecord(std::u16string_view name, uint32_t attributes,
+                                       uint32_t size, uint64_t fileTime) {
+    const auto nameLength = static_cast<uint32_t>(2 * (name.size() + 1));
+    uint8_t header[kEntryHeaderBytes] = {};
+    WriteLe32(header + entry_offset::kHeaderLength, kEntryHeaderBytes + nameLength);
+    WriteLe32(header + entry_offset::kNameLength, nameLength);
+    WriteLe32(header + entry_offset::kAttributes, attributes);
+    WriteLe32(header + entry_offset::kSize, size);
+    WriteLe64(header + entry_offset::kFileTime, fileTime);
+    bytes_.insert(bytes_.end(), header, header + kEntryHeaderBytes);
+    for (char16_t unit : name) {
+        bytes_.push_back(static_cast<uint8_t>(unit));
+        bytes_.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    bytes_.push_back(0);
+    bytes_.push_back(0);
+}
+
+void RecordStreamBuilder::AddDirectory(std::u16string_view name) {
+    groupStart_ = bytes_.size();
+    haveGroup_ = true;
+    AppendRecord(name, 0, static_cast<uint32_t>(RecordOverhead(name)), 0);
+}
+
+void RecordStreamBuilder::AddFile(std::u16string_view name, uint32_t attributes,
+                                  std::span<const uint8_t> content, uint64_t fileTime) {
+    if (!haveGroup_) AddDirectory(u"");
+    AppendRecord(name, attributes, static_cast<uint32_t>(content.size()), fileTime);
+    bytes_.insert(bytes_.end(), content.begin(), content.end());
+    uint8_t* groupSize = bytes_.data() + groupStart_ + entry_offset::kSize;
+    const uint64_t added = RecordOverhead(name) + content.size();
+    WriteLe32(groupSize, static_cast<uint32_t>(ReadLe32(groupSize) + added));
+}
+
+}  // namespace winqor
