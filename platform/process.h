@@ -1,0 +1,27 @@
+// The running process: its own program file, its current directory, and starting another
+// program. Paths are UTF-16 and converted at the system call.
+#pragma once
+
+#include <cstdint>
+
+namespace winqor {
+
+// The absolute path of the running program's file, terminated, into buffer (units long,
+// terminator included). Its length, or 0 when it cannot be read or does not fit: a path is
+// never cut.
+uint32_t GetModuleFileName(char16_t* buffer, uint32_t units);
+
+// Makes path the current directory; false when it cannot (also when path is not a folder).
+bool ChangeCurrentDirectory(const char16_t* path);
+
+// The current directory, absolute and terminated, into buffer; its length, or 0 when it
+// cannot be read or does not fit.
+uint32_t ReadCurrentDirectory(char16_t* buffer, uint32_t units);
+
+// Starts the program at path with no arguments, this process's environment and current
+// directory, waits for it to end, then pauses one second. A file without owner execute
+// permission gets it first. 1 when the program was started (its exit status is not looked
+// at), 0 when it is missing or cannot be started.
+int StartProgramAndWait(const char16_t* path);
+
+}  // namespace winqor

@@ -1,0 +1,186 @@
+#include "platform/resource_table.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace winqor {
+namespace {
+
+// platform sits below format, so it has its own little-endian helpers (byte by byte, never
+// by casting).
+uint64_t ReadLe(const uint8_t* p, int bytes) {
+    uint64_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
+    return value;
+}
+
+void AppendLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+namespace trailer_offset {
+constexpr size_t kVersion = 0;
+constexpr size_t kEntryCount = 4;
+constexpr size_t kTableOffset = 8;
+constexpr size_t kMagic = 16;
+}  // namespace trailer_offset
+
+namespace record_offset {
+constexpr size_t kRecordBytes = 0;
+constexpr size_t kId = 4;
+constexpr size_t kLanguage = 8;
+constexpr size_t kNameBytes = 12;
+constexpr size_t kDataOffset = 16;
+constexpr size_t kDataSize = 24;
+}  // namespace record_offset
+
+// Parses the record at the start of rest; returns its length, or 0 when it does not hold.
+uint64_t ParseRecord(std::span<const uint8_t> rest, uint64_t tableOffset, ResourceEntry& entry) {
+    if (rest.size() < kResourceRecordFixedBytes) return 0;
+    const uint8_t* p = rest.data();
+    const uint64_t recordBytes = ReadLe(p + record_offset::kRecordBytes, 4);
+    const uint64_t nameBytes = ReadLe(p + record_offset::kNameBytes, 4);
+    if (recordBytes < kResourceRecordFixedBytes || recordBytes > rest.size()) return 0;
+    if (nameBytes == 0 || nameBytes > kMaxResourceTypeBytes ||
+        nameBytes > recordBytes - kResourceRecordFixedBytes) {
+        return 0;
+    }
+    entry.id = static_cast<uint32_t>(ReadLe(p + record_offset::kId, 4));
+    entry.language = static_cast<uint32_t>(ReadLe(p + record_offset::kLanguage, 4));
+    entry.offset = ReadLe(p + record_offset::kDataOffset, 8);
+    entry.size = ReadLe(p + record_offset::kDataSize, 8);
+    // The data must lie before the table.
+    if (entry.offset > tableOffset || entry.size > tableOffset - entry.offset) return 0;
+    entry.type.assign(reinterpret_cast<const char*>(p + kResourceRecordFixedBytes), nameBytes);
+    return recordBytes;
+}
+
+uint64_t ProgramBytes(const ResourceTable& table, uint64_t tableOffset) {
+    uint64_t end = tableOffset;
+    for (const auto& entry : table.entries) end = std::min(end, entry.offset);
+    return end;
+}
+
+bool IsValidTypeName(std::string_view type) {
+    return !type.empty() && type.size() <= kMaxResourceTypeBytes;
+}
+
+bool SameKey(const ResourceEntry& entry, const NewResource& addition) {
+    return entry.type == addition.type && entry.id == addition.id &&
+           entry.language == addition.language;
+}
+
+void AppendRecord(std::vector<uint8_t>& table, std::string_view type, uint32_t id,
+                  uint32_t language, uint64_t offset, uint64_t size) {
+    AppendLe(table, kResourceRecordFixedBytes + type.size(), 4);
+    AppendLe(table, id, 4);
+    AppendLe(table, language, 4);
+    AppendLe(table, type.size(), 4);
+    AppendLe(table, offset, 8);
+    AppendLe(table, size, 8);
+    table.insert(table.end(), type.begin(), type.end());
+}
+
+}  // namespace
+
+TableStatus LocateTable(std::span<const uint8_t> tail, uint64_t fileSize, TableLocation& where) {
+    if (fileSize < kResourceTrailerBytes || tail.size() < kResourceTrailerBytes) {
+        return TableStatus::kAbsent;
+    }
+    const uint8_t* trailer = tail.data() + (tail.size() - kResourceTrailerBytes);
+    if (std::memcmp(trailer + trailer_offset::kMagic, kResourceTableMagic, 8) != 0) {
+        return TableStatus::kAbsent;
+    }
+    where.version = static_cast<uint32_t>(ReadLe(trailer + trailer_offset::kVersion, 4));
+    where.entryCount = static_cast<uint32_t>(ReadLe(trailer + trailer_offset::kEntryCount, 4));
+    where.tableOffset = ReadLe(trailer + trailer_offset::kTableOffset, 8);
+    const uint64_t trailerStart = fileSize - kResourceTrailerBytes;
+    if (where.version == 0 || where.tableOffset > trailerStart) return TableStatus::kCorrupt;
+    where.tableBytes = trailerStart - where.tableOffset;
+    // Every record takes at least its fixed part and one name byte.
+    if (where.entryCount > where.tableBytes / (kResourceRecordFixedBytes + 1)) {
+        return TableStatus::kCorrupt;
+    }
+    return TableStatus::kValid;
+}
+
+TableStatus ParseEntries(std::span<const uint8_t> records, const TableLocation& where,
+                         ResourceTable& table) {
+    table = {};
+    if (records.size() != where.tableBytes) return TableStatus::kCorrupt;
+    std::vector<ResourceEntry> entries(where.entryCount);
+    for (auto& entry : entries) {
+        const uint64_t used = ParseRecord(records, where.tableOffset, entry);
+        if (used == 0) return TableStatus::kCorrupt;
+        records = records.subspan(used);
+    }
+    if (!records.empty()) return TableStatus::kCorrupt;
+    table.entries = std::move(entries);
+    table.programBytes = ProgramBytes(table, where.tableOffset);
+    return TableStatus::kValid;
+}
+
+TableStatus ParseResourceTable(std::span<const uint8_t> file, ResourceTable& table) {
+    table = {};
+    table.programBytes = file.size();
+    TableLocation where;
+    const TableStatus located = LocateTable(file, file.size(), where);
+    if (located != TableStatus::kValid) {
+        if (located == TableStatus::kCorrupt) table.programBytes = 0;
+        return located;
+    }
+    return ParseEntries(file.subspan(where.tableOffset, where.tableBytes), where, table);
+}
+
+const ResourceEntry* FindEntry(const ResourceTable& table, std::string_view type, uint32_t id) {
+    const ResourceEntry* english = nullptr;
+    const ResourceEntry* other = nullptr;
+    for (const auto& entry : table.entries) {
+        if (entry.type != type || entry.id != id) continue;
+        if (entry.language == kLanguageNeutral) return &entry;
+        if (entry.language == kLanguageEnglishUs && english == nullptr) english = &entry;
+        if (other == nullptr) other = &entry;
+    }
+    return english != nullptr ? english : other;
+}
+
+bool AppendResources(std::span<const uint8_t> file, std::span<const NewResource> additions,
+                     std::vector<uint8_t>& out, std::string& error) {
+    ResourceTable existing;
+    if (ParseResourceTable(file, existing) == TableStatus::kCorrupt) {
+        error = "the program's resource table is damaged";
+        return false;
+    }
+    for (const auto& addition : additions) {
+        if (!IsValidTypeName(addition.type)) {
+            error = "a resource type name must have 1 to 255 bytes";
+            return false;
+        }
+    }
+    out.assign(file.begin(), file.begin() + existing.programBytes);
+    std::vector<uint8_t> table;
+    uint32_t count = 0;
+    for (const auto& entry : existing.entries) {
+        auto replaced = [&](const NewResource& addition) { return SameKey(entry, addition); };
+        if (std::any_of(additions.begin(), additions.end(), replaced)) continue;
+        AppendRecord(table, entry.type, entry.id, entry.language, out.size(), entry.size);
+        out.insert(out.end(), file.begin() + entry.offset,
+                   file.begin() + entry.offset + entry.size);
+        ++count;
+    }
+    for (const auto& addition : additions) {
+        AppendRecord(table, addition.type, addition.id, addition.language, out.size(),
+                     addition.data.size());
+        out.insert(out.end(), addition.data.begin(), addition.data.end());
+        ++count;
+    }
+    const uint64_t tableOffset = out.size();
+    out.insert(out.end(), table.begin(), table.end());
+    AppendLe(out, kResourceTableVersion, 4);
+    AppendLe(out, count, 4);
+    AppendLe(out, tableOffset, 8);
+    out.insert(out.end(), std::begin(kResourceTableMagic), std::end(kResourceTableMagic));
+    return true;
+}
+
+}  // namespace winqor

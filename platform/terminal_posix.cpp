@@ -1,0 +1,93 @@
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "platform/terminal.h"
+
+namespace winqor {
+
+void WriteToStandardError(std::string_view text);  // debug_posix.cpp
+
+namespace {
+
+// Bytes of a line kept; the rest of a longer line is read and dropped.
+constexpr size_t kMaxLineBytes = 4096;
+constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+struct termios g_savedSettings;
+volatile sig_atomic_t g_echoIsOff = 0;
+
+// An interrupt while echo is off would leave the user's terminal without echo.
+void RestoreAndRaise(int signal) {
+    if (g_echoIsOff != 0) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedSettings);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+class EchoOff {
+  public:
+    EchoOff() {
+        if (::tcgetattr(STDIN_FILENO, &g_savedSettings) != 0) return;
+        struct sigaction action = {};
+        action.sa_handler = RestoreAndRaise;
+        for (size_t i = 0; i < std::size(kRestoringSignals); ++i) {
+            ::sigaction(kRestoringSignals[i], &action, &previous_[i]);
+        }
+        struct termios quiet = g_savedSettings;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        g_echoIsOff = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0 ? 1 : 0;
+        active_ = true;
+    }
+    ~EchoOff() {
+        if (!active_) return;
+        if (g_echoIsOff != 0) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedSettings);
+        g_echoIsOff = 0;
+        for (size_t i = 0; i < std::size(kRestoringSignals); ++i) {
+            ::sigaction(kRestoringSignals[i], &previous_[i], nullptr);
+        }
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+  private:
+    bool active_ = false;
+    struct sigaction previous_[std::size(kRestoringSignals)];
+};
+
+// 1 for a byte, 0 at the end of input, -1 on an error.
+int ReadByte(char& byte) {
+    for (;;) {
+        const ssize_t got = ::read(STDIN_FILENO, &byte, 1);
+        if (got < 0 && errno == EINTR) continue;
+        return got < 0 ? -1 : static_cast<int>(got);
+    }
+}
+
+}  // namespace
+
+bool StandardInputIsTerminal() {
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+bool ReadPasswordFromTerminal(const char* prompt, std::string& line) {
+    line.clear();
+    if (prompt != nullptr) WriteToStandardError(prompt);
+    EchoOff quiet;
+    char byte;
+    int got;
+    bool any = false;
+    while ((got = ReadByte(byte)) == 1 && byte != '\n') {
+        any = true;
+        if (line.size() < kMaxLineBytes) line += byte;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return got == 1 || (got == 0 && any);
+}
+
+}  // namespace winqor
