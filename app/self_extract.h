@@ -1,0 +1,59 @@
+// The self-extracting run: at every start the program looks for an archive in its own
+// resources and, when there is a usable one, unpacks it beside itself instead of opening its
+// window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/resources.h"
+
+namespace winqor {
+
+// Asks for the password of the archive g_currentHeader points at. true when a password was
+// accepted (its digest is then in g_passwordDigest), false when the user gave up.
+using PasswordAsker = std::function<bool()>;
+
+// The embedded archive image as the program's resources hold it.
+struct EmbeddedImage {
+    const uint8_t* bytes = nullptr;  // read-only; valid as long as the module is open
+    uint64_t size = 0;
+};
+
+// Finds the SETUP_ARCHIVE 131 resource of module (null: the running program) and yields its
+// bytes, or no bytes when there is none or it cannot be loaded. Reports on the debug channel.
+EmbeddedImage Prepare(ResourceFile* module = nullptr);
+
+// The running program's self-extracting run. 0: no usable embedded archive, the window
+// follows; -1: abandoned before extraction (no password given, no extractor to be had);
+// 1: a run took place, whatever its outcome.
+int RunEmbeddedArchive(const PasswordAsker& askPassword);
+
+// The same run for the program file that module holds, extracting beside programPath.
+int RunEmbeddedArchive(const PasswordAsker& askPassword, ResourceFile* module,
+                       const char16_t* programPath);
+
+// Reads one line without echo; false at the end of input.
+using SecretLineReader = std::function<bool(std::string& line)>;
+
+// Asks on the terminal until a password is accepted (true) or input ends (false).
+bool AskPasswordOnTerminal(const SecretLineReader& readLine);
+bool AskPasswordOnTerminal();
+
+// The ways a self-extracting run can ask for a password.
+struct PasswordRoutes {
+    std::function<bool()> openDisplay;  // true when a window can be shown
+    PasswordAsker dialog;
+    std::function<bool()> haveTerminal;  // true when standard input is a terminal
+    PasswordAsker terminal;
+};
+
+// The dialog when a display can be opened, else the terminal when there is one, else none:
+// the run is abandoned. Nothing is opened until a password is needed.
+PasswordAsker ChoosePasswordAsker(PasswordRoutes routes);
+
+// ChoosePasswordAsker with the real terminal: what winqor passes to RunEmbeddedArchive.
+PasswordAsker SelfExtractPasswordAsker(std::function<bool()> openDisplay, PasswordAsker dialog);
+
+}  // namespace winqor

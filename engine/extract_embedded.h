@@ -1,0 +1,23 @@
+// The self-extracting run's extraction: the archive a program carries, unpacked into a folder
+// named after the program's file, and its Setup.exe started when the header asks for it.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/archive_extractor.h"
+#include "platform/limits.h"
+
+namespace winqor {
+
+// What ArchiveExtractor::ExtractEmbedded does once it knows the running program's path; the
+// header is the one g_currentHeader points at, and the payload has payloadBytesAvailable
+// bytes. Non-zero on success (1 after Setup.exe ran), 0 at the first step that fails.
+int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPath,
+                          const uint8_t* payload, uint64_t payloadBytesAvailable);
+
+// The folder a program extracts into: its path with the extension of its file name cut, or
+// with ".d" appended when the name has none, so that the folder never collides with the
+// program itself. false when the path is missing or the result does not fit.
+bool OutputFolderFor(const char16_t* programPath, char16_t folder[kMaxPath]);
+
+}  // namespace winqor
