@@ -4,6 +4,7 @@
 
 #include "engine/file_ops.h"
 #include "format/archive_header.h"
+#include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -32,16 +33,6 @@ bool BuildSetupCommand(const char16_t* folder, char16_t command[kMaxPath]) {
 
 std::u16string_view Text(const char16_t* text) {
     return {text, Utf16Length(text)};
-}
-
-// Makes the folder, enters it and records it, as the operating system names it, as the root.
-int EnterOutputFolder(ArchiveExtractor& extractor, const char16_t* outputFolder) {
-    if (MakeFolder(outputFolder) == 0 || !ChangeCurrentDirectory(outputFolder) ||
-        ReadCurrentDirectory(extractor.folder, kMaxPath) == 0) {
-        extractor.RecordFailure(Failure::kRootFailed, Text(outputFolder));
-        return 0;
-    }
-    return 1;
 }
 
 // Copies the stored payload into input; the image itself is never written, and nothing past
@@ -83,7 +74,7 @@ int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPa
         extractor.RecordFailure(Failure::kPathTooLong, Text(programPath));
         return 0;
     }
-    if (EnterOutputFolder(extractor, outputFolder) == 0 || extractor.ValidateHeader() == 0 ||
+    if (extractor.EnterRoot(outputFolder) == 0 || extractor.ValidateHeader() == 0 ||
         CopyPayload(extractor, payload, payloadBytesAvailable) == 0) {
         return 0;
     }
@@ -92,7 +83,7 @@ int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPa
     // A walk that fails part way still leaves its files, and Setup.exe is still started.
     extractor.OutputArchive();
     // The walk leaves the current directory in the last folder it wrote.
-    ChangeCurrentDirectory(outputFolder);
+    ChangeDirectory(outputFolder);
     if (!RunsSetup(*g_currentHeader)) return decoded;
     return StartSetup(extractor, outputFolder);
 }

@@ -1,5 +1,5 @@
-// The running process: its own program file, its current directory, and starting another
-// program. Paths are UTF-16 and converted at the system call.
+// The running process: its own program file, and starting another program. Paths are
+// UTF-16 and converted at the system call.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +10,6 @@ namespace winqor {
 // terminator included). Its length, or 0 when it cannot be read or does not fit: a path is
 // never cut.
 uint32_t GetModuleFileName(char16_t* buffer, uint32_t units);
-
-// Makes path the current directory; false when it cannot (also when path is not a folder).
-bool ChangeCurrentDirectory(const char16_t* path);
-
-// The current directory, absolute and terminated, into buffer; its length, or 0 when it
-// cannot be read or does not fit.
-uint32_t ReadCurrentDirectory(char16_t* buffer, uint32_t units);
 
 // Starts the program at path with no arguments, this process's environment and current
 // directory, waits for it to end, then pauses one second. A file without owner execute

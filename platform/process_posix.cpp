@@ -58,17 +58,6 @@ uint32_t GetModuleFileName(char16_t* buffer, uint32_t units) {
     return ToUtf16Buffer(std::string_view(native, static_cast<size_t>(length)), buffer, units);
 }
 
-bool ChangeCurrentDirectory(const char16_t* path) {
-    std::string native;
-    return NativePath(path, native) && !native.empty() && ::chdir(native.c_str()) == 0;
-}
-
-uint32_t ReadCurrentDirectory(char16_t* buffer, uint32_t units) {
-    char native[PATH_MAX];
-    if (::getcwd(native, sizeof native) == nullptr) return 0;
-    return ToUtf16Buffer(native, buffer, units);
-}
-
 int StartProgramAndWait(const char16_t* path) {
     std::string native;
     if (!NativePath(path, native) || native.empty() || !MakeOwnerExecutable(native)) return 0;

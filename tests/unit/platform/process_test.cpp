@@ -47,22 +47,6 @@ TEST(GetModuleFileNameTest, GivesTheProgramsPathOnlyWhenItFits) {
     EXPECT_EQ(GetModuleFileName(exact, length), 0u) << "a path is never cut";
 }
 
-TEST(CurrentDirectoryTest, ChangesAndReadsTheCurrentDirectory) {
-    test::CurrentDirGuard restore;
-    test::TempDir dir;
-    test::WriteFileBytes(dir.path() / "file", {});
-    EXPECT_TRUE(ChangeCurrentDirectory(Wide(dir.path()).c_str()));
-    char16_t current[kMaxPath];
-    const uint32_t length = ReadCurrentDirectory(current, kMaxPath);
-    EXPECT_EQ(Narrow(current), dir.path().string());
-    EXPECT_EQ(ReadCurrentDirectory(current, length), 0u) << "a path is never cut";
-    EXPECT_FALSE(ChangeCurrentDirectory(Wide(dir.path() / "file").c_str()));
-    EXPECT_FALSE(ChangeCurrentDirectory(Wide(dir.path() / "missing").c_str()));
-    EXPECT_FALSE(ChangeCurrentDirectory(u""));
-    EXPECT_FALSE(ChangeCurrentDirectory(nullptr));
-    EXPECT_EQ(fs::current_path(), dir.path()) << "failures leave the directory alone";
-}
-
 TEST(StartProgramAndWaitTest, RunsInTheCurrentDirectoryWithTheEnvironmentAndWaits) {
     test::CurrentDirGuard restore;
     test::TempDir dir;
