@@ -1,0 +1,323 @@
+#include "app/self_extract.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/archive_extractor.h"
+#include "format/archive_header.h"
+#include "platform/text.h"
+#include "protection/password.h"
+#include "support/test_support.h"
+#include "support/tree.h"
+#include "writer/archive_writer.h"
+#include "writer/record_builder.h"
+
+namespace winqor {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr char16_t kPassword[] = u"Secret1";
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+std::u16string Wide(const fs::path& path) {
+    std::u16string wide;
+    Utf8ToUtf16(path.string(), wide);
+    return wide;
+}
+
+// What an archive holds, and how it is written.
+struct ArchiveSpec {
+    bool withSetup = true;
+    bool runSetup = false;
+    bool encrypted = false;
+    bool unsafeSecondGroup = false;  // a folder record that leaves the root, after Setup.exe
+};
+
+class SelfExtractTest : public ::testing::Test {
+  protected:
+    void SetUp() override { SetDecoderVerbosity(0); }
+    void TearDown() override { g_currentHeader = nullptr; }
+
+    // A Setup.exe that notes where it ran, in a file outside the extracted tree.
+    std::vector<uint8_t> SetupScript() const {
+        return Bytes("#!/bin/sh\npwd > '" + (dir_.path() / "setup-ran").string() + "'\n");
+    }
+
+    std::vector<uint8_t> Archive(const ArchiveSpec& spec) const {
+        RecordStreamBuilder builder;
+        builder.AddDirectory(u"");
+        if (spec.withSetup) builder.AddFile(u"Setup.exe", 0x20, SetupScript());
+        builder.AddFile(u"readme.txt", 0x20, Bytes("read me"));
+        builder.AddDirectory(spec.unsafeSecondGroup ? u"\\..\\escaped" : u"\\docs");
+        builder.AddFile(u"a.txt", 0x20, Bytes("a"));
+        ArchiveOptions options;
+        options.runSetup = spec.runSetup;
+        if (spec.encrypted) {
+            std::array<uint8_t, 16> digest;
+            DerivePasswordDigest(digest.data(), kPassword);
+            options.passwordDigest = digest;
+        }
+        std::vector<uint8_t> archive;
+        std::string error;
+        EXPECT_TRUE(WriteArchive(builder.bytes(), options, archive, error)) << error;
+        return archive;
+    }
+
+    // Writes program_ with the placeholder and, when given, the archive as the neutral
+    // entry, and opens it as the run's module.
+    ResourceFile& Program(const std::optional<std::vector<uint8_t>>& image) {
+        std::vector<NewResource> additions = {
+            {kSetupArchiveType, kSetupArchiveId, kLanguageEnglishUs, kSetupArchivePlaceholder}};
+        if (image) additions.push_back({kSetupArchiveType, kSetupArchiveId, 0, *image});
+        std::vector<uint8_t> file;
+        std::string error;
+        EXPECT_TRUE(AppendResources(Bytes("\x7f"
+                                          "ELF program"),
+                                    additions, file, error));
+        test::WriteFileBytes(program_, file);
+        module_ = std::make_unique<ResourceFile>();
+        EXPECT_TRUE(module_->Open(program_.string()));
+        return *module_;
+    }
+
+    int Run(const std::optional<std::vector<uint8_t>>& image, PasswordAsker ask = nullptr) {
+        ResourceFile& module = Program(image);
+        return RunEmbeddedArchive(ask, &module, Wide(program_).c_str());
+    }
+
+    std::vector<std::string> Tree() const { return test::DescribeTree(output_); }
+    bool SetupRan() const { return fs::exists(dir_.path() / "setup-ran"); }
+
+    test::CurrentDirGuard cwd_;
+    test::DebugCapture debug_;
+    test::TempDir dir_;
+    fs::path program_ = dir_.path() / "pack.run";
+    fs::path output_ = dir_.path() / "pack";
+    std::unique_ptr<ResourceFile> module_;
+};
+
+TEST_F(SelfExtractTest, PrepareReportsWhatItFound) {
+    const std::string prepare = "CWinQORDlg::Prepare\n";
+    const std::string found = "found SETUP_ARCHIVE resource\n";
+    {
+        test::WriteFileBytes(program_, Bytes("a program without resources"));
+        ResourceFile module;
+        ASSERT_TRUE(module.Open(program_.string()));
+        EXPECT_EQ(Prepare(&module).bytes, nullptr);
+    }
+    EXPECT_EQ(debug_.messages(),
+              (std::vector<std::string>{prepare, "Can not found SETUP_ARCHIVE resource\n"}));
+
+    ResourceFile& placeholder = Program(std::nullopt);
+    const EmbeddedImage image = Prepare(&placeholder);
+    ASSERT_NE(image.bytes, nullptr);
+    EXPECT_EQ(image.size, 8u);
+    EXPECT_EQ(std::vector<std::string>(debug_.messages().begin() + 2, debug_.messages().end()),
+              (std::vector<std::string>{prepare, found}));
+
+    // A file that changed size since its table was read is not loaded.
+    ResourceFile& changed = Program(Archive({}));
+    fs::resize_file(program_, fs::file_size(program_) - 1);
+    EXPECT_EQ(Prepare(&changed).bytes, nullptr);
+    EXPECT_EQ(std::vector<std::string>(debug_.messages().begin() + 4, debug_.messages().end()),
+              (std::vector<std::string>{prepare, found, "LoadResource failed\n"}));
+}
+
+TEST_F(SelfExtractTest, NoUsableArchiveGivesZeroAndTouchesNothing) {
+    struct Case {
+        std::string what;
+        std::optional<std::vector<uint8_t>> image;
+    };
+    std::vector<Case> cases = {{"no archive, only the placeholder", std::nullopt}};
+    const auto archive = Archive({});
+    for (int i = 0; i < 8; ++i) {
+        auto image = archive;
+        image[i] ^= 0x20;
+        cases.push_back({"magic byte " + std::to_string(i) + " differs", image});
+    }
+    auto notEmbedded = archive;
+    notEmbedded[20] = 0;
+    cases.push_back({"embedded 0", notEmbedded});
+    cases.push_back({"magic, but shorter than a header",
+                     std::vector<uint8_t>(archive.begin(), archive.begin() + 255)});
+    for (const auto& c : cases) {
+        int asked = 0;
+        EXPECT_EQ(Run(c.image, [&] { return ++asked > 0; }), 0) << c.what;
+        EXPECT_EQ(asked, 0) << c.what;
+        EXPECT_FALSE(fs::exists(output_)) << c.what;
+    }
+}
+
+TEST_F(SelfExtractTest, ACancelledPasswordAbandonsTheRunBeforeAnyFolder) {
+    int asked = 0;
+    auto encrypted = Archive({.runSetup = true, .encrypted = true});
+    EXPECT_EQ(Run(encrypted, [&] { return ++asked < 0; }), -1);
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(fs::exists(output_));
+    EXPECT_EQ(Run(encrypted, nullptr), -1) << "no way to ask is a cancelled prompt";
+    EXPECT_FALSE(SetupRan());
+}
+
+TEST_F(SelfExtractTest, AnAcceptedPasswordExtractsTheEncryptedArchive) {
+    int asked = 0;
+    auto ask = [&] {
+        ++asked;
+        return AcceptPassword(kPassword, g_currentHeader);
+    };
+    EXPECT_EQ(Run(Archive({.encrypted = true}), ask), 1);
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(fs::exists(output_ / "docs" / "a.txt"));
+}
+
+TEST_F(SelfExtractTest, EncryptedOtherThanOneAsksNothingAndReadsThePayloadAsStored) {
+    auto archive = Archive({});
+    archive[21] = 2;
+    int asked = 0;
+    EXPECT_EQ(Run(archive, [&] { return ++asked > 0; }), 1);
+    EXPECT_EQ(asked, 0);
+    EXPECT_TRUE(fs::exists(output_ / "docs" / "a.txt"));
+}
+
+TEST_F(SelfExtractTest, FailedRunsStillCountAsRunsAndStartNothing) {
+    auto archive = Archive({.runSetup = true});
+    auto damaged = archive;
+    damaged[kHeaderBytes + 40] ^= 1;
+    const auto shorter = std::vector<uint8_t>(archive.begin(), archive.end() - 1);
+    struct Case {
+        std::string what;
+        std::vector<uint8_t> image;
+        bool blockWithFile;
+    };
+    const Case cases[] = {
+        {"digest mismatch", damaged, false},
+        {"image shorter than its header says", shorter, false},
+        {"a file where the folder should be", archive, true},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(output_);
+        if (c.blockWithFile) {
+            test::WriteFileBytes(output_, Bytes("x"));
+        } else {
+            // A Setup.exe already there must not be started either.
+            fs::create_directory(output_);
+            test::WriteFileBytes(output_ / "Setup.exe", SetupScript());
+        }
+        const auto before = c.blockWithFile ? std::vector<std::string>{} : Tree();
+        EXPECT_EQ(Run(c.image), 1) << c.what;
+        EXPECT_FALSE(SetupRan()) << c.what;
+        if (c.blockWithFile) {
+            EXPECT_EQ(test::ReadFileBytes(output_), Bytes("x")) << c.what;
+            EXPECT_EQ(test::DescribeTree(dir_.path()).size(), 3u)
+                << c.what << ": ., pack, pack.run";
+        } else {
+            EXPECT_EQ(Tree(), before) << c.what << ": nothing written";
+        }
+    }
+}
+
+TEST_F(SelfExtractTest, WithoutRunSetupTheRunEndsWithoutPause) {
+    const auto start = Clock::now();
+    EXPECT_EQ(Run(Archive({.runSetup = false})), 1);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_FALSE(SetupRan());
+    EXPECT_TRUE(fs::exists(output_ / "Setup.exe"));
+}
+
+TEST_F(SelfExtractTest, AMissingSetupExeLeavesTheTree) {
+    EXPECT_EQ(Run(Archive({.withSetup = false, .runSetup = true})), 1);
+    EXPECT_TRUE(fs::exists(output_ / "readme.txt"));
+    EXPECT_TRUE(fs::exists(output_ / "docs" / "a.txt"));
+}
+
+TEST_F(SelfExtractTest, SetupExeRunsInTheOutputFolderAndTheRunWaitsForIt) {
+    const auto start = Clock::now();
+    EXPECT_EQ(Run(Archive({.runSetup = true})), 1);
+    EXPECT_GE(Clock::now() - start, std::chrono::seconds(1));
+    ASSERT_TRUE(SetupRan());
+    std::ifstream ran(dir_.path() / "setup-ran");
+    std::string where;
+    std::getline(ran, where);
+    EXPECT_EQ(where, output_.string()) << "not the last folder the walk entered";
+    EXPECT_TRUE(fs::exists(output_ / "docs" / "a.txt"));
+}
+
+TEST_F(SelfExtractTest, AHalfWrittenTreeStillStartsSetupExe) {
+    EXPECT_EQ(Run(Archive({.runSetup = true, .unsafeSecondGroup = true})), 1);
+    EXPECT_NE(debug_.All().find("qorOutputArchive:unexpected error\n"), std::string::npos);
+    EXPECT_TRUE(SetupRan());
+    EXPECT_FALSE(fs::exists(dir_.path() / "escaped"));
+}
+
+TEST(AskPasswordOnTerminalTest, RepeatsUntilAcceptedOrInputEnds) {
+    HeaderFields fields;
+    fields.packedSize = fields.unpackedSize = 1;
+    fields.encrypted = true;
+    uint8_t digest[16];
+    DerivePasswordDigest(digest, kPassword);
+    ComputeCheckValue(fields.passwordCheck, digest);
+    ArchiveHeader header;
+    BuildHeader(fields, header.image);
+    g_currentHeader = &header;
+    struct Case {
+        std::vector<std::string> lines;
+        bool accepted;
+        size_t read;
+    };
+    const Case cases[] = {
+        {{"Secret1"}, true, 1},
+        {{"secret1", "", "\xff\xfe", "Secret1", "never read"}, true, 4},
+        {{"wrong", "also wrong"}, false, 3},
+        {{}, false, 1},
+    };
+    for (const auto& c : cases) {
+        size_t read = 0;
+        auto reader = [&](std::string& line) {
+            if (read++ == c.lines.size()) return false;
+            line = c.lines[read - 1];
+            return true;
+        };
+        EXPECT_EQ(AskPasswordOnTerminal(reader), c.accepted) << c.lines.size();
+        EXPECT_EQ(read, c.read) << c.lines.size();
+    }
+    g_currentHeader = nullptr;
+}
+
+TEST(ChoosePasswordAskerTest, DialogWithADisplayElseTerminalElseAbandon) {
+    struct Case {
+        bool display, terminal;
+        const char* expected;  // which asker answered, "" for none
+    };
+    const Case cases[] = {
+        {true, true, "dialog"},
+        {true, false, "dialog"},
+        {false, true, "terminal"},
+        {false, false, ""},
+    };
+    for (const auto& c : cases) {
+        std::string asked;
+        int displaysOpened = 0;
+        PasswordAsker ask = ChoosePasswordAsker({
+            [&] { return ++displaysOpened, c.display; },
+            [&] { return asked += "dialog", true; },
+            [&] { return c.terminal; },
+            [&] { return asked += "terminal", true; },
+        });
+        EXPECT_EQ(displaysOpened, 0) << "nothing is opened before a password is needed";
+        EXPECT_EQ(ask(), *c.expected != 0);
+        EXPECT_EQ(asked, c.expected);
+    }
+}
+
+}  // namespace
+}  // namespace winqor
