@@ -87,6 +87,8 @@ bool ReadPasswordFromTerminal(const char* prompt, std::string& line) {
         if (line.size() < kMaxLineBytes) line += byte;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // The end of input echoes no line end; the next output starts on a line of its own.
+    if (got != 1) WriteToStandardError("\n");
     return got == 1 || (got == 0 && any);
 }
 

@@ -1,7 +1,9 @@
 // The subcommands of aze and what they share. Exit statuses are a contract with scripts.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "format/archive_header.h"
 
@@ -51,6 +53,11 @@ void PrintError(const std::string& what, const std::string& where = {});
 // against header. True when g_passwordDigest holds the accepted password's digest;
 // otherwise the failure line has been printed.
 bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header);
+
+// The archive of a folder, as aze create writes it, into archive (aze sfx embeds it). false
+// when it cannot be made; the failure line has then been printed.
+bool BuildArchiveFromFolder(const std::string& dir, const std::string& passwordFile, bool runSetup,
+                            std::vector<uint8_t>& archive);
 
 // Loads the archive carried inside a self-extracting program. 1 when loaded; 0 when the file
 // carries none (nothing printed); -1 when it carries a damaged one (the failure is recorded).

@@ -8,13 +8,10 @@ int RunCreate(const CreateOptions&) {
     return kExitUsage;
 }
 
-int RunSfx(const SfxOptions&) {
-    PrintError("sfx is not available yet");
-    return kExitUsage;
-}
-
-int LoadEmbeddedArchive(const std::string&, ArchiveExtractor&) {
-    return 0;
+// Replaced at merge by the folder walk of aze create.
+bool BuildArchiveFromFolder(const std::string&, const std::string&, bool, std::vector<uint8_t>&) {
+    PrintError("folder input is not available yet");
+    return false;
 }
 
 }  // namespace winqor::aze

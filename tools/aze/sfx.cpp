@@ -1,0 +1,140 @@
+// aze sfx: a copy of the winqor program that carries an archive as its neutral SETUP_ARCHIVE
+// resource, so that it unpacks the archive beside itself when started. Also the way back:
+// the archive inside such a program, for list, test and extract.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "engine/archive_extractor.h"
+#include "engine/extract_embedded.h"
+#include "format/archive_header.h"
+#include "platform/process.h"
+#include "platform/resources.h"
+#include "platform/text.h"
+#include "tools/aze/commands.h"
+
+namespace winqor::aze {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kStubName[] = "winqor";
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// The winqor program beside this aze, unless --stub names another.
+std::string StubPath(const SfxOptions& options) {
+    if (!options.stub.empty()) return options.stub;
+    char16_t self[kMaxPath];
+    if (GetModuleFileName(self, kMaxPath) == 0) return kStubName;
+    return (fs::path(Utf16ToUtf8Lossy(self)).parent_path() / kStubName).string();
+}
+
+// An archive is embedded byte for byte, so nothing about it can be chosen here.
+int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
+    if (options.runSetup || !options.passwordFile.empty()) {
+        PrintError(
+            "--run-setup and --password-file apply to a folder; an archive is "
+            "embedded unchanged");
+        return kExitUsage;
+    }
+    if (!ReadWholeFile(options.input, archive)) {
+        PrintError("cannot open the archive", options.input);
+        return kExitBadArchive;
+    }
+    ArchiveExtractor check;
+    if (check.LoadFromImage(archive.data(), archive.size()) == 0) {
+        PrintError(DescribeFailure(check.failure()), options.input);
+        return kExitBadArchive;
+    }
+    if (!IsEmbedded(*HeaderAt(archive.data()))) {
+        std::cerr << "aze: warning: the archive's embedded byte is 0, so the program will "
+                     "open its window instead of extracting: "
+                  << options.input << '\n';
+    }
+    return kExitSuccess;
+}
+
+int ArchiveFromFolder(const SfxOptions& options, std::vector<uint8_t>& archive) {
+    std::error_code error;
+    const fs::path setup = fs::path(options.input) / "Setup.exe";
+    if (options.runSetup && !fs::is_regular_file(fs::symlink_status(setup, error))) {
+        PrintError("--run-setup needs a Setup.exe at the top of the folder", options.input);
+        return kExitUsage;
+    }
+    if (!BuildArchiveFromFolder(options.input, options.passwordFile, options.runSetup, archive)) {
+        return kExitBadArchive;
+    }
+    return kExitSuccess;
+}
+
+// Where the program will extract, as its user will see it.
+std::string OutputFolderOf(const std::string& program) {
+    std::u16string path;
+    char16_t folder[kMaxPath];
+    if (!Utf8ToUtf16(program, path) || !OutputFolderFor(path.c_str(), folder)) return {};
+    return Utf16ToUtf8Lossy(folder);
+}
+
+int WriteProgram(const SfxOptions& options, const std::vector<uint8_t>& archive) {
+    const std::string stub = StubPath(options);
+    std::vector<uint8_t> program, out;
+    std::string error;
+    if (!ReadWholeFile(stub, program)) {
+        PrintError("cannot read the winqor program to copy (give --stub PATH)", stub);
+        return kExitUsage;
+    }
+    const NewResource addition{kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, archive};
+    if (!AppendResources(program, {&addition, 1}, out, error)) {
+        PrintError(error, stub);
+        return kExitUsage;
+    }
+    if (!WriteProgramFile(options.output, out, error)) {
+        PrintError("cannot write the program: " + error, options.output);
+        return kExitWriteFailed;
+    }
+    std::cout << "wrote " << options.output << ", which extracts into "
+              << OutputFolderOf(options.output) << '\n';
+    return kExitSuccess;
+}
+
+}  // namespace
+
+int RunSfx(const SfxOptions& options) {
+    std::error_code error;
+    std::vector<uint8_t> archive;
+    const int made = fs::is_directory(options.input, error) ? ArchiveFromFolder(options, archive)
+                                                            : ArchiveFromFile(options, archive);
+    return made != kExitSuccess ? made : WriteProgram(options, archive);
+}
+
+int LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor) {
+    ResourceFile file;
+    if (!file.Open(program)) return 0;
+    const ResourceEntry* entry = file.Find(kSetupArchiveType, kSetupArchiveId);
+    std::vector<uint8_t> image;
+    if (entry == nullptr || entry->size < sizeof kMagic) return 0;
+    if (!file.Read(*entry, image)) {
+        std::u16string where;
+        Utf8ToUtf16(program, where);
+        extractor.RecordFailure(Failure::kOpenFailed, where);
+        return -1;
+    }
+    // The placeholder of a program built without an archive is no archive.
+    if (!std::equal(std::begin(kMagic), std::end(kMagic), image.begin())) return 0;
+    return extractor.LoadFromImage(image.data(), image.size()) != 0 ? 1 : -1;
+}
+
+}  // namespace winqor::aze
