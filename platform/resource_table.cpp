@@ -70,16 +70,38 @@ bool SameKey(const ResourceEntry& entry, const NewResource& addition) {
            entry.language == addition.language;
 }
 
-void AppendRecord(std::vector<uint8_t>& table, std::string_view type, uint32_t id,
-                  uint32_t language, uint64_t offset, uint64_t size) {
-    AppendLe(table, kResourceRecordFixedBytes + type.size(), 4);
-    AppendLe(table, id, 4);
-    AppendLe(table, language, 4);
-    AppendLe(table, type.size(), 4);
-    AppendLe(table, offset, 8);
-    AppendLe(table, size, 8);
-    table.insert(table.end(), type.begin(), type.end());
-}
+// Lays out resources after a program image: each one's bytes as it is added, then the table
+// of records, then the trailer.
+class TableWriter {
+  public:
+    explicit TableWriter(std::vector<uint8_t>& out) : out_(out) {}
+
+    void Add(std::string_view type, uint32_t id, uint32_t language, std::span<const uint8_t> data) {
+        AppendLe(records_, kResourceRecordFixedBytes + type.size(), 4);
+        AppendLe(records_, id, 4);
+        AppendLe(records_, language, 4);
+        AppendLe(records_, type.size(), 4);
+        AppendLe(records_, out_.size(), 8);
+        AppendLe(records_, data.size(), 8);
+        records_.insert(records_.end(), type.begin(), type.end());
+        out_.insert(out_.end(), data.begin(), data.end());
+        ++count_;
+    }
+
+    void Finish() {
+        const uint64_t tableOffset = out_.size();
+        out_.insert(out_.end(), records_.begin(), records_.end());
+        AppendLe(out_, kResourceTableVersion, 4);
+        AppendLe(out_, count_, 4);
+        AppendLe(out_, tableOffset, 8);
+        out_.insert(out_.end(), std::begin(kResourceTableMagic), std::end(kResourceTableMagic));
+    }
+
+  private:
+    std::vector<uint8_t>& out_;
+    std::vector<uint8_t> records_;
+    uint32_t count_ = 0;
+};
 
 }  // namespace
 
@@ -151,35 +173,22 @@ bool AppendResources(std::span<const uint8_t> file, std::span<const NewResource>
         error = "the program's resource table is damaged";
         return false;
     }
-    for (const auto& addition : additions) {
-        if (!IsValidTypeName(addition.type)) {
-            error = "a resource type name must have 1 to 255 bytes";
-            return false;
-        }
+    if (!std::all_of(additions.begin(), additions.end(),
+                     [](const NewResource& addition) { return IsValidTypeName(addition.type); })) {
+        error = "a resource type name must have 1 to 255 bytes";
+        return false;
     }
     out.assign(file.begin(), file.begin() + existing.programBytes);
-    std::vector<uint8_t> table;
-    uint32_t count = 0;
+    TableWriter writer(out);
     for (const auto& entry : existing.entries) {
         auto replaced = [&](const NewResource& addition) { return SameKey(entry, addition); };
         if (std::any_of(additions.begin(), additions.end(), replaced)) continue;
-        AppendRecord(table, entry.type, entry.id, entry.language, out.size(), entry.size);
-        out.insert(out.end(), file.begin() + entry.offset,
-                   file.begin() + entry.offset + entry.size);
-        ++count;
+        writer.Add(entry.type, entry.id, entry.language, file.subspan(entry.offset, entry.size));
     }
     for (const auto& addition : additions) {
-        AppendRecord(table, addition.type, addition.id, addition.language, out.size(),
-                     addition.data.size());
-        out.insert(out.end(), addition.data.begin(), addition.data.end());
-        ++count;
+        writer.Add(addition.type, addition.id, addition.language, addition.data);
     }
-    const uint64_t tableOffset = out.size();
-    out.insert(out.end(), table.begin(), table.end());
-    AppendLe(out, kResourceTableVersion, 4);
-    AppendLe(out, count, 4);
-    AppendLe(out, tableOffset, 8);
-    out.insert(out.end(), std::begin(kResourceTableMagic), std::end(kResourceTableMagic));
+    writer.Finish();
     return true;
 }
 

@@ -37,7 +37,7 @@ std::u16string Wide(const fs::path& path) {
 }
 
 // What an archive holds, and how it is written.
-struct ArchiveSpec {
+struct ArchiveShape {
     bool withSetup = true;
     bool runSetup = false;
     bool encrypted = false;
@@ -54,16 +54,16 @@ class SelfExtractTest : public ::testing::Test {
         return Bytes("#!/bin/sh\npwd > '" + (dir_.path() / "setup-ran").string() + "'\n");
     }
 
-    std::vector<uint8_t> Archive(const ArchiveSpec& spec) const {
+    std::vector<uint8_t> Archive(const ArchiveShape& shape) const {
         RecordStreamBuilder builder;
         builder.AddDirectory(u"");
-        if (spec.withSetup) builder.AddFile(u"Setup.exe", 0x20, SetupScript());
+        if (shape.withSetup) builder.AddFile(u"Setup.exe", 0x20, SetupScript());
         builder.AddFile(u"readme.txt", 0x20, Bytes("read me"));
-        builder.AddDirectory(spec.unsafeSecondGroup ? u"\\..\\escaped" : u"\\docs");
+        builder.AddDirectory(shape.unsafeSecondGroup ? u"\\..\\escaped" : u"\\docs");
         builder.AddFile(u"a.txt", 0x20, Bytes("a"));
         ArchiveOptions options;
-        options.runSetup = spec.runSetup;
-        if (spec.encrypted) {
+        options.runSetup = shape.runSetup;
+        if (shape.encrypted) {
             std::array<uint8_t, 16> digest;
             DerivePasswordDigest(digest.data(), kPassword);
             options.passwordDigest = digest;
