@@ -4,12 +4,13 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace winqor {
 
 class RecordStreamBuilder {
-public:
+  public:
     // name: "" for the root, "\\docs", "\\docs\\notes". Starts a new group.
     void AddDirectory(std::u16string_view name);
     // A file of the current group; name is bare ("Setup.exe").
@@ -17,10 +18,18 @@ public:
                  uint64_t fileTime = 0);
 
     const std::vector<uint8_t>& bytes() const { return bytes_; }
+    // Hands the stream over; the builder is empty afterwards.
+    std::vector<uint8_t> TakeBytes() {
+        haveGroup_ = false;
+        std::vector<uint8_t> taken = std::move(bytes_);
+        bytes_.clear();
+        return taken;
+    }
+    void Reserve(size_t bytes) { bytes_.reserve(bytes); }
     // Bytes a record of this name takes before its content.
     static uint64_t RecordOverhead(std::u16string_view name);
 
-private:
+  private:
     void AppendRecord(std::u16string_view name, uint32_t attributes, uint32_t size,
                       uint64_t fileTime);
     std::vector<uint8_t> bytes_;

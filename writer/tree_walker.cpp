@@ -1,0 +1,211 @@
+#include "writer/tree_walker.h"
+
+#include <algorithm>
+
+#include "format/archive_header.h"
+#include "format/record_stream.h"
+#include "platform/text.h"
+#include "writer/file_time.h"
+#include "writer/record_builder.h"
+
+namespace winqor {
+namespace {
+
+// The record stream's limit: what a header's unpackedSize may say.
+constexpr uint64_t kStreamLimit = kMaxPayloadSize;
+
+struct PlannedFile {
+    std::u16string name;
+    std::string path;  // the system's path
+    std::string shown;
+    uint32_t attributes = 0;
+    uint64_t fileTime = 0;
+    uint64_t size = 0;
+};
+
+struct PlannedFolder {
+    std::u16string recordName;  // "", "\\a", "\\a\\b"
+    std::vector<PlannedFile> files;
+};
+
+std::string Hex(uint8_t byte) {
+    static const char* digits = "0123456789abcdef";
+    return std::string("\\x") + digits[byte >> 4] + digits[byte & 15];
+}
+
+// A name for messages: valid UTF-8 as it is (control characters escaped), otherwise every
+// byte that is not ASCII escaped too, so that a terminal shows it safely.
+std::string Shown(const std::string& name) {
+    std::u16string ignored;
+    const bool utf8 = Utf8ToUtf16(name, ignored);
+    std::string shown;
+    for (char c : name) {
+        const auto byte = static_cast<uint8_t>(c);
+        const bool escape = byte < 0x20 || byte == 0x7F || (!utf8 && byte >= 0x80);
+        shown += escape ? Hex(byte) : std::string(1, c);
+    }
+    return shown;
+}
+
+std::string JoinShown(const std::string& parent, const std::string& name) {
+    return parent.empty() ? Shown(name) : parent + "/" + Shown(name);
+}
+
+std::string WithThousands(uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
+class TreePlanner {
+  public:
+    TreePlanner(const TreeWalkOptions& options, TreeWalkResult& result)
+        : options_(options), result_(result) {}
+
+    bool PlanFolder(const std::string& path, bool isRoot, const std::u16string& recordName,
+                    const std::string& shown);
+    std::vector<PlannedFolder>& folders() { return folders_; }
+    uint64_t streamBytes() const { return streamBytes_; }
+
+  private:
+    bool Fail(std::string what, const std::string& where) {
+        result_.error = {std::move(what), where};
+        return false;
+    }
+    bool AcceptName(const FolderEntry& entry, const std::string& shown, std::u16string& name);
+    bool Include(const FolderEntry& entry, const std::string& shown);
+    bool AddBytes(uint64_t bytes, const std::string& shown);
+
+    const TreeWalkOptions& options_;
+    TreeWalkResult& result_;
+    std::vector<PlannedFolder> folders_;
+    uint64_t streamBytes_ = 0;
+};
+
+bool TreePlanner::AcceptName(const FolderEntry& entry, const std::string& shown,
+                             std::u16string& name) {
+    if (!Utf8ToUtf16(entry.name, name)) return Fail("a name that is not valid UTF-8", shown);
+    if (name.find_first_of(u"\\:") != std::u16string::npos) {
+        return Fail("a name with '\\' or ':', which no reader accepts", shown);
+    }
+    return true;
+}
+
+// Links, devices, pipes, sockets and the archive being written are left out with a warning.
+bool TreePlanner::Include(const FolderEntry& entry, const std::string& shown) {
+    if (entry.kind == EntryKind::kLink) {
+        result_.warnings.push_back({"skipped a symbolic link", shown});
+    } else if (entry.kind == EntryKind::kSpecial) {
+        result_.warnings.push_back({"skipped a device, pipe or socket", shown});
+    } else if (entry.kind == EntryKind::kFile && options_.leaveOut == entry.id) {
+        result_.warnings.push_back({"left out the archive being written", shown});
+    } else {
+        return true;
+    }
+    return false;
+}
+
+bool TreePlanner::AddBytes(uint64_t bytes, const std::string& shown) {
+    streamBytes_ += bytes;
+    if (streamBytes_ <= kStreamLimit) return true;
+    return Fail(
+        "the folder holds more than an archive can carry (its records exceed "
+        "10,485,504 bytes from here on)",
+        shown);
+}
+
+bool TreePlanner::PlanFolder(const std::string& path, bool isRoot, const std::u16string& recordName,
+                             const std::string& shown) {
+    std::vector<FolderEntry> entries;
+    std::string reason;
+    if (!ListFolder(path, isRoot, entries, reason)) {
+        return Fail("cannot read the folder (" + reason + ")", shown.empty() ? "." : shown);
+    }
+    if (!AddBytes(RecordStreamBuilder::RecordOverhead(recordName), shown)) return false;
+    const size_t index = folders_.size();
+    folders_.push_back({recordName, {}});
+    std::vector<std::pair<std::u16string, std::string>> subfolders;
+    for (const FolderEntry& entry : entries) {
+        const std::string entryShown = JoinShown(shown, entry.name);
+        if (!Include(entry, entryShown)) continue;
+        std::u16string name;
+        if (!AcceptName(entry, entryShown, name)) return false;
+        const std::string entryPath = JoinNativePath(path, entry.name);
+        if (entry.kind == EntryKind::kFolder) {
+            subfolders.emplace_back(std::move(name), entry.name);
+            continue;
+        }
+        const uint64_t needs = RecordStreamBuilder::RecordOverhead(name) + entry.size;
+        if (needs > kStreamLimit - RecordStreamBuilder::RecordOverhead(u"")) {
+            return Fail("a file of " + WithThousands(entry.size) +
+                            " bytes, too large for any archive (the records of an archive "
+                            "hold at most 10,485,504 bytes)",
+                        entryShown);
+        }
+        if (!AddBytes(needs, entryShown)) return false;
+        folders_[index].files.push_back(
+            {std::move(name), entryPath, entryShown, AttributesFor(entry),
+             FileTimeFromUnixTime(entry.modifiedSeconds, entry.modifiedNanoseconds), entry.size});
+    }
+    std::sort(folders_[index].files.begin(), folders_[index].files.end(),
+              [](const PlannedFile& a, const PlannedFile& b) { return a.name < b.name; });
+    std::sort(subfolders.begin(), subfolders.end());
+    for (const auto& [name, native] : subfolders) {
+        if (!PlanFolder(JoinNativePath(path, native), false, recordName + u"\\" + name,
+                        JoinShown(shown, native))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads every planned file into the stream. A file may have changed since it was listed:
+// its record holds what is read now, and the stream must still fit.
+bool ReadPlannedTree(std::vector<PlannedFolder>& folders, uint64_t plannedBytes,
+                     TreeWalkResult& result) {
+    RecordStreamBuilder builder;
+    builder.Reserve(plannedBytes);
+    std::vector<uint8_t> content;
+    for (const PlannedFolder& folder : folders) {
+        builder.AddDirectory(folder.recordName);
+        for (const PlannedFile& file : folder.files) {
+            const uint64_t used =
+                builder.bytes().size() + RecordStreamBuilder::RecordOverhead(file.name);
+            const uint64_t room = used > kStreamLimit ? 0 : kStreamLimit - used;
+            content.clear();
+            std::string reason;
+            const ReadOutcome outcome = ReadWholeFile(file.path, room, content, reason);
+            if (outcome == ReadOutcome::kTooLarge) {
+                result.error = {
+                    "the file grew while it was read, and the folder no longer fits "
+                    "in an archive (10,485,504 bytes of records)",
+                    file.shown};
+                return false;
+            }
+            if (outcome == ReadOutcome::kFailed) {
+                result.error = {"cannot read the file (" + reason + ")", file.shown};
+                return false;
+            }
+            builder.AddFile(file.name, file.attributes, content, file.fileTime);
+            ++result.files;
+        }
+    }
+    result.folders = static_cast<uint32_t>(folders.size());
+    result.records = builder.TakeBytes();
+    return true;
+}
+
+}  // namespace
+
+uint32_t AttributesFor(const FolderEntry& file) {
+    return kAttributeArchive | (file.ownerWritable ? 0 : kAttributeReadOnly);
+}
+
+bool WalkTree(const std::string& root, const TreeWalkOptions& options, TreeWalkResult& result) {
+    result = {};
+    TreePlanner planner(options, result);
+    if (!planner.PlanFolder(root, true, u"", "")) return false;
+    return ReadPlannedTree(planner.folders(), planner.streamBytes(), result);
+}
+
+}  // namespace winqor
