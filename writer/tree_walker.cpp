@@ -121,6 +121,9 @@ bool TreePlanner::PlanFolder(const std::string& path, bool isRoot, const std::u1
     if (!ListFolder(path, isRoot, entries, reason)) {
         return Fail("cannot read the folder (" + reason + ")", shown.empty() ? "." : shown);
     }
+    // Sorted so that warnings, and the first refusal, come in the same order every time.
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     if (!AddBytes(RecordStreamBuilder::RecordOverhead(recordName), shown)) return false;
     const size_t index = folders_.size();
     folders_.push_back({recordName, {}});

@@ -42,6 +42,10 @@ int RunExtract(const ReadOptions& options);
 // One line on standard error: "aze: WHAT: WHERE" (WHERE left out when empty).
 void PrintError(const std::string& what, const std::string& where = {});
 
+// The first line of passwordFile ("-" is standard input) without its line end. false, the
+// failure line printed, when the file cannot be read.
+bool ReadPasswordLine(const std::string& passwordFile, std::string& line);
+
 // Reads the password of an encrypted archive from the first line of passwordFile ("-" is
 // standard input) or, without a file, from the terminal without echo, and accepts it
 // against header. True when g_passwordDigest holds the accepted password's digest;

@@ -3,11 +3,6 @@
 
 namespace winqor::aze {
 
-int RunCreate(const CreateOptions&) {
-    PrintError("create is not available yet");
-    return kExitUsage;
-}
-
 int RunSfx(const SfxOptions&) {
     PrintError("sfx is not available yet");
     return kExitUsage;
