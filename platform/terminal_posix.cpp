@@ -82,8 +82,6 @@ bool StandardInputIsTerminal() {
 }
 
 bool ReadLineWithoutEcho(const std::string& prompt, std::string& line) {
-    const int promptFd = OpenPromptStream();
-    WriteText(promptFd, prompt);
     InstallHandlers();
     if (::tcgetattr(STDIN_FILENO, &g_savedSettings) == 0) {
         struct termios quiet = g_savedSettings;
@@ -91,6 +89,9 @@ bool ReadLineWithoutEcho(const std::string& prompt, std::string& line) {
         // TCSANOW: what was typed ahead of the prompt stays to be read.
         if (::tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0) g_echoOff = 1;
     }
+    // Only now the prompt: whatever is typed once it shows is not echoed.
+    const int promptFd = OpenPromptStream();
+    WriteText(promptFd, prompt);
     const bool read = ReadLine(line);
     RestoreEcho();
     RemoveHandlers();

@@ -107,7 +107,7 @@ int CheckArguments(const CreateOptions& options, std::string& output) {
     }
     output = options.output.empty() ? DefaultOutput(options.input) : options.output;
     if (output.empty()) {
-        PrintError("give the archive's name with -o: none follows from", options.input);
+        PrintError("give -o OUT.aze: no archive name can be made from the folder", options.input);
         return kExitUsage;
     }
     return kExitSuccess;
