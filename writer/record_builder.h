@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -16,6 +17,11 @@ class RecordStreamBuilder {
     // A file of the current group; name is bare ("Setup.exe").
     void AddFile(std::u16string_view name, uint32_t attributes, std::span<const uint8_t> content,
                  uint64_t fileTime = 0);
+    // A file of the current group whose content appendContent appends to the stream's bytes,
+    // so that it is read straight into place. When appendContent returns false the record is
+    // taken back, and so is false.
+    bool AddFileFrom(std::u16string_view name, uint32_t attributes, uint64_t fileTime,
+                     const std::function<bool(std::vector<uint8_t>&)>& appendContent);
 
     const std::vector<uint8_t>& bytes() const { return bytes_; }
     // Hands the stream over; the builder is empty afterwards.

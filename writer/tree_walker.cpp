@@ -162,34 +162,41 @@ bool TreePlanner::PlanFolder(const std::string& path, bool isRoot, const std::u1
     return true;
 }
 
+// Appends a file's content to the stream bytes, as long as the stream stays within the limit.
+bool ReadInto(const PlannedFile& file, std::vector<uint8_t>& bytes, WalkMessage& error) {
+    const uint64_t room = bytes.size() > kStreamLimit ? 0 : kStreamLimit - bytes.size();
+    std::string reason;
+    switch (ReadWholeFile(file.path, room, bytes, reason)) {
+        case ReadOutcome::kRead:
+            return true;
+        case ReadOutcome::kTooLarge:
+            error = {
+                "the file grew while it was read, and the folder no longer fits in an "
+                "archive (10,485,504 bytes of records)",
+                file.shown};
+            return false;
+        case ReadOutcome::kFailed:
+            break;
+    }
+    error = {"cannot read the file (" + reason + ")", file.shown};
+    return false;
+}
+
 // Reads every planned file into the stream. A file may have changed since it was listed:
 // its record holds what is read now, and the stream must still fit.
 bool ReadPlannedTree(std::vector<PlannedFolder>& folders, uint64_t plannedBytes,
                      TreeWalkResult& result) {
     RecordStreamBuilder builder;
     builder.Reserve(plannedBytes);
-    std::vector<uint8_t> content;
     for (const PlannedFolder& folder : folders) {
         builder.AddDirectory(folder.recordName);
         for (const PlannedFile& file : folder.files) {
-            const uint64_t used =
-                builder.bytes().size() + RecordStreamBuilder::RecordOverhead(file.name);
-            const uint64_t room = used > kStreamLimit ? 0 : kStreamLimit - used;
-            content.clear();
-            std::string reason;
-            const ReadOutcome outcome = ReadWholeFile(file.path, room, content, reason);
-            if (outcome == ReadOutcome::kTooLarge) {
-                result.error = {
-                    "the file grew while it was read, and the folder no longer fits "
-                    "in an archive (10,485,504 bytes of records)",
-                    file.shown};
+            if (!builder.AddFileFrom(file.name, file.attributes, file.fileTime,
+                                     [&](std::vector<uint8_t>& bytes) {
+                                         return ReadInto(file, bytes, result.error);
+                                     })) {
                 return false;
             }
-            if (outcome == ReadOutcome::kFailed) {
-                result.error = {"cannot read the file (" + reason + ")", file.shown};
-                return false;
-            }
-            builder.AddFile(file.name, file.attributes, content, file.fileTime);
             ++result.files;
         }
     }
