@@ -119,6 +119,23 @@ void SyncFolder(const std::string& folder) {
     ::close(fd);
 }
 
+// Writes everything and waits until it is on the disk, so that the rename never puts a
+// name on a file whose content a crash could still lose.
+bool WriteToDisk(Descriptor& file, const std::vector<uint8_t>& bytes, std::string& reason) {
+    if (!WriteAll(file.get(), bytes.data(), bytes.size(), reason)) return false;
+    if (::fsync(file.get()) != 0 || !file.Close()) {
+        reason = SystemReason(errno);
+        return false;
+    }
+    return true;
+}
+
+bool RenameOver(const std::string& from, const std::string& to, std::string& reason) {
+    if (::rename(from.c_str(), to.c_str()) == 0) return true;
+    reason = SystemReason(errno);
+    return false;
+}
+
 }  // namespace
 
 ReadOutcome ReadWholeFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& out,
@@ -151,20 +168,7 @@ bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& by
         reason = SystemReason(errno);
         return false;
     }
-    bool written = WriteAll(file.get(), bytes.data(), bytes.size(), reason);
-    if (written && ::fsync(file.get()) != 0) {
-        reason = SystemReason(errno);
-        written = false;
-    }
-    if (written && !file.Close()) {
-        reason = SystemReason(errno);
-        written = false;
-    }
-    if (written && ::rename(sibling.c_str(), path.c_str()) != 0) {
-        reason = SystemReason(errno);
-        written = false;
-    }
-    if (!written) {
+    if (!WriteToDisk(file, bytes, reason) || !RenameOver(sibling, path, reason)) {
         ::unlink(sibling.c_str());
         return false;
     }

@@ -57,6 +57,11 @@ std::string WithThousands(uint64_t value) {
     return digits;
 }
 
+struct Subfolder {
+    std::u16string name;
+    std::string native;
+};
+
 class TreePlanner {
   public:
     TreePlanner(const TreeWalkOptions& options, TreeWalkResult& result)
@@ -75,6 +80,13 @@ class TreePlanner {
     bool AcceptName(const FolderEntry& entry, const std::string& shown, std::u16string& name);
     bool Include(const FolderEntry& entry, const std::string& shown);
     bool AddBytes(uint64_t bytes, const std::string& shown);
+    bool ListSorted(const std::string& path, bool isRoot, const std::string& shown,
+                    std::vector<FolderEntry>& entries);
+    bool PlanEntry(const FolderEntry& entry, const std::string& folderPath,
+                   const std::string& folderShown, size_t folderIndex,
+                   std::vector<Subfolder>& subfolders);
+    bool PlanFile(const FolderEntry& entry, std::u16string name, std::string path,
+                  const std::string& shown, size_t folderIndex);
 
     const TreeWalkOptions& options_;
     TreeWalkResult& result_;
@@ -114,9 +126,8 @@ bool TreePlanner::AddBytes(uint64_t bytes, const std::string& shown) {
         shown);
 }
 
-bool TreePlanner::PlanFolder(const std::string& path, bool isRoot, const std::u16string& recordName,
-                             const std::string& shown) {
-    std::vector<FolderEntry> entries;
+bool TreePlanner::ListSorted(const std::string& path, bool isRoot, const std::string& shown,
+                             std::vector<FolderEntry>& entries) {
     std::string reason;
     if (!ListFolder(path, isRoot, entries, reason)) {
         return Fail("cannot read the folder (" + reason + ")", shown.empty() ? "." : shown);
@@ -124,38 +135,60 @@ bool TreePlanner::PlanFolder(const std::string& path, bool isRoot, const std::u1
     // Sorted so that warnings, and the first refusal, come in the same order every time.
     std::sort(entries.begin(), entries.end(),
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+bool TreePlanner::PlanFile(const FolderEntry& entry, std::u16string name, std::string path,
+                           const std::string& shown, size_t folderIndex) {
+    const uint64_t needs = RecordStreamBuilder::RecordOverhead(name) + entry.size;
+    if (needs > kStreamLimit - RecordStreamBuilder::RecordOverhead(u"")) {
+        return Fail("a file of " + WithThousands(entry.size) +
+                        " bytes, too large for any archive (the records of an archive hold at "
+                        "most 10,485,504 bytes)",
+                    shown);
+    }
+    if (!AddBytes(needs, shown)) return false;
+    folders_[folderIndex].files.push_back(
+        {std::move(name), std::move(path), shown, AttributesFor(entry),
+         FileTimeFromUnixTime(entry.modifiedSeconds, entry.modifiedNanoseconds), entry.size});
+    return true;
+}
+
+// A file is planned into its folder's group at once; a subfolder waits until the group is
+// complete, since its own group follows.
+bool TreePlanner::PlanEntry(const FolderEntry& entry, const std::string& folderPath,
+                            const std::string& folderShown, size_t folderIndex,
+                            std::vector<Subfolder>& subfolders) {
+    const std::string shown = JoinShown(folderShown, entry.name);
+    if (!Include(entry, shown)) return true;
+    std::u16string name;
+    if (!AcceptName(entry, shown, name)) return false;
+    if (entry.kind == EntryKind::kFolder) {
+        subfolders.push_back({std::move(name), entry.name});
+        return true;
+    }
+    return PlanFile(entry, std::move(name), JoinNativePath(folderPath, entry.name), shown,
+                    folderIndex);
+}
+
+bool TreePlanner::PlanFolder(const std::string& path, bool isRoot, const std::u16string& recordName,
+                             const std::string& shown) {
+    std::vector<FolderEntry> entries;
+    if (!ListSorted(path, isRoot, shown, entries)) return false;
     if (!AddBytes(RecordStreamBuilder::RecordOverhead(recordName), shown)) return false;
     const size_t index = folders_.size();
     folders_.push_back({recordName, {}});
-    std::vector<std::pair<std::u16string, std::string>> subfolders;
+    std::vector<Subfolder> subfolders;
     for (const FolderEntry& entry : entries) {
-        const std::string entryShown = JoinShown(shown, entry.name);
-        if (!Include(entry, entryShown)) continue;
-        std::u16string name;
-        if (!AcceptName(entry, entryShown, name)) return false;
-        const std::string entryPath = JoinNativePath(path, entry.name);
-        if (entry.kind == EntryKind::kFolder) {
-            subfolders.emplace_back(std::move(name), entry.name);
-            continue;
-        }
-        const uint64_t needs = RecordStreamBuilder::RecordOverhead(name) + entry.size;
-        if (needs > kStreamLimit - RecordStreamBuilder::RecordOverhead(u"")) {
-            return Fail("a file of " + WithThousands(entry.size) +
-                            " bytes, too large for any archive (the records of an archive "
-                            "hold at most 10,485,504 bytes)",
-                        entryShown);
-        }
-        if (!AddBytes(needs, entryShown)) return false;
-        folders_[index].files.push_back(
-            {std::move(name), entryPath, entryShown, AttributesFor(entry),
-             FileTimeFromUnixTime(entry.modifiedSeconds, entry.modifiedNanoseconds), entry.size});
+        if (!PlanEntry(entry, path, shown, index, subfolders)) return false;
     }
     std::sort(folders_[index].files.begin(), folders_[index].files.end(),
               [](const PlannedFile& a, const PlannedFile& b) { return a.name < b.name; });
-    std::sort(subfolders.begin(), subfolders.end());
-    for (const auto& [name, native] : subfolders) {
-        if (!PlanFolder(JoinNativePath(path, native), false, recordName + u"\\" + name,
-                        JoinShown(shown, native))) {
+    std::sort(subfolders.begin(), subfolders.end(),
+              [](const Subfolder& a, const Subfolder& b) { return a.name < b.name; });
+    for (const Subfolder& subfolder : subfolders) {
+        if (!PlanFolder(JoinNativePath(path, subfolder.native), false,
+                        recordName + u"\\" + subfolder.name, JoinShown(shown, subfolder.native))) {
             return false;
         }
     }
