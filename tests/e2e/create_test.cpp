@@ -242,6 +242,17 @@ TEST_F(CreateTest, TreeExactlyAtTheLimitIsWrittenOneByteMoreIsRefused) {
     EXPECT_EQ(Listing(), (std::vector<std::string>{"tree"}));
 }
 
+TEST_F(CreateTest, RefusesATreeThatDoesNotCompressWithinTheLimit) {
+    fs::create_directory(At("tree"));
+    test::WriteFileBytes(At("tree/noise.bin"), Noise(kContentAtLimit, 5));
+    const AzeRun run = Aze("create tree");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "aze: cannot make an archive of the folder (the compressed payload exceeds "
+              "10,485,504 bytes): tree\n");
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"tree"}));
+}
+
 TEST_F(CreateTest, RefusesWhatNoReaderWouldAccept) {
     struct Case {
         const char* what;

@@ -54,7 +54,6 @@ bool ReadPasswordLine(const std::string& passwordFile, std::string& line) {
 bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header) {
     std::string line;
     if (!ReadPassword(passwordFile, line)) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     std::u16string password;
     if (!Utf8ToUtf16(line, password) || !AcceptPassword(password.c_str(), &header)) {
         PrintError("wrong password");

@@ -113,12 +113,12 @@ int CheckArguments(const CreateOptions& options, std::string& output) {
     return kExitSuccess;
 }
 
-int WriteOut(const std::string& output, const TreeWalkResult& tree,
+int WriteOut(const std::string& input, const std::string& output, const TreeWalkResult& tree,
              const ArchiveOptions& archiveOptions) {
     std::vector<uint8_t> archive;
     std::string error;
     if (!WriteArchive(tree.records, archiveOptions, archive, error)) {
-        PrintError(error);
+        PrintError("cannot make an archive of the folder (" + error + ")", input);
         return kExitBadArchive;
     }
     if (!ReplaceFileContents(output, archive, error)) {
@@ -153,7 +153,7 @@ int RunCreate(const CreateOptions& options) {
         PrintError("the system's random generator failed");
         return kExitBadArchive;
     }
-    return WriteOut(output, tree, archiveOptions);
+    return WriteOut(options.input, output, tree, archiveOptions);
 }
 
 }  // namespace winqor::aze
