@@ -133,12 +133,5 @@ TEST_F(FolderTest, ReplaceFileContentsFailsCleanly) {
     EXPECT_EQ(FolderNames(At("folder")), (std::vector<std::string>{"inside"}));
 }
 
-TEST(JoinNativePath, OneSeparatorBetween) {
-    EXPECT_EQ(JoinNativePath("a", "b"), "a/b");
-    EXPECT_EQ(JoinNativePath("a/", "b"), "a/b");
-    EXPECT_EQ(JoinNativePath("/", "b"), "/b");
-    EXPECT_EQ(JoinNativePath("", "b"), "b");
-}
-
 }  // namespace
 }  // namespace winqor

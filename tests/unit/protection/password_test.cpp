@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "protection/constants.h"
-#include "protection/md5.h"
 #include "support/known_answers.h"
 #include "support/test_support.h"
 
@@ -93,22 +90,6 @@ TEST(NarrowPassword, WritesEveryCharacterAndTheTerminatorOnly) {
     }
 }
 
-// The digest block for every counted length: the salt window moves with n up to position 46.
-TEST(DerivePasswordDigest, BlockIsTheSaltWindowAtNThenTheNarrowedBytes) {
-    const std::string letters = "ABCDEFGHIJKLMNOPQ";
-    for (size_t length = 1; length <= letters.size(); ++length) {
-        SCOPED_TRACE(length);
-        const std::string password = letters.substr(0, length);
-        const size_t n = std::min<size_t>(length, kMaxPasswordChars);
-        std::vector<uint8_t> block(g_passwordSalt + n, g_passwordSalt + n + 32);
-        block.insert(block.end(), password.begin(), password.begin() + n);
-        uint8_t expected[16], digest[16];
-        Md5Digest(expected, block.data(), static_cast<int32_t>(block.size()));
-        ASSERT_EQ(DerivePasswordDigest(digest, Ascii(password).c_str()), digest);
-        EXPECT_EQ(std::memcmp(digest, expected, 16), 0);
-    }
-}
-
 TEST(DerivePasswordDigest, RefusesMissingArgumentsAndEmptyWithoutWriting) {
     uint8_t out[16];
     std::memset(out, 0x5A, sizeof out);
@@ -118,21 +99,17 @@ TEST(DerivePasswordDigest, RefusesMissingArgumentsAndEmptyWithoutWriting) {
     for (uint8_t byte : out) EXPECT_EQ(byte, 0x5A);
 }
 
-TEST(ComputeCheckValue, UsesDigestBytes0To11BetweenTwoSaltWindows) {
+TEST(ComputeCheckValue, DigestBytes12To15NeverCount) {
     uint8_t digest[16];
     for (int i = 0; i < 16; ++i) digest[i] = static_cast<uint8_t>(0x80 + i);
-    std::vector<uint8_t> block(g_passwordSalt + 26, g_passwordSalt + 36);
-    block.insert(block.end(), digest, digest + 12);
-    block.insert(block.end(), g_passwordSalt + 36, g_passwordSalt + 46);
-    uint8_t expected[16], check[16];
-    Md5Digest(expected, block.data(), 32);
+    uint8_t check[16], again[16];
     ASSERT_EQ(ComputeCheckValue(check, digest), check);
-    EXPECT_EQ(std::memcmp(check, expected, 16), 0);
-    // bytes 12..15 of the digest never count
     for (int i = 12; i < 16; ++i) digest[i] ^= 0xFF;
-    uint8_t again[16];
     ComputeCheckValue(again, digest);
     EXPECT_EQ(std::memcmp(check, again, 16), 0);
+    digest[11] ^= 0x01;
+    ComputeCheckValue(again, digest);
+    EXPECT_NE(std::memcmp(check, again, 16), 0);
 }
 
 TEST(ComputeCheckValue, RefusesWithoutWriting) {
