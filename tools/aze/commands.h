@@ -1,7 +1,10 @@
 // The subcommands of aze and what they share. Exit statuses are a contract with scripts.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "format/archive_header.h"
 
@@ -38,6 +41,20 @@ int RunSfx(const SfxOptions& options);
 int RunList(const ReadOptions& options);
 int RunTest(const ReadOptions& options);
 int RunExtract(const ReadOptions& options);
+
+// A folder packed as aze create packs it.
+struct PackedFolder {
+    std::vector<uint8_t> archive;  // header and payload
+    uint32_t files = 0;
+    uint32_t folders = 0;  // the root included
+    size_t recordBytes = 0;
+};
+
+// Walks folder, obtains the password (passwordFile, else the terminal, else none) and makes
+// the archive bytes; the file at output, if it lies in the folder, is left out. Warnings and
+// the failure line are printed. An exit status: 0, or 1 when no archive can be made.
+int PackFolder(const std::string& folder, const std::string& passwordFile, bool runSetup,
+               const std::string& output, PackedFolder& packed);
 
 // One line on standard error: "aze: WHAT: WHERE" (WHERE left out when empty).
 void PrintError(const std::string& what, const std::string& where = {});

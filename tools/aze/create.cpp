@@ -113,47 +113,61 @@ int CheckArguments(const CreateOptions& options, std::string& output) {
     return kExitSuccess;
 }
 
-int WriteOut(const std::string& input, const std::string& output, const TreeWalkResult& tree,
-             const ArchiveOptions& archiveOptions) {
-    std::vector<uint8_t> archive;
-    std::string error;
-    if (!WriteArchive(tree.records, archiveOptions, archive, error)) {
-        PrintError("cannot make an archive of the folder (" + error + ")", input);
-        return kExitBadArchive;
+// The archive options for the tree: the password's digest, the setup flag, a fresh key seed.
+bool ChooseArchiveOptions(const std::string& passwordFile, bool runSetup,
+                          ArchiveOptions& archiveOptions) {
+    std::optional<std::u16string> password;
+    archiveOptions.runSetup = runSetup;
+    if (!ObtainNewPassword(passwordFile, password) || !SealWithPassword(password, archiveOptions)) {
+        return false;
     }
-    if (!ReplaceFileContents(output, archive, error)) {
-        PrintError("cannot write the archive (" + error + ")", output);
-        return kExitWriteFailed;
+    if (!RandomBytes(archiveOptions.keySeed.data(), archiveOptions.keySeed.size())) {
+        PrintError("the system's random generator failed");
+        return false;
     }
-    std::printf("%s: %u files in %u folders, %zu bytes of records stored in %zu bytes\n",
-                output.c_str(), tree.files, tree.folders, tree.records.size(), archive.size());
-    return kExitSuccess;
+    return true;
 }
 
 }  // namespace
 
+int PackFolder(const std::string& folder, const std::string& passwordFile, bool runSetup,
+               const std::string& output, PackedFolder& packed) {
+    TreeWalkResult tree;
+    const bool walked = WalkTree(folder, WalkOptionsFor(output), tree);
+    PrintWarnings(folder, tree.warnings);
+    if (!walked) {
+        PrintError(tree.error.what, Shown(folder, tree.error.where));
+        return kExitBadArchive;
+    }
+    ArchiveOptions archiveOptions;
+    if (!ChooseArchiveOptions(passwordFile, runSetup, archiveOptions)) return kExitBadArchive;
+    std::string error;
+    if (!WriteArchive(tree.records, archiveOptions, packed.archive, error)) {
+        PrintError("cannot make an archive of the folder (" + error + ")", folder);
+        return kExitBadArchive;
+    }
+    packed.files = tree.files;
+    packed.folders = tree.folders;
+    packed.recordBytes = tree.records.size();
+    return kExitSuccess;
+}
+
 int RunCreate(const CreateOptions& options) {
     std::string output;
     if (int status = CheckArguments(options, output); status != kExitSuccess) return status;
-    TreeWalkResult tree;
-    const bool walked = WalkTree(options.input, WalkOptionsFor(output), tree);
-    PrintWarnings(options.input, tree.warnings);
-    if (!walked) {
-        PrintError(tree.error.what, Shown(options.input, tree.error.where));
-        return kExitBadArchive;
+    PackedFolder packed;
+    const int status =
+        PackFolder(options.input, options.passwordFile, options.runSetup, output, packed);
+    if (status != kExitSuccess) return status;
+    std::string error;
+    if (!ReplaceFileContents(output, packed.archive, error)) {
+        PrintError("cannot write the archive (" + error + ")", output);
+        return kExitWriteFailed;
     }
-    std::optional<std::u16string> password;
-    ArchiveOptions archiveOptions;
-    archiveOptions.runSetup = options.runSetup;
-    if (!ObtainNewPassword(options.passwordFile, password) ||
-        !SealWithPassword(password, archiveOptions)) {
-        return kExitBadArchive;
-    }
-    if (!RandomBytes(archiveOptions.keySeed.data(), archiveOptions.keySeed.size())) {
-        PrintError("the system's random generator failed");
-        return kExitBadArchive;
-    }
-    return WriteOut(options.input, output, tree, archiveOptions);
+    std::printf("%s: %u files in %u folders, %zu bytes of records stored in %zu bytes\n",
+                output.c_str(), packed.files, packed.folders, packed.recordBytes,
+                packed.archive.size());
+    return kExitSuccess;
 }
 
 }  // namespace winqor::aze
