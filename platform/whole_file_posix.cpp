@@ -12,7 +12,7 @@
 namespace winqor {
 namespace {
 
-constexpr size_t kChunkBytes = 1 << 16;
+constexpr size_t kChunkBytes = 1 << 14;
 
 std::string SystemReason(int error) {
     return std::strerror(error);
@@ -47,29 +47,46 @@ class Descriptor {
     int fd_;
 };
 
-// Reads until the end of the file, but never more than limit + 1 bytes: one byte past the
-// limit is enough to know the file is too large, also when it grew after it was looked at.
-ReadOutcome ReadAll(int fd, uint64_t expected, uint64_t limit, std::vector<uint8_t>& out,
-                    std::string& reason) {
-    if (limit == UINT64_MAX) --limit;  // limit + 1 must be representable
-    const size_t start = out.size();
+// Reads up to count bytes into buffer; the bytes read (fewer at the end of the file), or -1.
+int64_t ReadUpTo(int fd, uint8_t* buffer, uint64_t count) {
     uint64_t total = 0;
-    while (total <= limit) {
-        uint64_t room = total < expected ? expected - total : kChunkBytes;
-        if (room > limit + 1 - total) room = limit + 1 - total;
-        out.resize(start + total + room);
-        const ssize_t got = ::read(fd, out.data() + start + total, room);
+    while (total < count) {
+        const ssize_t got = ::read(fd, buffer + total, count - total);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            reason = SystemReason(errno);
-            out.resize(start);
-            return ReadOutcome::kFailed;
-        }
+        if (got < 0) return -1;
         if (got == 0) break;
         total += static_cast<uint64_t>(got);
     }
-    out.resize(start + (total > limit ? 0 : total));
-    return total > limit ? ReadOutcome::kTooLarge : ReadOutcome::kRead;
+    return static_cast<int64_t>(total);
+}
+
+// Appends whatever follows the bytes already read: a file that grew after it was looked at.
+// A small buffer takes it first, so that out grows only by what is there, never past limit.
+ReadOutcome ReadGrowth(int fd, size_t start, uint64_t limit, std::vector<uint8_t>& out) {
+    uint8_t chunk[kChunkBytes];
+    for (;;) {
+        const int64_t got = ReadUpTo(fd, chunk, sizeof chunk);
+        if (got < 0) return ReadOutcome::kFailed;
+        if (got == 0) return ReadOutcome::kRead;
+        if (out.size() - start + static_cast<uint64_t>(got) > limit) return ReadOutcome::kTooLarge;
+        out.insert(out.end(), chunk, chunk + got);
+    }
+}
+
+// Reads the file's expected bytes straight into out, then anything it grew by.
+ReadOutcome ReadAll(int fd, uint64_t expected, uint64_t limit, std::vector<uint8_t>& out,
+                    std::string& reason) {
+    const size_t start = out.size();
+    out.resize(start + expected);
+    const int64_t got = ReadUpTo(fd, out.data() + start, expected);
+    ReadOutcome outcome = got < 0 ? ReadOutcome::kFailed : ReadOutcome::kRead;
+    if (got >= 0) out.resize(start + static_cast<uint64_t>(got));
+    if (got >= 0 && static_cast<uint64_t>(got) == expected) {
+        outcome = ReadGrowth(fd, start, limit, out);
+    }
+    if (outcome == ReadOutcome::kFailed) reason = SystemReason(errno);
+    if (outcome != ReadOutcome::kRead) out.resize(start);
+    return outcome;
 }
 
 bool WriteAll(int fd, const uint8_t* bytes, size_t count, std::string& reason) {
