@@ -114,7 +114,9 @@ std::string FolderOf(const std::string& path) {
 int CreateSibling(const std::string& path, std::string& sibling) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // Cut, so that the suffix still fits in a name of 255 bytes.
+    const std::string name =
+        (slash == std::string::npos ? path : path.substr(slash + 1)).substr(0, 200);
     struct timespec now;
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {

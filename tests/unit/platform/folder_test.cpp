@@ -118,7 +118,10 @@ TEST_F(FolderTest, ReplaceFileContentsReplacesTheNameAndLeavesNothingElse) {
     EXPECT_EQ(test::ReadFileBytes(At("target")), Bytes("keep me"));
     ASSERT_TRUE(ReplaceFileContents(At("fresh"), {}, reason)) << reason;
     EXPECT_EQ(fs::file_size(At("fresh")), 0u);
-    EXPECT_EQ(FolderNames(dir_.path()), (std::vector<std::string>{"fresh", "out", "target"}));
+    const std::string longest(255, 'n');  // the new file's own name must still fit
+    ASSERT_TRUE(ReplaceFileContents(At(longest), Bytes("x"), reason)) << reason;
+    EXPECT_EQ(FolderNames(dir_.path()),
+              (std::vector<std::string>{"fresh", longest, "out", "target"}));
 }
 
 TEST_F(FolderTest, ReplaceFileContentsFailsCleanly) {
