@@ -130,7 +130,7 @@ bool TreePlanner::ListSorted(const std::string& path, bool isRoot, const std::st
                              std::vector<FolderEntry>& entries) {
     std::string reason;
     if (!ListFolder(path, isRoot, entries, reason)) {
-        return Fail("cannot read the folder (" + reason + ")", shown.empty() ? "." : shown);
+        return Fail("cannot read the folder (" + reason + ")", shown);
     }
     // Sorted so that warnings, and the first refusal, come in the same order every time.
     std::sort(entries.begin(), entries.end(),

@@ -12,8 +12,8 @@
 
 namespace winqor {
 
-// What happened, and where: a path below the root with '/' between its parts, shown as
-// UTF-8 with any byte that is not printable UTF-8 written as \xNN.
+// What happened, and where: a path below the root (empty for the root itself) with '/' between its
+// parts, shown as UTF-8 with any byte that is not printable UTF-8 written as \xNN.
 struct WalkMessage {
     std::string what;
     std::string where;
