@@ -35,12 +35,30 @@ void RecordStreamBuilder::AddDirectory(std::u16string_view name) {
 
 void RecordStreamBuilder::AddFile(std::u16string_view name, uint32_t attributes,
                                   std::span<const uint8_t> content, uint64_t fileTime) {
+    AddFileFrom(name, attributes, fileTime, [content](std::vector<uint8_t>& bytes) {
+        bytes.insert(bytes.end(), content.begin(), content.end());
+        return true;
+    });
+}
+
+bool RecordStreamBuilder::AddFileFrom(
+    std::u16string_view name, uint32_t attributes, uint64_t fileTime,
+    const std::function<bool(std::vector<uint8_t>&)>& appendContent) {
     if (!haveGroup_) AddDirectory(u"");
-    AppendRecord(name, attributes, static_cast<uint32_t>(content.size()), fileTime);
-    bytes_.insert(bytes_.end(), content.begin(), content.end());
+    const size_t recordStart = bytes_.size();
+    AppendRecord(name, attributes, 0, fileTime);
+    const size_t contentStart = bytes_.size();
+    if (!appendContent(bytes_)) {
+        bytes_.resize(recordStart);
+        return false;
+    }
+    const uint64_t contentSize = bytes_.size() - contentStart;
+    WriteLe32(bytes_.data() + recordStart + entry_offset::kSize,
+              static_cast<uint32_t>(contentSize));
     uint8_t* groupSize = bytes_.data() + groupStart_ + entry_offset::kSize;
-    const uint64_t added = RecordOverhead(name) + content.size();
+    const uint64_t added = RecordOverhead(name) + contentSize;
     WriteLe32(groupSize, static_cast<uint32_t>(ReadLe32(groupSize) + added));
+    return true;
 }
 
 }  // namespace winqor

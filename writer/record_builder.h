@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace winqor {
@@ -15,8 +17,21 @@ class RecordStreamBuilder {
     // A file of the current group; name is bare ("Setup.exe").
     void AddFile(std::u16string_view name, uint32_t attributes, std::span<const uint8_t> content,
                  uint64_t fileTime = 0);
+    // A file of the current group whose content appendContent appends to the stream's bytes,
+    // so that it is read straight into place. When appendContent returns false the record is
+    // taken back, and so is false.
+    bool AddFileFrom(std::u16string_view name, uint32_t attributes, uint64_t fileTime,
+                     const std::function<bool(std::vector<uint8_t>&)>& appendContent);
 
     const std::vector<uint8_t>& bytes() const { return bytes_; }
+    // Hands the stream over; the builder is empty afterwards.
+    std::vector<uint8_t> TakeBytes() {
+        haveGroup_ = false;
+        std::vector<uint8_t> taken = std::move(bytes_);
+        bytes_.clear();
+        return taken;
+    }
+    void Reserve(size_t bytes) { bytes_.reserve(bytes); }
     // Bytes a record of this name takes before its content.
     static uint64_t RecordOverhead(std::u16string_view name);
 

@@ -1,6 +1,7 @@
 // The subcommands of aze and what they share. Exit statuses are a contract with scripts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,19 +46,32 @@ int RunList(const ReadOptions& options);
 int RunTest(const ReadOptions& options);
 int RunExtract(const ReadOptions& options);
 
+// A folder packed as aze create packs it.
+struct PackedFolder {
+    std::vector<uint8_t> archive;  // header and payload
+    uint32_t files = 0;
+    uint32_t folders = 0;  // the root included
+    size_t recordBytes = 0;
+};
+
+// Walks folder, obtains the password (passwordFile, else the terminal, else none) and makes
+// the archive bytes; the file at output, if it lies in the folder, is left out. Warnings and
+// the failure line are printed. An exit status: 0, or 1 when no archive can be made.
+int PackFolder(const std::string& folder, const std::string& passwordFile, bool runSetup,
+               const std::string& output, PackedFolder& packed);
+
 // One line on standard error: "aze: WHAT: WHERE" (WHERE left out when empty).
 void PrintError(const std::string& what, const std::string& where = {});
+
+// The first line of passwordFile ("-" is standard input) without its line end. false, the
+// failure line printed, when the file cannot be read.
+bool ReadPasswordLine(const std::string& passwordFile, std::string& line);
 
 // Reads the password of an encrypted archive from the first line of passwordFile ("-" is
 // standard input) or, without a file, from the terminal without echo, and accepts it
 // against header. True when g_passwordDigest holds the accepted password's digest;
 // otherwise the failure line has been printed.
 bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header);
-
-// The archive of a folder, as aze create writes it, into archive (aze sfx embeds it). false
-// when it cannot be made; the failure line has then been printed.
-bool BuildArchiveFromFolder(const std::string& dir, const std::string& passwordFile, bool runSetup,
-                            std::vector<uint8_t>& archive);
 
 // Loads the archive carried inside a self-extracting program. 1 when loaded; 0 when the file
 // carries none (nothing printed); -1 when it carries a damaged one (the failure is recorded).

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "engine/archive_extractor.h"
@@ -74,10 +75,11 @@ int ArchiveFromFolder(const SfxOptions& options, std::vector<uint8_t>& archive) 
         PrintError("--run-setup needs a Setup.exe at the top of the folder", options.input);
         return kExitUsage;
     }
-    if (!BuildArchiveFromFolder(options.input, options.passwordFile, options.runSetup, archive)) {
-        return kExitBadArchive;
-    }
-    return kExitSuccess;
+    PackedFolder packed;
+    const int status =
+        PackFolder(options.input, options.passwordFile, options.runSetup, options.output, packed);
+    archive = std::move(packed.archive);
+    return status;
 }
 
 // Where the program will extract, as its user will see it.

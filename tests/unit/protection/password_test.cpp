@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "support/known_answers.h"
 #include "support/test_support.h"
@@ -66,6 +67,62 @@ TEST(NarrowPassword, RefusesMissingAndEmptyWithoutWriting) {
     EXPECT_EQ(out[0], 7);
 }
 
+TEST(NarrowPassword, WritesEveryCharacterAndTheTerminatorOnly) {
+    struct Case {
+        std::u16string password;
+        std::vector<uint8_t> written;
+    };
+    const Case cases[] = {
+        {u"abc", {'a', 'b', 'c', 0}},
+        // the first character decides: high bytes for all, even where that gives zero
+        {u"\u4e00\u4e8ca", {0x4e, 0x4e, 0x00, 0}},
+        // a zero byte in the middle is written; only readers of the string stop there
+        {u"A\u0100b", {'A', 0x00, 'b', 0}},
+        // a surrogate pair is two units: U+1F600 narrows to '=' (0x3d) and 0x00
+        {u"\U0001F600", {0x3d, 0x00, 0}},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> out(c.written.size() + 2, 0xCC);
+        EXPECT_EQ(NarrowPassword(c.password.c_str(), out.data()),
+                  static_cast<int>(c.password.size()));
+        EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + c.written.size()), c.written);
+        EXPECT_EQ(out[c.written.size()], 0xCC) << "written past the terminator";
+    }
+}
+
+TEST(DerivePasswordDigest, RefusesMissingArgumentsAndEmptyWithoutWriting) {
+    uint8_t out[16];
+    std::memset(out, 0x5A, sizeof out);
+    EXPECT_EQ(DerivePasswordDigest(nullptr, u"abc"), nullptr);
+    EXPECT_EQ(DerivePasswordDigest(out, nullptr), nullptr);
+    EXPECT_EQ(DerivePasswordDigest(out, u""), nullptr);
+    for (uint8_t byte : out) EXPECT_EQ(byte, 0x5A);
+}
+
+TEST(ComputeCheckValue, DigestBytes12To15NeverCount) {
+    uint8_t digest[16];
+    for (int i = 0; i < 16; ++i) digest[i] = static_cast<uint8_t>(0x80 + i);
+    uint8_t check[16], again[16];
+    ASSERT_EQ(ComputeCheckValue(check, digest), check);
+    for (int i = 12; i < 16; ++i) digest[i] ^= 0xFF;
+    ComputeCheckValue(again, digest);
+    EXPECT_EQ(std::memcmp(check, again, 16), 0);
+    digest[11] ^= 0x01;
+    ComputeCheckValue(again, digest);
+    EXPECT_NE(std::memcmp(check, again, 16), 0);
+}
+
+TEST(ComputeCheckValue, RefusesWithoutWriting) {
+    uint8_t digest[16] = {1};
+    uint8_t zeroFirst[16] = {0, 1, 2, 3};
+    uint8_t out[16];
+    std::memset(out, 0x5A, sizeof out);
+    EXPECT_EQ(ComputeCheckValue(nullptr, digest), nullptr);
+    EXPECT_EQ(ComputeCheckValue(out, nullptr), nullptr);
+    EXPECT_EQ(ComputeCheckValue(out, zeroFirst), nullptr);
+    for (uint8_t byte : out) EXPECT_EQ(byte, 0x5A);
+}
+
 TEST(DerivePasswordDigest, EquivalentPasswordsShareADigest) {
     struct Case {
         std::u16string a, b;
@@ -78,6 +135,8 @@ TEST(DerivePasswordDigest, EquivalentPasswordsShareADigest) {
         // characters after the 15th never count
         {u"0123456789abcdefXYZ", u"0123456789abcde"},
         {u"0123456789abcde1", u"0123456789abcde2"},
+        // a character outside the BMP counts by its high surrogate's low byte alone
+        {u"\U0001F600", u"="},
     };
     for (const auto& c : cases) {
         uint8_t a[16], b[16];
@@ -104,6 +163,23 @@ TEST(AcceptPassword, OnlyTheExactPasswordPasses) {
         DerivePasswordDigest(attempted, wrong);
         EXPECT_EQ(std::memcmp(g_passwordDigest, attempted, 16), 0);
     }
+}
+
+TEST(AcceptPassword, EveryCheckByteCountsAndAMissingHeaderRefuses) {
+    uint8_t digest[16];
+    DerivePasswordDigest(digest, u"Secret1");
+    HeaderFields fields;
+    ComputeCheckValue(fields.passwordCheck, digest);
+    for (int i = 0; i < 16; ++i) {
+        ArchiveHeader header = {};
+        BuildHeader(fields, header.image);
+        header.image[header_offset::kPasswordCheck + i] ^= 0x01;
+        EXPECT_FALSE(AcceptPassword(u"Secret1", &header)) << "check byte " << i;
+    }
+    std::memset(g_passwordDigest, 0, 16);
+    EXPECT_FALSE(AcceptPassword(u"Secret1", nullptr));
+    // the digest is still left behind, as on any attempt with a non-empty password
+    EXPECT_EQ(std::memcmp(g_passwordDigest, digest, 16), 0);
 }
 
 TEST(AcceptPassword, EmptyPasswordKeepsThePreviousDigest) {

@@ -1,0 +1,77 @@
+#include "writer/new_password.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "protection/password.h"
+
+namespace winqor {
+namespace {
+
+// The first password of the form "z<number>" whose digest starts with a zero byte.
+std::u16string PasswordWithZeroDigest() {
+    for (int i = 0;; ++i) {
+        const std::string ascii = "z" + std::to_string(i);
+        std::u16string candidate(ascii.begin(), ascii.end());
+        uint8_t digest[16];
+        DerivePasswordDigest(digest, candidate.c_str());
+        if (digest[0] == 0) return candidate;
+    }
+}
+
+TEST(PrepareNewPassword, RefusesWhatNoReaderWouldAccept) {
+    struct Case {
+        std::u16string password;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {u"", "empty"},
+        {u"0123456789abcdef", "longer than 15"},
+        {u"\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600\U0001F600",
+         "longer than 15"},
+        {u"tab\there", "control character"},
+        {std::u16string(u"nul\0x", 5), "control character"},
+        {PasswordWithZeroDigest(), "choose another password"},
+    };
+    for (const Case& c : cases) {
+        NewPassword prepared;
+        std::string error;
+        EXPECT_FALSE(PrepareNewPassword(c.password, prepared, error)) << c.reason;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+}
+
+TEST(PrepareNewPassword, GivesTheDigestReadersDerive) {
+    for (const char16_t* password : {u"a", u"Secret1", u"0123456789abcde", u"p\u00e4ss"}) {
+        NewPassword prepared;
+        std::string error;
+        ASSERT_TRUE(PrepareNewPassword(password, prepared, error)) << error;
+        uint8_t digest[16];
+        DerivePasswordDigest(digest, password);
+        EXPECT_EQ(std::memcmp(prepared.digest.data(), digest, 16), 0);
+        EXPECT_TRUE(prepared.warning.empty()) << prepared.warning;
+    }
+}
+
+TEST(PrepareNewPassword, WarnsWhenOnlyPartOfThePasswordCounts) {
+    struct Case {
+        std::u16string password;
+        const char* warning;
+    };
+    const Case cases[] = {
+        {u"A\u0100bcdef", "only the first 1 of the password's 7 characters"},
+        {u"\u4e00abc", "only the first 1 of the password's 4 characters"},
+        {u"ab\U0001F600cd", "only the first 3 of the password's 6 characters"},
+    };
+    for (const Case& c : cases) {
+        NewPassword prepared;
+        std::string error;
+        ASSERT_TRUE(PrepareNewPassword(c.password, prepared, error)) << error;
+        EXPECT_NE(prepared.warning.find(c.warning), std::string::npos) << prepared.warning;
+    }
+}
+
+}  // namespace
+}  // namespace winqor

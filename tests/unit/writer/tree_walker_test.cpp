@@ -1,0 +1,228 @@
+#include "writer/tree_walker.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "format/archive_header.h"
+#include "support/record_tree.h"
+#include "support/test_support.h"
+#include "writer/file_time.h"
+
+namespace winqor {
+namespace {
+namespace fs = std::filesystem;
+using test::Record;
+
+void WriteText(const fs::path& path, const std::string& text) {
+    test::WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+// A file of count bytes that costs no disk: the walker must not care.
+void WriteSized(const fs::path& path, uint64_t count) {
+    std::ofstream(path).close();
+    fs::resize_file(path, count);
+}
+
+class TreeWalkerTest : public ::testing::Test {
+  protected:
+    fs::path Root() const { return dir_.path() / "tree"; }
+    void SetUp() override { fs::create_directory(Root()); }
+
+    bool Walk(TreeWalkOptions options = {}) { return WalkTree(Root().string(), options, result_); }
+    std::vector<Record> Records() const {
+        return test::ParseRecordStream(result_.records.data(), result_.records.size());
+    }
+    std::vector<std::u16string> Names() const {
+        std::vector<std::u16string> names;
+        for (const Record& record : Records()) names.push_back(record.name);
+        return names;
+    }
+
+    test::TempDir dir_;
+    TreeWalkResult result_;
+};
+
+TEST_F(TreeWalkerTest, EmptyFolderIsTheRootRecordAlone) {
+    ASSERT_TRUE(Walk());
+    EXPECT_EQ(result_.records.size(), 34u);
+    EXPECT_EQ(Records(), (std::vector<Record>{{true, u"", 0, 0, {}}}));
+    EXPECT_EQ(result_.folders, 1u);
+    EXPECT_EQ(result_.files, 0u);
+}
+
+TEST_F(TreeWalkerTest, ParentsBeforeChildrenEachFolderWithItsFilesNamesInUtf16Order) {
+    for (const char* folder : {"b", "a", "a/z", "a/y", "a/y/deep", "empty"}) {
+        fs::create_directories(Root() / folder);
+    }
+    // U+FF21 sorts after U+1F600 by UTF-8 bytes, but before it by UTF-16 units (0xD83D).
+    for (const char* file : {"b.txt", "B.txt", "\xEF\xBC\xA1", "\xF0\x9F\x98\x80", "a/z/f", "a/1",
+                             "a/y/deep/g", "b/c"}) {
+        WriteText(Root() / file, file);
+    }
+    ASSERT_TRUE(Walk());
+    const std::vector<std::u16string> expected = {
+        u"",    u"B.txt",  u"b.txt",        u"\U0001F600", u"\uFF21", u"\\a",
+        u"1",   u"\\a\\y", u"\\a\\y\\deep", u"g",          u"\\a\\z", u"f",
+        u"\\b", u"c",      u"\\empty"};
+    EXPECT_EQ(Names(), expected);
+    EXPECT_EQ(Records(), test::ExpectedRecords(Root()));
+    EXPECT_EQ(result_.folders, 7u);
+    EXPECT_EQ(result_.files, 8u);
+}
+
+TEST_F(TreeWalkerTest, AttributesFollowTheOwnersWritePermission) {
+    WriteText(Root() / "plain", "p");
+    WriteText(Root() / "readonly", "r");
+    WriteText(Root() / "othersonly", "o");
+    WriteSized(Root() / "empty", 0);
+    fs::permissions(Root() / "readonly", fs::perms::owner_read | fs::perms::group_read);
+    fs::permissions(Root() / "othersonly", fs::perms::owner_read | fs::perms::others_write);
+    ASSERT_TRUE(Walk());
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[1].name, u"empty");
+    EXPECT_EQ(records[1].attributes, 0x20u);
+    EXPECT_TRUE(records[1].content.empty());
+    EXPECT_EQ(records[2].attributes, 0x21u);  // othersonly
+    EXPECT_EQ(records[3].attributes, 0x20u);  // plain
+    EXPECT_EQ(records[4].attributes, 0x21u);  // readonly
+}
+
+TEST_F(TreeWalkerTest, FileTimeIsTheModificationTimeSince1601) {
+    WriteText(Root() / "f", "x");
+    using namespace std::chrono;
+    // 2024-01-01 00:00:00.1234567 UTC
+    const sys_time<nanoseconds> when{seconds{1704067200} + nanoseconds{123456789}};
+    fs::last_write_time(Root() / "f", file_clock::from_sys(when));
+    ASSERT_TRUE(Walk());
+    EXPECT_EQ(Records()[1].fileTime, 133485408000000000ull + 1234567);
+}
+
+TEST(FileTimeFromUnixTime, Conversions) {
+    struct Case {
+        int64_t seconds;
+        uint32_t nanoseconds;
+        uint64_t fileTime;
+    };
+    const Case cases[] = {
+        {0, 0, 116444736000000000ull},                    // 1970
+        {0, 999999999, 116444736000000000ull + 9999999},  // sub-100 ns is cut, not rounded
+        {1704067200, 0, 133485408000000000ull},           // 2024-01-01
+        {-11644473600, 0, 0},                             // 1601-01-01
+        {-11644473600, 100, 1},
+        {-11644473601, 0, 0},  // before 1601: the earliest time there is
+        {INT64_MIN, 0, 0},
+        {INT64_MAX, 0, 18446744073690000000ull},  // the latest whole second that fits
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FileTimeFromUnixTime(c.seconds, c.nanoseconds), c.fileTime) << c.seconds;
+    }
+}
+
+TEST_F(TreeWalkerTest, LinksAndTheArchiveBeingWrittenAreLeftOutWithWarnings) {
+    fs::create_directories(Root() / "real");
+    WriteText(Root() / "real/inside", "i");
+    WriteText(Root() / "out.aze", "old archive");
+    fs::create_symlink("real", Root() / "folderlink");
+    fs::create_symlink("real/inside", Root() / "filelink");
+    fs::create_symlink("/nonexistent", Root() / "dangling");
+    FolderEntry archive;
+    ASSERT_TRUE(DescribePath((Root() / "out.aze").string(), false, archive));
+    TreeWalkOptions options;
+    options.leaveOut = archive.id;
+    ASSERT_TRUE(Walk(options));
+    EXPECT_EQ(Names(), (std::vector<std::u16string>{u"", u"\\real", u"inside"}));
+    std::vector<std::string> warnings;
+    for (const auto& warning : result_.warnings)
+        warnings.push_back(warning.where + " " + warning.what);
+    std::sort(warnings.begin(), warnings.end());
+    EXPECT_EQ(warnings, (std::vector<std::string>{
+                            "dangling skipped a symbolic link",
+                            "filelink skipped a symbolic link",
+                            "folderlink skipped a symbolic link",
+                            "out.aze left out the archive being written",
+                        }));
+}
+
+TEST_F(TreeWalkerTest, RootGivenThroughALinkIsFollowed) {
+    WriteText(Root() / "f", "content");
+    fs::create_directory_symlink(Root(), dir_.path() / "rootlink");
+    ASSERT_TRUE(WalkTree((dir_.path() / "rootlink").string(), {}, result_));
+    EXPECT_EQ(Names(), (std::vector<std::u16string>{u"", u"f"}));
+}
+
+TEST_F(TreeWalkerTest, RefusesNamesNoReaderAccepts) {
+    struct Case {
+        std::string name;
+        bool folder;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"bad\xFFname", false, "sub/bad\\xffname"},
+        {"caf\xC3", true, "sub/caf\\xc3"},  // cut in the middle of a character
+        {"back\\slash", false, "sub/back\\slash"},
+        {"c:colon", true, "sub/c:colon"},
+        {"new\nline:", false, "sub/new\\x0aline:"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        fs::remove_all(Root());
+        fs::create_directories(Root() / "sub");
+        if (c.folder) {
+            fs::create_directory(Root() / "sub" / c.name);
+        } else {
+            WriteText(Root() / "sub" / c.name, "x");
+        }
+        EXPECT_FALSE(Walk());
+        EXPECT_EQ(result_.error.where, c.shown);
+        EXPECT_NE(result_.error.what.find(c.name.find_first_of("\\:") == std::string::npos
+                                              ? "UTF-8"
+                                              : "no reader accepts"),
+                  std::string::npos)
+            << result_.error.what;
+    }
+}
+
+// Root record 34 bytes, a file named "f" 36 bytes before its content.
+constexpr uint64_t kRoomForF = kMaxPayloadSize - 34 - 36;
+
+TEST_F(TreeWalkerTest, StreamOfExactly10485504BytesIsAccepted) {
+    WriteSized(Root() / "f", kRoomForF);
+    ASSERT_TRUE(Walk());
+    EXPECT_EQ(result_.records.size(), kMaxPayloadSize);
+}
+
+TEST_F(TreeWalkerTest, RefusesAFileNoArchiveCanHold) {
+    WriteSized(Root() / "f", kRoomForF + 1);
+    EXPECT_FALSE(Walk());
+    EXPECT_EQ(result_.error.where, "f");
+    EXPECT_NE(result_.error.what.find("10,485,435 bytes, too large for any archive"),
+              std::string::npos)
+        << result_.error.what;
+    EXPECT_TRUE(result_.records.empty());
+}
+
+TEST_F(TreeWalkerTest, RefusesATreeOneByteOverTheLimit) {
+    // "f" and "g" fit alone; together they are one byte over.
+    WriteSized(Root() / "f", 1000);
+    WriteSized(Root() / "g", kRoomForF - 1000 - 36 + 1);
+    EXPECT_FALSE(Walk());
+    EXPECT_EQ(result_.error.where, "g");
+    EXPECT_NE(result_.error.what.find("more than an archive can carry"), std::string::npos);
+    fs::resize_file(Root() / "g", kRoomForF - 1000 - 36);
+    EXPECT_TRUE(Walk());
+    EXPECT_EQ(result_.records.size(), kMaxPayloadSize);
+}
+
+TEST_F(TreeWalkerTest, AFolderThatCannotBeReadIsAnError) {
+    EXPECT_FALSE(WalkTree((dir_.path() / "missing").string(), {}, result_));
+    EXPECT_NE(result_.error.what.find("cannot read the folder"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace winqor
