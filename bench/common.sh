@@ -17,7 +17,7 @@ make_mixed_tree() {
   local root=$1
   mkdir -p "$root/bin"
   find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +100k 2>/dev/null |
-    LC_ALL=C sort | head -n 40 | xargs cat | head -c 6000000 > "$root/bin/program"
+    LC_ALL=C sort | head -n 40 | xargs cat 2>/dev/null | head -c 6000000 > "$root/bin/program" || true
   local n=0 file
   while IFS= read -r file && [ "$n" -lt 600 ]; do
     local dir="$root/docs/part$((n % 12))/sub$((n % 5))"
