@@ -14,29 +14,49 @@ namespace winqor {
 
 const char* DescribeFailure(Failure failure) {
     switch (failure) {
-        case Failure::kNone: return "no failure";
-        case Failure::kOpenFailed: return "cannot open the archive";
-        case Failure::kShortHeader: return "not an archive: shorter than its 256-byte header";
-        case Failure::kHeaderRejected: return "not an archive, or its sizes are out of range";
-        case Failure::kOutOfMemory: return "out of memory";
-        case Failure::kDecoderRefused: return "the decompressor cannot be started";
-        case Failure::kShortPayload: return "damaged archive: it ends before its payload does";
-        case Failure::kDigestMismatch: return "damaged archive or wrong password: digest mismatch";
-        case Failure::kCorruptData: return "damaged archive: corrupt compressed data";
-        case Failure::kSizeMismatch: return "damaged archive: unexpected unpacked size";
-        case Failure::kRootFailed: return "cannot create or enter the destination folder";
-        case Failure::kMalformedRecord: return "damaged archive: malformed record";
-        case Failure::kUnsafeName: return "refused a name that leaves the destination";
-        case Failure::kPathTooLong: return "path too long";
-        case Failure::kLinkRefused: return "refused to follow a symbolic link";
-        case Failure::kFolderFailed: return "cannot create or enter a folder";
-        case Failure::kCreateFailed: return "cannot create a file";
-        case Failure::kWriteFailed: return "cannot write a file completely";
+        case Failure::kNone:
+            return "no failure";
+        case Failure::kOpenFailed:
+            return "cannot open the archive";
+        case Failure::kShortHeader:
+            return "not an archive: shorter than its 256-byte header";
+        case Failure::kHeaderRejected:
+            return "not an archive, or its sizes are out of range";
+        case Failure::kOutOfMemory:
+            return "out of memory";
+        case Failure::kDecoderRefused:
+            return "the decompressor cannot be started";
+        case Failure::kShortPayload:
+            return "damaged archive: it ends before its payload does";
+        case Failure::kDigestMismatch:
+            return "damaged archive or wrong password: digest mismatch";
+        case Failure::kCorruptData:
+            return "damaged archive: corrupt compressed data";
+        case Failure::kSizeMismatch:
+            return "damaged archive: unexpected unpacked size";
+        case Failure::kRootFailed:
+            return "cannot create or enter the destination folder";
+        case Failure::kMalformedRecord:
+            return "damaged archive: malformed record";
+        case Failure::kUnsafeName:
+            return "refused a name that leaves the destination";
+        case Failure::kPathTooLong:
+            return "path too long";
+        case Failure::kLinkRefused:
+            return "refused to follow a symbolic link";
+        case Failure::kFolderFailed:
+            return "cannot create or enter a folder";
+        case Failure::kCreateFailed:
+            return "cannot create a file";
+        case Failure::kWriteFailed:
+            return "cannot write a file completely";
     }
     return "unknown failure";
 }
 
-ArchiveExtractor::ArchiveExtractor() { folder[0] = 0; }
+ArchiveExtractor::ArchiveExtractor() {
+    folder[0] = 0;
+}
 
 ArchiveExtractor::~ArchiveExtractor() {
     CloseArchiveFile();
@@ -138,6 +158,26 @@ int ArchiveExtractor::Decompress() {
         RecordFailure(Failure::kSizeMismatch);
         return 0;
     }
+    return 1;
+}
+
+}  // namespace winqor
+
+namespace winqor {
+
+int ArchiveExtractor::LoadFromImage(const uint8_t* image, uint64_t imageBytes) {
+    if (image == nullptr || imageBytes < kHeaderBytes) {
+        RecordFailure(Failure::kShortHeader);
+        return 0;
+    }
+    std::memcpy(g_headerCopy.image, image, kHeaderBytes);
+    g_currentHeader = &g_headerCopy;
+    if (ValidateHeader() == 0) return 0;
+    if (imageBytes - kHeaderBytes < packedSize) {
+        RecordFailure(Failure::kShortPayload);
+        return 0;
+    }
+    std::memcpy(input->data, image + kHeaderBytes, packedSize);
     return 1;
 }
 

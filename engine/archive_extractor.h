@@ -8,6 +8,8 @@
 #include <string_view>
 
 #include "engine/byte_buffer.h"
+#include "engine/record_sink.h"
+#include "format/record_stream.h"
 #include "platform/file.h"
 #include "platform/limits.h"
 
@@ -23,9 +25,9 @@ void SetDecoderVerbosity(int verbosity);
 // failure of an extractor is kept.
 enum class Failure {
     kNone,
-    kOpenFailed,       // the archive file cannot be opened
-    kShortHeader,      // fewer than 256 bytes
-    kHeaderRejected,   // not an archive, or sizes out of range
+    kOpenFailed,      // the archive file cannot be opened
+    kShortHeader,     // fewer than 256 bytes
+    kHeaderRejected,  // not an archive, or sizes out of range
     kOutOfMemory,
     kDecoderRefused,   // the library would not open a stream
     kShortPayload,     // the file ends before 256 + packedSize
@@ -45,7 +47,7 @@ enum class Failure {
 const char* DescribeFailure(Failure failure);
 
 class ArchiveExtractor {
-public:
+  public:
     ArchiveExtractor();
     ArchiveExtractor(const ArchiveExtractor&) = delete;
     ArchiveExtractor& operator=(const ArchiveExtractor&) = delete;
@@ -63,6 +65,12 @@ public:
     // 1 when one decoder call produced exactly unpackedSize bytes.
     int Decompress();
 
+    // Like LoadFromFile, from an image in memory of imageBytes bytes (an archive carried
+    // inside a program): the header is copied to g_headerCopy, the payload to input.
+    int LoadFromImage(const uint8_t* image, uint64_t imageBytes);
+
+    // Makes folderPath, makes it current and records it in folder; 1 on success.
+    int EnterRoot(const char16_t* folderPath);
     // Makes and enters folderPath, decodes, and writes the records below it. DecodePayload's
     // result, or 0 when the folder cannot be made or entered; a failed walk does not change it.
     int ExtractToFolder(const char16_t* folderPath);
@@ -75,6 +83,9 @@ public:
     // The self-extracting run: the payload lies in an image of imageBytes bytes after the
     // header (the image's size is known here so that nothing past its end is read).
     int ExtractEmbedded(const uint8_t* payload, uint64_t payloadBytesAvailable);
+
+    // Sends the walk's folders and files to sink instead of the disk (null: the disk).
+    void SetSink(RecordSink* sink) { sink_ = sink; }
 
     Failure failure() const { return failure_; }
     // Where the failure happened: a path or a record name, empty when there is none.
@@ -89,7 +100,20 @@ public:
     std::unique_ptr<Bzip2Decoder> decoder;
     FileHandle archiveFile = kInvalidHandle;
 
-private:
+  private:
+    // A name longer than any path the platform takes fails as too long.
+    bool CopyNameOrFail(const RecordView& record, char16_t* name);
+    bool ReadDirectoryRecord(uint32_t remaining, RecordView& record, char16_t* name);
+    // Checks the name, joins it to folder, and splits it into components (pointing into parts).
+    bool ResolveDirectory(const char16_t* name, char16_t* joined, char16_t* parts,
+                          const char16_t** components, uint32_t& count);
+
+    bool EnterDirectory(const char16_t* joined, const char16_t* const* components, uint32_t count);
+    // Creates the file (or hands it to the sink) and writes all its content.
+    bool WriteFileContent(const char16_t* name, const RecordView& record);
+    void RecordMalformed();
+
+    RecordSink* sink_ = nullptr;
     Failure failure_ = Failure::kNone;
     std::u16string failureWhere_;
 };

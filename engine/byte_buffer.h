@@ -7,7 +7,7 @@ namespace winqor {
 // An owned heap block with its capacity and a read position. The block is allocated by its
 // user with malloc and not cleared; the destructor frees it.
 class ByteBuffer {
-public:
+  public:
     ByteBuffer() = default;
     ByteBuffer(const ByteBuffer&) = delete;
     ByteBuffer& operator=(const ByteBuffer&) = delete;

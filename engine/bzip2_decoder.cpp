@@ -11,9 +11,13 @@ int g_decoderVerbosity = 4;
 
 }  // namespace
 
-void SetDecoderVerbosity(int verbosity) { g_decoderVerbosity = verbosity; }
+void SetDecoderVerbosity(int verbosity) {
+    g_decoderVerbosity = verbosity;
+}
 
-Bzip2Decoder::Bzip2Decoder() : state(kClosed) { std::memset(&stream, 0, sizeof stream); }
+Bzip2Decoder::Bzip2Decoder() : state(kClosed) {
+    std::memset(&stream, 0, sizeof stream);
+}
 
 Bzip2Decoder::~Bzip2Decoder() {
     if (state != kClosed) End();
@@ -55,6 +59,8 @@ int Bzip2Decoder::Decode(uint8_t* out, uint32_t* outCount, const uint8_t* in, ui
     return 2;
 }
 
-int Bzip2Decoder::Continue() { return state == kClosed ? 0 : BZ2_bzDecompress(&stream); }
+int Bzip2Decoder::Continue() {
+    return state == kClosed ? 0 : BZ2_bzDecompress(&stream);
+}
 
 }  // namespace winqor

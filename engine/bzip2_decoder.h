@@ -8,16 +8,16 @@
 namespace winqor {
 
 class StreamDecoder {
-public:
+  public:
     // One more decompression step on what is attached; the base has nothing to do.
     virtual int Continue() { return 0; }
 
-protected:
+  protected:
     ~StreamDecoder() = default;
 };
 
 class Bzip2Decoder final : public StreamDecoder {
-public:
+  public:
     static constexpr int32_t kClosed = 0;
     static constexpr int32_t kOpen = 2;
 
@@ -39,7 +39,7 @@ public:
     bz_stream stream;
     int32_t state;
 
-private:
+  private:
     void End();
 };
 

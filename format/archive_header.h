@@ -45,9 +45,9 @@ extern ArchiveHeader g_headerCopy;
 bool HasMagic(const ArchiveHeader& header);
 uint32_t PackedSize(const ArchiveHeader& header);
 uint32_t UnpackedSize(const ArchiveHeader& header);
-bool IsEmbedded(const ArchiveHeader& header);   // byte 20 non-zero
-bool IsEncrypted(const ArchiveHeader& header);  // byte 21 exactly 1
-bool RunsSetup(const ArchiveHeader& header);    // byte 24 non-zero, tested as one byte
+bool IsEmbedded(const ArchiveHeader& header);               // byte 20 non-zero
+bool IsEncrypted(const ArchiveHeader& header);              // byte 21 exactly 1
+bool RunsSetup(const ArchiveHeader& header);                // byte 24 non-zero, tested as one byte
 const uint8_t* KeySeed(const ArchiveHeader& header);        // 4 bytes
 const uint8_t* PasswordCheck(const ArchiveHeader& header);  // 16 bytes
 const uint8_t* PayloadDigest(const ArchiveHeader& header);  // 16 bytes

@@ -21,3 +21,30 @@ inline constexpr uint32_t kAttributeArchive = 0x20;
 inline constexpr uint32_t kAttributeNormal = 0x80;
 
 }  // namespace winqor
+
+namespace winqor {
+
+// A record's header fields and where its name lies; the name is not copied.
+struct RecordView {
+    uint32_t nameLength = 0;
+    uint32_t attributes = 0;
+    uint32_t size = 0;
+    const uint8_t* name = nullptr;  // UTF-16LE, nameLength bytes
+    uint32_t nameUnits = 0;         // units before the first zero unit
+    // The first zero unit is the name's last unit: nothing hides behind the terminator.
+    bool terminatorIsLast = false;
+};
+
+// Reads the record at data. False when its header or name does not lie within available
+// bytes, or no zero unit ends the name within its nameLength bytes.
+bool ReadRecord(const uint8_t* data, uint32_t available, RecordView& record);
+
+// Copies the name (without its terminator) into out, terminated; false when it does not fit.
+bool CopyRecordName(const RecordView& record, char16_t* out, uint32_t units);
+
+// Bytes the record's header and name take.
+inline uint64_t RecordHeadBytes(const RecordView& record) {
+    return static_cast<uint64_t>(kEntryHeaderBytes) + record.nameLength;
+}
+
+}  // namespace winqor

@@ -19,7 +19,7 @@ DebugSink& CurrentSink() {
 
 // Appends to a bounded UTF-16 buffer, always leaving room for the terminator.
 class BoundedText {
-public:
+  public:
     BoundedText(char16_t* buffer, int units) : buffer_(buffer), limit_(units - 1) {}
     void Put(char16_t unit) {
         if (length_ < limit_) buffer_[length_++] = unit;
@@ -32,7 +32,7 @@ public:
     }
     void Terminate() { buffer_[length_] = 0; }
 
-private:
+  private:
     char16_t* buffer_;
     int limit_;
     int length_ = 0;
@@ -41,19 +41,32 @@ private:
 // Formats one conversion; returns false for a conversion it does not know.
 bool FormatConversion(char16_t conversion, va_list& args, BoundedText& out) {
     switch (conversion) {
-        case u's': out.Put(va_arg(args, const char16_t*)); return true;
-        case u'd': out.PutAscii(std::to_string(va_arg(args, int))); return true;
-        case u'u': out.PutAscii(std::to_string(va_arg(args, unsigned int))); return true;
-        case u'%': out.Put(u'%'); return true;
-        default: return false;
+        case u's':
+            out.Put(va_arg(args, const char16_t*));
+            return true;
+        case u'd':
+            out.PutAscii(std::to_string(va_arg(args, int)));
+            return true;
+        case u'u':
+            out.PutAscii(std::to_string(va_arg(args, unsigned int)));
+            return true;
+        case u'%':
+            out.Put(u'%');
+            return true;
+        default:
+            return false;
     }
 }
 
 }  // namespace
 
-DebugSink SetDebugSink(DebugSink sink) { return std::exchange(CurrentSink(), std::move(sink)); }
+DebugSink SetDebugSink(DebugSink sink) {
+    return std::exchange(CurrentSink(), std::move(sink));
+}
 
-void UseStandardErrorSink() { CurrentSink() = WriteToStandardError; }
+void UseStandardErrorSink() {
+    CurrentSink() = WriteToStandardError;
+}
 
 void OutputDebugString(const char16_t* text) {
     if (text == nullptr || !CurrentSink()) return;

@@ -7,8 +7,12 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool IsHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 // Decodes the code point at in[i], advancing i; returns false for a lone surrogate.
 bool NextCodePoint(std::u16string_view in, size_t& i, char32_t& cp) {
@@ -80,6 +84,14 @@ size_t Utf16Length(const char16_t* text) {
     size_t length = 0;
     while (text != nullptr && text[length] != 0) ++length;
     return length;
+}
+
+bool IsValidUtf16(std::u16string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        char32_t cp;
+        if (!NextCodePoint(text, i, cp)) return false;
+    }
+    return true;
 }
 
 bool Utf16ToUtf8(std::u16string_view in, std::string& out) {

@@ -10,6 +10,9 @@ namespace winqor {
 // Length in units of a terminated UTF-16 string; 0 for null.
 size_t Utf16Length(const char16_t* text);
 
+// False when the text holds a lone surrogate.
+bool IsValidUtf16(std::u16string_view text);
+
 // Strict conversion: false for a lone surrogate (out is then unspecified).
 bool Utf16ToUtf8(std::u16string_view in, std::string& out);
 

@@ -14,7 +14,8 @@ int NarrowPassword(const char16_t* password, uint8_t* out) {
     // The choice of byte is made once, on the first character, for the whole password.
     const int shift = (password[0] & 0xFF) == 0 ? 8 : 0;
     int count = 0;
-    for (; password[count] != 0; ++count) out[count] = static_cast<uint8_t>(password[count] >> shift);
+    for (; password[count] != 0; ++count)
+        out[count] = static_cast<uint8_t>(password[count] >> shift);
     out[count] = 0;
     return count;
 }

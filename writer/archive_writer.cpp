@@ -10,8 +10,8 @@
 namespace winqor {
 namespace {
 
-bool SealPayload(std::vector<uint8_t>& payload, const ArchiveOptions& options,
-                 HeaderFields& fields, std::string& error) {
+bool SealPayload(std::vector<uint8_t>& payload, const ArchiveOptions& options, HeaderFields& fields,
+                 std::string& error) {
     if (!options.passwordDigest) return true;
     const uint8_t* digest = options.passwordDigest->data();
     // A reader refuses every password whose digest starts with a zero byte.

@@ -9,8 +9,8 @@ uint64_t RecordStreamBuilder::RecordOverhead(std::u16string_view name) {
     return kEntryHeaderBytes + 2 * (static_cast<uint64_t>(name.size()) + 1);
 }
 
-void RecordStreamBuilder::AppendRecord(std::u16string_view name, uint32_t attributes,
-                                       uint32_t size, uint64_t fileTime) {
+void RecordStreamBuilder::AppendRecord(std::u16string_view name, uint32_t attributes, uint32_t size,
+                                       uint64_t fileTime) {
     const auto nameLength = static_cast<uint32_t>(2 * (name.size() + 1));
     uint8_t header[kEntryHeaderBytes] = {};
     WriteLe32(header + entry_offset::kHeaderLength, kEntryHeaderBytes + nameLength);

@@ -9,7 +9,7 @@
 namespace winqor {
 
 class RecordStreamBuilder {
-public:
+  public:
     // name: "" for the root, "\\docs", "\\docs\\notes". Starts a new group.
     void AddDirectory(std::u16string_view name);
     // A file of the current group; name is bare ("Setup.exe").
@@ -20,7 +20,7 @@ public:
     // Bytes a record of this name takes before its content.
     static uint64_t RecordOverhead(std::u16string_view name);
 
-private:
+  private:
     void AppendRecord(std::u16string_view name, uint32_t attributes, uint32_t size,
                       uint64_t fileTime);
     std::vector<uint8_t> bytes_;

@@ -12,7 +12,8 @@ namespace {
 // The key=value words of a line (the quoted password is skipped: its bytes are in utf16le).
 std::map<std::string, std::string> Fields(const std::string& line) {
     std::map<std::string, std::string> fields;
-    std::istringstream words(line.substr(line.rfind('\'') == std::string::npos ? 0 : line.rfind('\'') + 1));
+    std::istringstream words(
+        line.substr(line.rfind('\'') == std::string::npos ? 0 : line.rfind('\'') + 1));
     for (std::string word; words >> word;) {
         auto eq = word.find('=');
         if (eq != std::string::npos) fields[word.substr(0, eq)] = word.substr(eq + 1);
@@ -36,16 +37,16 @@ KnownAnswers LoadKnownAnswers() {
     for (std::string line; std::getline(in, line);) {
         auto fields = Fields(line);
         if (line.rfind("password ", 0) == 0) {
-            answers.passwords.push_back({FromUtf16Le(FromHex(fields["utf16le"])),
-                                         FromHex(fields["narrowed"]), FromHex(fields["digest"]),
-                                         fields["check"] == "none" ? std::vector<uint8_t>{}
-                                                                   : FromHex(fields["check"])});
+            answers.passwords.push_back(
+                {FromUtf16Le(FromHex(fields["utf16le"])), FromHex(fields["narrowed"]),
+                 FromHex(fields["digest"]),
+                 fields["check"] == "none" ? std::vector<uint8_t>{} : FromHex(fields["check"])});
         } else if (line.rfind("key ", 0) == 0) {
-            answers.keys.push_back({FromHex(fields["seed"]), FromHex(fields["digest"]),
-                                    FromHex(fields["material"])});
+            answers.keys.push_back(
+                {FromHex(fields["seed"]), FromHex(fields["digest"]), FromHex(fields["material"])});
         } else if (line.rfind("decrypt ", 0) == 0) {
-            answers.decryptions.push_back({FromHex(fields["material"]), FromHex(fields["stored"]),
-                                           FromHex(fields["plain"])});
+            answers.decryptions.push_back(
+                {FromHex(fields["material"]), FromHex(fields["stored"]), FromHex(fields["plain"])});
         }
     }
     return answers;

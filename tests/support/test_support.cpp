@@ -14,8 +14,8 @@ namespace winqor::test {
 TempDir::TempDir() {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = std::filesystem::temp_directory_path() /
-                         ("winqor-test-" + std::to_string(random()));
+        auto candidate =
+            std::filesystem::temp_directory_path() / ("winqor-test-" + std::to_string(random()));
         if (std::filesystem::create_directory(candidate)) {
             path_ = std::filesystem::canonical(candidate);
             return;
@@ -47,7 +47,8 @@ std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
 
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
@@ -69,9 +70,13 @@ std::string ToHex(const uint8_t* bytes, size_t count) {
     return hex;
 }
 
-std::filesystem::path VectorsDir() { return WINQOR_VECTORS_DIR; }
+std::filesystem::path VectorsDir() {
+    return WINQOR_VECTORS_DIR;
+}
 
-bool HaveVectors() { return std::filesystem::exists(VectorsDir() / "plain.aze"); }
+bool HaveVectors() {
+    return std::filesystem::exists(VectorsDir() / "plain.aze");
+}
 
 CurrentDirGuard::CurrentDirGuard() : saved_(std::filesystem::current_path()) {}
 CurrentDirGuard::~CurrentDirGuard() {
@@ -83,7 +88,9 @@ DebugCapture::DebugCapture() {
     SetDebugSink([this](std::string_view text) { messages_.emplace_back(text); });
 }
 
-DebugCapture::~DebugCapture() { UseStandardErrorSink(); }
+DebugCapture::~DebugCapture() {
+    UseStandardErrorSink();
+}
 
 std::string DebugCapture::All() const {
     std::string all;

@@ -10,14 +10,14 @@ namespace winqor::test {
 
 // A fresh folder below the system's temporary folder, removed with its contents at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -33,23 +33,23 @@ bool HaveVectors();
 
 // Restores the process's current directory when it goes out of scope.
 class CurrentDirGuard {
-public:
+  public:
     CurrentDirGuard();
     ~CurrentDirGuard();
 
-private:
+  private:
     std::filesystem::path saved_;
 };
 
 // Collects debug-channel messages for the life of the object.
 class DebugCapture {
-public:
+  public:
     DebugCapture();
     ~DebugCapture();
     const std::vector<std::string>& messages() const { return messages_; }
     std::string All() const;
 
-private:
+  private:
     std::vector<std::string> messages_;
 };
 

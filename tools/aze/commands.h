@@ -5,6 +5,10 @@
 
 #include "format/archive_header.h"
 
+namespace winqor {
+class ArchiveExtractor;
+}
+
 namespace winqor::aze {
 
 inline constexpr int kExitSuccess = 0;
@@ -47,5 +51,9 @@ void PrintError(const std::string& what, const std::string& where = {});
 // against header. True when g_passwordDigest holds the accepted password's digest;
 // otherwise the failure line has been printed.
 bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header);
+
+// Loads the archive carried inside a self-extracting program. 1 when loaded; 0 when the file
+// carries none (nothing printed); -1 when it carries a damaged one (the failure is recorded).
+int LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor);
 
 }  // namespace winqor::aze

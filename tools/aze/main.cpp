@@ -10,8 +10,9 @@ namespace {
 using namespace winqor::aze;
 
 void AddPasswordFile(CLI::App* command, std::string& target) {
-    command->add_option("--password-file", target,
-                        "read the password from the first line of FILE ('-': standard input)")
+    command
+        ->add_option("--password-file", target,
+                     "read the password from the first line of FILE ('-': standard input)")
         ->type_name("FILE");
 }
 
@@ -27,7 +28,9 @@ void AddCreate(CLI::App& app, CreateOptions& options) {
 
 void AddSfx(CLI::App& app, SfxOptions& options) {
     auto* command = app.add_subcommand("sfx", "make a self-extracting program");
-    command->add_option("-o", options.output, "the program to write")->required()->type_name("PROGRAM");
+    command->add_option("-o", options.output, "the program to write")
+        ->required()
+        ->type_name("PROGRAM");
     AddPasswordFile(command, options.passwordFile);
     command->add_flag("--run-setup", options.runSetup,
                       "start Setup.exe after the self-extracting run");
@@ -60,7 +63,8 @@ int main(int argc, char** argv) {
     AddReader(app, "list", "list the folders and files of an archive", list);
     AddReader(app, "test", "check an archive completely without writing", test);
     AddReader(app, "extract", "extract an archive", extract)
-        ->add_option("-C", extract.destination, "where to extract (default: ARCHIVE without its extension)")
+        ->add_option("-C", extract.destination,
+                     "where to extract (default: ARCHIVE without its extension)")
         ->type_name("DEST");
     try {
         app.parse(argc, argv);

@@ -13,19 +13,8 @@ int RunSfx(const SfxOptions&) {
     return kExitUsage;
 }
 
-int RunList(const ReadOptions&) {
-    PrintError("list is not available yet");
-    return kExitUsage;
-}
-
-int RunTest(const ReadOptions&) {
-    PrintError("test is not available yet");
-    return kExitUsage;
-}
-
-int RunExtract(const ReadOptions&) {
-    PrintError("extract is not available yet");
-    return kExitUsage;
+int LoadEmbeddedArchive(const std::string&, ArchiveExtractor&) {
+    return 0;
 }
 
 }  // namespace winqor::aze

@@ -17,7 +17,7 @@ std::vector<uint8_t> Text(size_t size) {
 }
 
 class DecoderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetDecoderVerbosity(0);
         ASSERT_TRUE(CompressBzip2(plain_, packed_));
@@ -90,8 +90,14 @@ TEST_F(DecoderTest, MissingOutputChangesNothing) {
 
 TEST(Bzip2Decoder, NeverOpenedOrUnusedStreamsAreSafeToDestroy) {
     SetDecoderVerbosity(0);
-    { Bzip2Decoder closed; EXPECT_EQ(closed.Continue(), 0); }
-    { Bzip2Decoder opened; ASSERT_EQ(opened.Init(), 1); }
+    {
+        Bzip2Decoder closed;
+        EXPECT_EQ(closed.Continue(), 0);
+    }
+    {
+        Bzip2Decoder opened;
+        ASSERT_EQ(opened.Init(), 1);
+    }
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ std::vector<uint8_t> Compressed(const std::vector<uint8_t>& records) {
 }
 
 class ExtractorTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { SetDecoderVerbosity(0); }
 
     // Loads the bytes as an archive file and decodes it; the extractor is kept for inspection.
@@ -79,7 +79,8 @@ TEST_F(ExtractorTest, ReferenceArchivesDecodeToTheirRecordStream) {
     for (const char* name : {"plain.aze", "encrypted.aze"}) {
         SCOPED_TRACE(name);
         for (const auto& answer : answers.passwords) {
-            if (answer.password == u"Secret1") std::memcpy(g_passwordDigest, answer.digest.data(), 16);
+            if (answer.password == u"Secret1")
+                std::memcpy(g_passwordDigest, answer.digest.data(), 16);
         }
         ASSERT_EQ(LoadAndDecode(test::ReadFileBytes(test::VectorsDir() / name)), 1);
         const ByteBuffer& out = *extractor_->output;
@@ -105,7 +106,8 @@ struct LoadCase {
     const char* name;
     int result;
     Failure failure;
-    std::vector<uint8_t> (*make)(const std::vector<uint8_t>& good, const std::vector<uint8_t>& records);
+    std::vector<uint8_t> (*make)(const std::vector<uint8_t>& good,
+                                 const std::vector<uint8_t>& records);
 };
 
 const LoadCase kLoadCases[] = {

@@ -28,7 +28,9 @@ TEST(Utf16ToUtf8, ConvertsEveryPlane) {
 }
 
 TEST(Utf16ToUtf8, RefusesLoneSurrogatesAndLossyReplacesThem) {
-    for (std::u16string bad : {std::u16string(1, u'\xD800'), std::u16string(u"a\xDC00" u"b"),
+    for (std::u16string bad : {std::u16string(1, u'\xD800'),
+                               std::u16string(u"a\xDC00"
+                                              u"b"),
                                std::u16string(u"x\xD83D")}) {
         std::string out;
         EXPECT_FALSE(Utf16ToUtf8(bad, out));
@@ -37,8 +39,8 @@ TEST(Utf16ToUtf8, RefusesLoneSurrogatesAndLossyReplacesThem) {
 }
 
 TEST(Utf8ToUtf16, RefusesMalformedUtf8) {
-    for (std::string bad : {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
-                            "a\x80"}) {
+    for (std::string bad :
+         {"\xff", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "a\x80"}) {
         std::u16string out;
         EXPECT_FALSE(Utf8ToUtf16(bad, out)) << bad;
     }

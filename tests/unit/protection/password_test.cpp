@@ -11,7 +11,9 @@
 namespace winqor {
 namespace {
 
-std::u16string Ascii(const std::string& text) { return {text.begin(), text.end()}; }
+std::u16string Ascii(const std::string& text) {
+    return {text.begin(), text.end()};
+}
 
 // A password whose digest starts with a zero byte: no check value can ever match it.
 std::u16string PasswordWithZeroDigest() {
@@ -24,7 +26,7 @@ std::u16string PasswordWithZeroDigest() {
 }
 
 class PasswordAnswers : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!test::HaveVectors()) GTEST_SKIP() << "no reference vectors beside the project";
         answers_ = test::LoadKnownAnswers();
@@ -41,7 +43,8 @@ TEST_F(PasswordAnswers, NarrowingDigestAndCheckValueMatchEveryKnownAnswer) {
                   static_cast<int>(answer.password.size()));
         // The known answer is the narrowed string as it counts: up to its first zero, 15 at most.
         const size_t counted = strnlen(reinterpret_cast<char*>(narrowed.data()), 15);
-        EXPECT_EQ(std::vector<uint8_t>(narrowed.begin(), narrowed.begin() + counted), answer.narrowed);
+        EXPECT_EQ(std::vector<uint8_t>(narrowed.begin(), narrowed.begin() + counted),
+                  answer.narrowed);
         uint8_t digest[16];
         ASSERT_EQ(DerivePasswordDigest(digest, answer.password.c_str()), digest);
         EXPECT_EQ(std::vector<uint8_t>(digest, digest + 16), answer.digest);

@@ -19,8 +19,7 @@ std::vector<uint8_t> Pattern(size_t size) {
     return bytes;
 }
 
-const uint8_t kKey[16] = {0x13, 0x37, 0xC0, 0xDE, 0x42, 0x99, 0x05, 0x77,
-                          1,    2,    3,    4,    5,    6,    7,    8};
+const uint8_t kKey[16] = {0x13, 0x37, 0xC0, 0xDE, 0x42, 0x99, 0x05, 0x77, 1, 2, 3, 4, 5, 6, 7, 8};
 
 TEST(Md5Digest, ResultsAndRefusals) {
     uint8_t out[16];
@@ -83,8 +82,8 @@ TEST(DecryptPayload, OnlyWholeBlocksAreTouched) {
     struct Case {
         int32_t length, deciphered;
     };
-    const Case cases[] = {{0, 0},   {7, 0},   {8, 8},   {9, 8},   {10, 8},  {11, 8},
-                          {12, 8},  {13, 8},  {14, 8},  {15, 8},  {16, 16}, {8 * 100 + 7, 800}};
+    const Case cases[] = {{0, 0},  {7, 0},  {8, 8},  {9, 8},  {10, 8},  {11, 8},
+                          {12, 8}, {13, 8}, {14, 8}, {15, 8}, {16, 16}, {8 * 100 + 7, 800}};
     for (const auto& c : cases) {
         const auto stored = Pattern(static_cast<size_t>(c.length) + 1);
         auto buffer = stored;

@@ -57,7 +57,8 @@ TEST(WriteArchive, HeaderFieldsOfPlainAndEncryptedArchives) {
         EXPECT_EQ(std::memcmp(KeySeed(header), "\x01\x02\x03\x04", 4), 0);
         if (!encrypted) {
             uint8_t digest[16];
-            Md5Digest(digest, archive.data() + kHeaderBytes, static_cast<int32_t>(PackedSize(header)));
+            Md5Digest(digest, archive.data() + kHeaderBytes,
+                      static_cast<int32_t>(PackedSize(header)));
             EXPECT_EQ(std::memcmp(digest, PayloadDigest(header), 16), 0);
         } else {
             EXPECT_TRUE(AcceptPassword(u"abc", &header));

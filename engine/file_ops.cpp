@@ -1,0 +1,67 @@
+#include "engine/file_ops.h"
+
+#include "format/record_stream.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+
+namespace winqor {
+
+FileHandle CreateOutputFile(const char16_t* name, uint32_t attributes) {
+    const uint32_t creation = attributes == 0 ? kAttributeNormal : attributes;
+    const bool readOnly = (creation & kAttributeReadOnly) != 0;
+    const FileHandle file = CreateFileForWriting(name, readOnly);
+    if (file != kInvalidHandle) return file;
+    // A read-only file, or a link, of that name blocks the first attempt.
+    if (!ResetFileAttributes(name)) return kInvalidHandle;
+    return CreateFileForWriting(name, readOnly);
+}
+
+uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {
+    if (buffer == nullptr || count == 0) return 0;
+    return WriteToFile(file, buffer, count);
+}
+
+int MakeFolder(const char16_t* path) {
+    return MakeDirectory(path) == MakeDirectoryResult::kFailed ? 0 : 1;
+}
+
+int EnterFolder(const char16_t* path) {
+    return MakeFolder(path) != 0 && ChangeDirectory(path) ? 1 : 0;
+}
+
+int JoinPath(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative) {
+    uint32_t length = 0;
+    while (base != nullptr && base[length] != 0 && length < kMaxPath - 1) {
+        out[length] = base[length];
+        ++length;
+    }
+    out[length] = 0;
+    if (relative == nullptr) return 1;
+    const bool baseEndsWithSeparator = length > 0 && out[length - 1] == kPathSeparator;
+    if (baseEndsWithSeparator && (relative[0] == u'\\' || relative[0] == kPathSeparator)) {
+        ++relative;
+    }
+    const size_t relativeLength = Utf16Length(relative);
+    if (relativeLength == 0 || relativeLength >= kMaxPath - length) return 1;
+    for (size_t i = 0; i <= relativeLength; ++i) {
+        out[length + i] = relative[i] == u'\\' ? kPathSeparator : relative[i];
+    }
+    return 1;
+}
+
+char16_t* StripExtension(char16_t* path) {
+    if (path == nullptr || path[0] == 0) return path;
+    const size_t length = Utf16Length(path);
+    size_t componentStart = length;
+    while (componentStart > 0 && path[componentStart - 1] != kPathSeparator) --componentStart;
+    // The component's first character is never an extension's dot (".profile").
+    for (size_t i = length - 1; i > componentStart; --i) {
+        if (path[i] == u'.') {
+            path[i] = 0;
+            break;
+        }
+    }
+    return path;
+}
+
+}  // namespace winqor

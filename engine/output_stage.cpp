@@ -1,0 +1,199 @@
+// The output stage: walks the decoded record stream through the current directory. Each
+// directory record makes its folder current and the files that follow are created there.
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "engine/archive_extractor.h"
+#include "engine/file_ops.h"
+#include "engine/record_names.h"
+#include "format/archive_header.h"
+#include "format/record_stream.h"
+#include "platform/debug.h"
+#include "platform/folders.h"
+#include "platform/text.h"
+
+namespace winqor {
+namespace {
+
+std::u16string_view View(const char16_t* text) {
+    return {text, Utf16Length(text)};
+}
+
+Failure FailureOfEnter(EnterResult result) {
+    return result == EnterResult::kLinkRefused ? Failure::kLinkRefused : Failure::kFolderFailed;
+}
+
+}  // namespace
+
+int ArchiveExtractor::EnterRoot(const char16_t* folderPath) {
+    if (MakeFolder(folderPath) == 0 || !ChangeDirectory(folderPath) ||
+        GetCurrentDirectory(folder, kMaxPath) == 0) {
+        RecordFailure(Failure::kRootFailed, folderPath == nullptr ? u"" : View(folderPath));
+        return 0;
+    }
+    return 1;
+}
+
+int ArchiveExtractor::ExtractToFolder(const char16_t* folderPath) {
+    if (EnterRoot(folderPath) == 0) return 0;
+    const int decoded = DecodePayload();
+    if (decoded == 0) return 0;
+    OutputArchive();
+    return decoded;
+}
+
+void ArchiveExtractor::RecordMalformed() {
+    const uint32_t offset = output ? output->position : 0;
+    std::string where = "the record at byte " + std::to_string(offset) + " of the stream";
+    RecordFailure(Failure::kMalformedRecord, std::u16string(where.begin(), where.end()));
+}
+
+bool ArchiveExtractor::CopyNameOrFail(const RecordView& record, char16_t* name) {
+    if (CopyRecordName(record, name, kMaxPath)) return true;
+    RecordFailure(Failure::kPathTooLong);
+    return false;
+}
+
+int ArchiveExtractor::OutputArchive() {
+    uint32_t remaining = g_currentHeader == nullptr ? 0 : UnpackedSize(*g_currentHeader);
+    // The walk never reads past the decoded block, whatever the header now says.
+    if (!output || output->data == nullptr || remaining > output->capacity - output->position) {
+        RecordMalformed();
+        DebugPrint(u"qorOutputArchive:unexpected error\n");
+        return 0;
+    }
+    while (remaining > 0) {
+        const uint32_t consumed = OutputDirectory(remaining);
+        if (consumed == 0 || consumed > remaining) {
+            RecordMalformed();
+            DebugPrint(u"qorOutputArchive:unexpected error\n");
+            return 0;
+        }
+        remaining -= consumed;
+    }
+    return 1;
+}
+
+uint32_t ArchiveExtractor::OutputDirectory(uint32_t remaining) {
+    RecordView record;
+    char16_t name[kMaxPath];
+    char16_t joined[kMaxPath];
+    char16_t parts[kMaxPath];
+    const char16_t* components[kMaxPath / 2];
+    uint32_t count = 0;
+    if (!ReadDirectoryRecord(remaining, record, name) ||
+        !ResolveDirectory(name, joined, parts, components, count)) {
+        return 0;
+    }
+    DebugPrint(u"OutputFolder:%s\n", joined);
+    if (!EnterDirectory(joined, components, count)) return 0;
+    const auto head = static_cast<uint32_t>(RecordHeadBytes(record));
+    output->position += head;
+    const uint32_t fileBytes = record.size - head;
+    if (fileBytes == 0) return head;
+    return OutputFiles(fileBytes) == fileBytes ? fileBytes + head : 0;
+}
+
+bool ArchiveExtractor::ReadDirectoryRecord(uint32_t remaining, RecordView& record, char16_t* name) {
+    const uint32_t available = std::min(remaining, output->capacity - output->position);
+    if (!ReadRecord(output->data + output->position, available, record) ||
+        !record.terminatorIsLast || record.size < RecordHeadBytes(record) ||
+        record.size > remaining) {
+        RecordMalformed();
+        return false;
+    }
+    return CopyNameOrFail(record, name);
+}
+
+bool ArchiveExtractor::ResolveDirectory(const char16_t* name, char16_t* joined, char16_t* parts,
+                                        const char16_t** components, uint32_t& count) {
+    // The components point into their own copy: the name itself stays whole for the join.
+    std::copy(name, name + Utf16Length(name) + 1, parts);
+    if (!SplitDirectoryName(parts, components, kMaxPath / 2, count)) {
+        RecordFailure(Failure::kUnsafeName, View(name));
+        return false;
+    }
+    JoinPath(folder, joined, name);
+    // A name that does not fit leaves the base alone: the group must not land in the root.
+    if (count > 0 && Utf16Length(joined) == Utf16Length(folder)) {
+        RecordFailure(Failure::kPathTooLong, View(name));
+        return false;
+    }
+    return true;
+}
+
+bool ArchiveExtractor::EnterDirectory(const char16_t* joined, const char16_t* const* components,
+                                      uint32_t count) {
+    if (sink_ != nullptr) {
+        if (sink_->Directory(joined, components, count)) return true;
+        RecordFailure(Failure::kFolderFailed, View(joined));
+        return false;
+    }
+    const EnterResult entered = EnterFolderBelow(folder, components, count);
+    if (entered == EnterResult::kEntered) return true;
+    RecordFailure(FailureOfEnter(entered), View(joined));
+    return false;
+}
+
+uint32_t ArchiveExtractor::OutputFiles(uint32_t expected) {
+    uint32_t left = expected;
+    while (left > 0) {
+        const uint32_t consumed = OutputFile();
+        if (consumed == 0) return 0;
+        if (consumed > left) {
+            RecordMalformed();
+            return 0;
+        }
+        left -= consumed;
+    }
+    return expected;
+}
+
+uint32_t ArchiveExtractor::OutputFile() {
+    RecordView record;
+    const uint32_t available = output->capacity - output->position;
+    char16_t name[kMaxPath];
+    if (!ReadRecord(output->data + output->position, available, record) ||
+        record.size > available - RecordHeadBytes(record)) {
+        RecordMalformed();
+        return 0;
+    }
+    if (!CopyNameOrFail(record, name)) return 0;
+    if (!IsSafeFileName(name)) {
+        RecordFailure(Failure::kUnsafeName, View(name));
+        return 0;
+    }
+    DebugPrint(u"%s\t\tfilesize = %d\n", name, static_cast<int>(record.size));
+    if (!WriteFileContent(name, record)) return 0;
+    output->position += record.size;
+    return record.size + static_cast<uint32_t>(RecordHeadBytes(record));
+}
+
+bool ArchiveExtractor::WriteFileContent(const char16_t* name, const RecordView& record) {
+    const auto head = static_cast<uint32_t>(RecordHeadBytes(record));
+    const uint8_t* content = output->data + output->position + head;
+    if (sink_ != nullptr) {
+        if (!sink_->File(name, record.attributes, content, record.size)) {
+            RecordFailure(Failure::kCreateFailed, View(name));
+            return false;
+        }
+        output->position += head;
+        return true;
+    }
+    const FileHandle file = CreateOutputFile(name, record.attributes);
+    if (file == kInvalidHandle) {
+        RecordFailure(Failure::kCreateFailed, View(name));
+        return false;
+    }
+    output->position += head;
+    // The content is written in one call straight from the decoded block; the file is closed
+    // also when the write fell short.
+    const uint32_t written = record.size == 0 ? 0 : WriteBytes(file, content, record.size);
+    CloseFile(file);
+    if (written == record.size) return true;
+    RecordFailure(Failure::kWriteFailed, View(name));
+    return false;
+}
+
+}  // namespace winqor

@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# aze list, test and extract through the real binary: results, exit codes, one-line messages.
+# usage: aze_read.sh AZE VECTORS_DIR
+. "$(dirname "$0")/lib.sh"
+aze=$(readlink -f "$1")
+vectors=$2
+cd "$work"
+cp "$vectors/plain.aze" "$vectors/encrypted.aze" .
+expected=$(LC_ALL=C sort "$vectors/expected-tree.txt")
+
+expect_status 0 "extract plain" -- "$aze" extract plain.aze
+expect_equal "plain tree" "$(describe_tree plain)" "$expected"
+expect_match "success line" "$out" "^extracted 4 folders, 5 files, 93915 bytes into plain$"
+expect_equal "read-only file stays read-only" "$(stat -c %a plain/README.txt)" "444"
+
+expect_status 0 "extract again over it" -- "$aze" extract plain.aze
+expect_equal "tree after the second run" "$(describe_tree plain)" "$expected"
+
+printf 'Secret1\n' > right
+printf 'secret1\n' > wrong
+expect_status 0 "extract encrypted" -- "$aze" extract --password-file right -C enc encrypted.aze
+expect_equal "encrypted tree" "$(describe_tree enc)" "$expected"
+expect_status 1 "wrong password" -- "$aze" extract --password-file wrong -C enc2 encrypted.aze
+expect_equal "wrong password message" "$err" "aze: wrong password"
+[ ! -e enc2 ] || fail "a wrong password created the destination"
+expect_status 0 "password from standard input" -- sh -c "printf 'Secret1\n' | '$aze' test --password-file - encrypted.aze"
+
+expect_status 0 "list" -- "$aze" list plain.aze
+expect_equal "listing" "$(printf '%s\n' "$out" | LC_ALL=C sort)" \
+  "$(grep -v '^$' "$vectors/expected-tree.txt" | sed -E 's/^(F [^ ]+( [^ ]+)*) [0-9a-f]{32}$/\1/' | LC_ALL=C sort)"
+expect_status 0 "test" -- "$aze" test plain.aze
+expect_match "test line" "$out" "plain.aze: OK"
+
+expect_status 1 "missing archive" -- "$aze" extract missing.aze
+expect_equal "missing archive message" "$err" "aze: cannot open the archive: missing.aze"
+[ ! -e missing ] || fail "a missing archive created a folder"
+
+cp plain.aze damaged.aze
+printf '\x00\x00\x00\x00' | dd of=damaged.aze bs=1 seek=600 conv=notrunc status=none
+expect_status 1 "damaged archive" -- "$aze" extract damaged.aze
+expect_equal "damaged message" "$err" "aze: damaged archive or wrong password: digest mismatch: damaged.aze"
+[ ! -e damaged ] || fail "a damaged archive created its folder"
+expect_status 1 "test of a damaged archive" -- "$aze" test damaged.aze
+
+printf 'not an archive at all' > text.aze
+expect_status 1 "not an archive" -- "$aze" list text.aze
+expect_equal "not an archive message" "$err" "aze: not an archive: shorter than its 256-byte header: text.aze"
+
+head -c 300 plain.aze > short.aze
+expect_status 1 "cut archive" -- "$aze" test short.aze
+expect_match "cut archive message" "$err" "^aze: damaged archive: it ends before its payload does: short.aze$"
+
+expect_status 2 "usage error" -- "$aze" extract
+expect_status 2 "unknown subcommand" -- "$aze" frobnicate x
+
+# Write failures need permissions that apply: run those as an unprivileged user.
+mkdir locked && chmod 555 locked
+expect_status 3 "read-only destination" -- as_nobody "$aze" extract -C locked plain.aze
+expect_equal "read-only destination message" "$err" "aze: cannot create a file: README.txt"
+expect_status 3 "destination below a read-only folder" -- as_nobody "$aze" extract -C locked/sub plain.aze
+expect_equal "destination message" "$err" "aze: cannot create or enter the destination folder: locked/sub"
+
+mkdir -p replace && chmod 777 replace && printf 'old' > replace/README.txt && chmod 444 replace/README.txt
+chown 65534 replace/README.txt
+expect_status 0 "existing read-only file replaced" -- as_nobody "$aze" extract -C replace plain.aze
+expect_equal "replaced content" "$(cat replace/README.txt | md5sum | cut -d' ' -f1)" "fb183096506aa0563a683517b6aea60f"
+
+expect_status 0 "verbose shows the debug channel" -- "$aze" -v test plain.aze
+expect_match "debug lines" "$err" "README.txt		filesize = 16"
+expect_status 0 "quiet by default" -- "$aze" test plain.aze
+expect_equal "no debug lines" "$err" ""
+
+finish

@@ -1,0 +1,93 @@
+#include "engine/file_ops.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/record_names.h"
+
+namespace winqor {
+namespace {
+
+TEST(StripExtension, CutsOnlyWithinTheLastComponent) {
+    struct Case {
+        std::u16string in, out;
+    };
+    const Case cases[] = {
+        {u"/dl/pack.old.run", u"/dl/pack.old"},
+        {u"/dl/tools.aze", u"/dl/tools"},
+        {u"/home/u/my.files/backup", u"/home/u/my.files/backup"},
+        {u"/home/u/.profile", u"/home/u/.profile"},
+        {u"/home/u/.config.aze", u"/home/u/.config"},
+        {u".profile", u".profile"},
+        {u"a.b", u"a"},
+        {u"archive.", u"archive"},
+        {u"/", u"/"},
+        {u"/a.b/", u"/a.b/"},
+        {u"", u""},
+    };
+    for (const auto& c : cases) {
+        std::u16string buffer = c.in;
+        EXPECT_EQ(StripExtension(buffer.data()), buffer.data());
+        EXPECT_EQ(std::u16string(buffer.c_str()), c.out);
+    }
+    EXPECT_EQ(StripExtension(nullptr), nullptr);
+}
+
+TEST(JoinPath, JoinsRecordNamesWithTheSystemSeparator) {
+    struct Case {
+        std::u16string base, relative, out;
+    };
+    const Case cases[] = {
+        {u"/tmp/x", u"", u"/tmp/x"},
+        {u"/tmp/x", u"\\docs", u"/tmp/x/docs"},
+        {u"/tmp/x", u"\\docs\\notes", u"/tmp/x/docs/notes"},
+        {u"/", u"\\docs", u"/docs"},  // no doubled separator at the root
+        {u"/", u"", u"/"},
+    };
+    for (const auto& c : cases) {
+        char16_t out[kMaxPath];
+        EXPECT_EQ(JoinPath(c.base.c_str(), out, c.relative.c_str()), 1);
+        EXPECT_EQ(std::u16string(out), c.out);
+    }
+}
+
+TEST(JoinPath, TooLongLeavesTheBaseAloneAndNeverOverflows) {
+    char16_t out[kMaxPath];
+    const std::u16string base(kMaxPath - 10, u'b');
+    JoinPath(base.c_str(), out, u"\\123456789");  // exactly kMaxPath units with the terminator
+    EXPECT_EQ(std::u16string(out), base);
+    JoinPath(base.c_str(), out, u"\\12345678");
+    EXPECT_EQ(std::u16string(out).size(), kMaxPath - 1);
+    const std::u16string huge(kMaxPath * 2, u'h');
+    JoinPath(huge.c_str(), out, u"\\x");
+    EXPECT_EQ(std::u16string(out).size(), kMaxPath - 1);
+}
+
+TEST(RecordNames, SplitsSafeDirectoryNames) {
+    struct Case {
+        std::u16string name;
+        bool safe;
+        uint32_t count;
+    };
+    const Case cases[] = {
+        {u"", true, 0},      {u"\\a", true, 1},       {u"\\a\\b c\\d.e", true, 3},
+        {u"\\..", false, 0}, {u"\\a\\.", false, 0},   {u"a", false, 0},
+        {u"\\", false, 0},   {u"\\a\\\\b", false, 0}, {u"\\a:b", false, 0},
+        {u"\\...", true, 1}, {u"\\..a", true, 1},
+    };
+    for (const auto& c : cases) {
+        std::u16string buffer = c.name;
+        const char16_t* components[8];
+        uint32_t count = 99;
+        EXPECT_EQ(SplitDirectoryName(buffer.data(), components, 8, count), c.safe) << c.name.size();
+        if (c.safe) EXPECT_EQ(count, c.count);
+    }
+    std::u16string many = u"\\a\\b\\c";
+    const char16_t* two[2];
+    uint32_t count = 0;
+    EXPECT_FALSE(SplitDirectoryName(many.data(), two, 2, count));
+}
+
+}  // namespace
+}  // namespace winqor

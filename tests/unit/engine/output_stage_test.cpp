@@ -1,0 +1,426 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/archive_extractor.h"
+#include "format/bytes.h"
+#include "format/record_stream.h"
+#include "platform/text.h"
+#include "protection/password.h"
+#include "support/known_answers.h"
+#include "support/test_support.h"
+#include "support/tree.h"
+#include "writer/archive_writer.h"
+#include "writer/record_builder.h"
+
+namespace winqor {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+std::u16string Wide(const fs::path& path) {
+    std::u16string wide;
+    Utf8ToUtf16(path.string(), wide);
+    return wide;
+}
+
+// Offset of the nth record (0-based) of a stream, walking record by record.
+size_t RecordOffset(const std::vector<uint8_t>& stream, int index, bool fileRecords[]) {
+    size_t offset = 0;
+    for (int i = 0; i < index; ++i) {
+        const uint32_t nameLength = ReadLe32(stream.data() + offset + entry_offset::kNameLength);
+        const uint32_t size = ReadLe32(stream.data() + offset + entry_offset::kSize);
+        offset += kEntryHeaderBytes + nameLength + (fileRecords[i] ? size : 0);
+    }
+    return offset;
+}
+
+void AddToSize(std::vector<uint8_t>& stream, size_t recordOffset, int32_t delta) {
+    uint8_t* field = stream.data() + recordOffset + entry_offset::kSize;
+    WriteLe32(field, ReadLe32(field) + static_cast<uint32_t>(delta));
+}
+
+class OutputStageTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SetDecoderVerbosity(0);
+        root_ = dir_.path() / "root";
+        fs::create_directories(dir_.path() / "outside");
+        test::WriteFileBytes(dir_.path() / "outside" / "victim", Bytes("keep"));
+    }
+
+    // Decodes the stream through a real archive and walks it below root_; the walk's result.
+    int Walk(const std::vector<uint8_t>& records) {
+        std::vector<uint8_t> archive;
+        std::string error;
+        EXPECT_TRUE(WriteArchive(records, {}, archive, error)) << error;
+        extractor_ = std::make_unique<ArchiveExtractor>();
+        EXPECT_EQ(extractor_->LoadFromImage(archive.data(), archive.size()), 1);
+        EXPECT_EQ(extractor_->EnterRoot(Wide(root_).c_str()), 1);
+        EXPECT_EQ(extractor_->DecodePayload(), 1);
+        return extractor_->OutputArchive();
+    }
+
+    std::vector<std::string> Outside() {
+        auto all = test::DescribeTree(dir_.path());
+        std::erase_if(all, [](const std::string& line) {
+            return line.find(" root/") != std::string::npos ||
+                   line.find(" root") + 5 == line.size();
+        });
+        return all;
+    }
+
+    test::CurrentDirGuard cwd_;
+    test::TempDir dir_;
+    fs::path root_;
+    std::unique_ptr<ArchiveExtractor> extractor_;
+};
+
+TEST_F(OutputStageTest, ReferenceArchivesExtractToTheExpectedTree) {
+    if (!test::HaveVectors()) GTEST_SKIP() << "no reference vectors beside the project";
+    for (const auto& answer : test::LoadKnownAnswers().passwords) {
+        if (answer.password == u"Secret1") std::memcpy(g_passwordDigest, answer.digest.data(), 16);
+    }
+    const auto expected = test::ReadSortedLines(test::VectorsDir() / "expected-tree.txt");
+    for (const char* name : {"plain.aze", "encrypted.aze"}) {
+        SCOPED_TRACE(name);
+        const fs::path target = dir_.path() / name;
+        ArchiveExtractor extractor;
+        ASSERT_EQ(extractor.LoadFromFile(Wide(test::VectorsDir() / name).c_str()), 1);
+        extractor.CloseArchiveFile();
+        ASSERT_EQ(extractor.ExtractToFolder(Wide(target).c_str()), 1);
+        EXPECT_EQ(extractor.failure(), Failure::kNone) << DescribeFailure(extractor.failure());
+        EXPECT_EQ(test::DescribeTree(target), expected);
+        const auto perms = fs::status(target / "README.txt").permissions();
+        EXPECT_EQ(perms & fs::perms::owner_write, fs::perms::none);
+        EXPECT_NE(fs::status(target / "tool.bin").permissions() & fs::perms::owner_write,
+                  fs::perms::none);
+    }
+}
+
+TEST_F(OutputStageTest, DebugMessagesInOrder) {
+    RecordStreamBuilder builder;
+    builder.AddDirectory(u"");
+    builder.AddFile(u"a.txt", 0x20, Bytes("abc"));
+    builder.AddDirectory(u"\\d");
+    builder.AddFile(u"\u65e5.txt", 0x20, {});
+    test::DebugCapture capture;
+    ASSERT_EQ(Walk(builder.bytes()), 1);
+    const std::vector<std::string> expected = {
+        "OutputFolder:" + root_.string() + "\n",
+        "a.txt\t\tfilesize = 3\n",
+        "OutputFolder:" + root_.string() + "/d\n",
+        "\xe6\x97\xa5.txt\t\tfilesize = 0\n",
+    };
+    EXPECT_EQ(capture.messages(), expected);
+
+    // A failed walk ends with the one failure message.
+    auto broken = builder.bytes();
+    AddToSize(broken, broken.size() - 44, 1000);
+    test::DebugCapture failed;
+    EXPECT_EQ(Walk(broken), 0);
+    ASSERT_FALSE(failed.messages().empty());
+    EXPECT_EQ(failed.messages().back(), "qorOutputArchive:unexpected error\n");
+}
+
+struct WalkCase {
+    const char* name;
+    std::vector<uint8_t> (*stream)();
+    int result;
+    Failure failure;
+    std::vector<std::string> tree;  // below root, sorted, as DescribeTree gives
+};
+
+std::vector<uint8_t> RootAndFolder(const std::u16string& fileName, const std::string& content) {
+    RecordStreamBuilder builder;
+    builder.AddDirectory(u"");
+    builder.AddFile(fileName, 0x20, Bytes(content));
+    builder.AddDirectory(u"\\d");
+    builder.AddFile(u"b", 0x20, Bytes("bb"));
+    return builder.bytes();
+}
+
+const std::string kMd5Empty = "d41d8cd98f00b204e9800998ecf8427e";
+const std::string kMd5A = "0cc175b9c0f1b6a831c399e269772661";      // "a"
+const std::string kMd5Aaaaa = "594f803b380a41396ed63dca39503542";  // "aaaaa"
+const std::string kMd5Bb = "21ad0bd836b90d08f4cf640b4c298e7c";     // "bb"
+
+const WalkCase kWalkCases[] = {
+    {"root only",
+     [] {
+         RecordStreamBuilder b;
+         b.AddDirectory(u"");
+         return b.bytes();
+     },
+     1,
+     Failure::kNone,
+     {"D ."}},
+    {"empty file",
+     [] {
+         RecordStreamBuilder b;
+         b.AddDirectory(u"");
+         b.AddFile(u"e", 0, {});
+         return b.bytes();
+     },
+     1,
+     Failure::kNone,
+     {"D .", "F e 0 " + kMd5Empty}},
+    {"group one byte too large fails after its last file",
+     [] {
+         auto s = RootAndFolder(u"a", "a");
+         AddToSize(s, 0, 1);
+         return s;
+     },
+     0,
+     Failure::kMalformedRecord,
+     {"D .", "F a 1 " + kMd5A}},
+    {"file past its group but inside the stream is written, then fails",
+     [] {
+         auto s = RootAndFolder(u"a", "aaaaa");
+         AddToSize(s, 0, -3);
+         return s;
+     },
+     0,
+     Failure::kMalformedRecord,
+     {"D .", "F a 5 " + kMd5Aaaaa}},
+    {"last group larger than what remains fails before its folder",
+     [] {
+         auto s = RootAndFolder(u"a", "a");
+         bool files[] = {false, true};
+         AddToSize(s, RecordOffset(s, 2, files), 1);
+         return s;
+     },
+     0,
+     Failure::kMalformedRecord,
+     {"D .", "F a 1 " + kMd5A}},
+    {"directory size below its header and name",
+     [] {
+         auto s = RootAndFolder(u"a", "a");
+         WriteLe32(s.data() + entry_offset::kSize, 33);
+         return s;
+     },
+     0,
+     Failure::kMalformedRecord,
+     {"D ."}},
+    {"folder twice is entered again",
+     [] {
+         RecordStreamBuilder b;
+         b.AddDirectory(u"");
+         b.AddDirectory(u"\\d");
+         b.AddFile(u"x", 0x20, Bytes("a"));
+         b.AddDirectory(u"\\d");
+         b.AddFile(u"y", 0x20, Bytes("bb"));
+         return b.bytes();
+     },
+     1,
+     Failure::kNone,
+     {"D .", "D d", "F d/x 1 " + kMd5A, "F d/y 2 " + kMd5Bb}},
+    {"file twice: the later content wins",
+     [] {
+         RecordStreamBuilder b;
+         b.AddDirectory(u"");
+         b.AddFile(u"x", 0x20, Bytes("aaaaa"));
+         b.AddFile(u"x", 0x20, Bytes("bb"));
+         return b.bytes();
+     },
+     1,
+     Failure::kNone,
+     {"D .", "F x 2 " + kMd5Bb}},
+    {"parent folder missing",
+     [] {
+         RecordStreamBuilder b;
+         b.AddDirectory(u"");
+         b.AddDirectory(u"\\p\\c");
+         return b.bytes();
+     },
+     0,
+     Failure::kFolderFailed,
+     {"D ."}},
+    {"file size past the end of the stream",
+     [] {
+         auto s = RootAndFolder(u"a", "a");
+         WriteLe32(s.data() + 34 + entry_offset::kSize, 0xFFFFFFFF);
+         return s;
+     },
+     0,
+     Failure::kMalformedRecord,
+     {"D ."}},
+    {"name without a terminator",
+     [] {
+         auto s = RootAndFolder(u"a", "a");
+         s[34 + 32 + 2] = 'x';  // the file name's zero unit
+         return s;
+     },
+     0,
+     Failure::kMalformedRecord,
+     {"D ."}},
+    {"name length beyond the stream",
+     [] {
+         auto s = RootAndFolder(u"a", "a");
+         WriteLe32(s.data() + 34 + entry_offset::kNameLength, 0xFFFFFFF0);
+         return s;
+     },
+     0,
+     Failure::kMalformedRecord,
+     {"D ."}},
+    {"stream ends inside a record header",
+     [] {
+         auto s = RootAndFolder(u"a", "a");
+         s.insert(s.end(), 20, 0);
+         return s;
+     },
+     0,
+     Failure::kMalformedRecord,
+     {"D .", "D d", "F a 1 " + kMd5A, "F d/b 2 " + kMd5Bb}},
+    {"files of a later group land in their own folder",
+     [] { return RootAndFolder(u"a", "a"); },
+     1,
+     Failure::kNone,
+     {"D .", "D d", "F a 1 " + kMd5A, "F d/b 2 " + kMd5Bb}},
+};
+
+TEST_F(OutputStageTest, WalkEdgeCases) {
+    for (const auto& c : kWalkCases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_);
+        EXPECT_EQ(Walk(c.stream()), c.result);
+        EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
+        EXPECT_EQ(test::DescribeTree(root_), c.tree);
+    }
+}
+
+TEST_F(OutputStageTest, ExistingReadOnlyFileIsReplaced) {
+    fs::create_directories(root_);
+    test::WriteFileBytes(root_ / "a", Bytes("old content"));
+    fs::permissions(root_ / "a", fs::perms::owner_read);
+    ASSERT_EQ(Walk(RootAndFolder(u"a", "a")), 1);
+    EXPECT_EQ(test::ReadFileBytes(root_ / "a"), Bytes("a"));
+}
+
+struct EscapeCase {
+    const char* name;
+    std::u16string directory;  // the group's directory name
+    std::u16string file;       // a file record in that group
+    Failure failure;
+};
+
+const EscapeCase kEscapes[] = {
+    {"absolute directory", u"/tmp", u"x", Failure::kUnsafeName},
+    {"directory without its leading backslash", u"outside", u"x", Failure::kUnsafeName},
+    {".. first", u"\\..\\outside", u"x", Failure::kUnsafeName},
+    {".. in the middle", u"\\d\\..\\..\\outside", u"x", Failure::kUnsafeName},
+    {".. last", u"\\d\\..", u"x", Failure::kUnsafeName},
+    {". component", u"\\.\\d", u"x", Failure::kUnsafeName},
+    {"empty component", u"\\d\\\\e", u"x", Failure::kUnsafeName},
+    {"trailing backslash", u"\\d\\", u"x", Failure::kUnsafeName},
+    {"drive letter", u"\\C:\\x", u"x", Failure::kUnsafeName},
+    {"slash in a directory component", u"\\d/../../outside", u"x", Failure::kUnsafeName},
+    {"lone surrogate in a directory", std::u16string(u"\\d") + char16_t(0xD800), u"x",
+     Failure::kUnsafeName},
+    {"file ..", u"", u"..", Failure::kUnsafeName},
+    {"file .", u"", u".", Failure::kUnsafeName},
+    {"file empty", u"", u"", Failure::kUnsafeName},
+    {"file with ../", u"", u"../outside/victim", Failure::kUnsafeName},
+    {"file with backslash", u"", u"..\\outside\\victim", Failure::kUnsafeName},
+    {"file with slash", u"", u"d/victim", Failure::kUnsafeName},
+    {"file with colon", u"", u"C:victim", Failure::kUnsafeName},
+    {"file with a lone surrogate", u"", std::u16string(u"v") + char16_t(0xDC00),
+     Failure::kUnsafeName},
+};
+
+TEST_F(OutputStageTest, NamesThatLeaveTheRootAreRefused) {
+    const auto before = Outside();
+    for (const auto& c : kEscapes) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_);
+        RecordStreamBuilder builder;
+        builder.AddDirectory(u"");
+        builder.AddDirectory(u"\\d");
+        builder.AddDirectory(c.directory);
+        builder.AddFile(c.file, 0x20, Bytes("escaped"));
+        EXPECT_EQ(Walk(builder.bytes()), 0);
+        EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
+        EXPECT_EQ(Outside(), before);
+        EXPECT_EQ(test::DescribeTree(root_), (std::vector<std::string>{"D .", "D d"}));
+    }
+}
+
+TEST_F(OutputStageTest, NulInsideADirectoryNameIsRefused) {
+    RecordStreamBuilder builder;
+    builder.AddDirectory(u"");
+    builder.AddDirectory(std::u16string(u"\\d\0\\..\\..\\outside", 17));
+    EXPECT_EQ(Walk(builder.bytes()), 0);
+    EXPECT_EQ(extractor_->failure(), Failure::kMalformedRecord);
+}
+
+TEST_F(OutputStageTest, LinksBelowTheRootAreNeverFollowed) {
+    struct Case {
+        const char* name;
+        std::u16string directory;
+        Failure failure;
+    };
+    const Case cases[] = {
+        {"link in place of a folder", u"\\link", Failure::kLinkRefused},
+        {"link on the way to a folder", u"\\link\\sub", Failure::kLinkRefused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        fs::create_directory_symlink(dir_.path() / "outside", root_ / "link");
+        const auto before = Outside();
+        RecordStreamBuilder builder;
+        builder.AddDirectory(u"");
+        builder.AddDirectory(c.directory);
+        builder.AddFile(u"victim", 0x20, Bytes("escaped"));
+        EXPECT_EQ(Walk(builder.bytes()), 0);
+        EXPECT_EQ(extractor_->failure(), c.failure);
+        EXPECT_EQ(Outside(), before);
+    }
+}
+
+TEST_F(OutputStageTest, LinkAtAFileNameIsReplacedNotWrittenThrough) {
+    for (uint32_t attributes : {0x20u, 0x21u}) {
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        fs::create_symlink(dir_.path() / "outside" / "victim", root_ / "victim");
+        fs::create_symlink(dir_.path() / "nowhere", root_ / "dangling");
+        const auto before = Outside();
+        RecordStreamBuilder builder;
+        builder.AddDirectory(u"");
+        builder.AddFile(u"victim", attributes, Bytes("new"));
+        builder.AddFile(u"dangling", attributes, Bytes("new"));
+        ASSERT_EQ(Walk(builder.bytes()), 1);
+        EXPECT_EQ(Outside(), before);
+        for (const char* name : {"victim", "dangling"}) {
+            EXPECT_FALSE(fs::is_symlink(root_ / name));
+            EXPECT_EQ(test::ReadFileBytes(root_ / name), Bytes("new"));
+        }
+    }
+}
+
+TEST_F(OutputStageTest, JoinedPathTooLongFailsTheGroupInsteadOfUsingTheRoot) {
+    std::u16string deep = u"\\" + std::u16string(200, u'n');
+    RecordStreamBuilder builder;
+    builder.AddDirectory(u"");
+    std::u16string path;
+    for (int level = 0; level < 25; ++level) {
+        path += deep;
+        builder.AddDirectory(path);
+        builder.AddFile(u"f", 0x20, Bytes("a"));
+    }
+    EXPECT_EQ(Walk(builder.bytes()), 0);
+    EXPECT_EQ(extractor_->failure(), Failure::kPathTooLong);
+    EXPECT_FALSE(fs::exists(root_ / "f"));
+}
+
+}  // namespace
+}  // namespace winqor

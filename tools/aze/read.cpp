@@ -1,0 +1,163 @@
+// aze list, aze test and aze extract: everything that reads an archive.
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "engine/archive_extractor.h"
+#include "engine/file_ops.h"
+#include "engine/record_sink.h"
+#include "format/archive_header.h"
+#include "platform/text.h"
+#include "tools/aze/commands.h"
+
+namespace winqor::aze {
+namespace {
+
+std::string Narrow(std::u16string_view text) {
+    return Utf16ToUtf8Lossy(text);
+}
+
+void PrintFailure(const ArchiveExtractor& extractor, const std::string& fallbackWhere) {
+    const std::string where =
+        extractor.failureWhere().empty() ? fallbackWhere : Narrow(extractor.failureWhere());
+    PrintError(DescribeFailure(extractor.failure()), where);
+}
+
+bool IsNotAnArchive(Failure failure) {
+    return failure == Failure::kHeaderRejected || failure == Failure::kShortHeader;
+}
+
+// An archive file, or else the archive inside a self-extracting program. Null, with the
+// failure printed, when neither loads.
+std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive) {
+    std::u16string path;
+    if (!Utf8ToUtf16(archive, path)) {
+        PrintError("the archive's name is not valid UTF-8", archive);
+        return nullptr;
+    }
+    auto extractor = std::make_unique<ArchiveExtractor>();
+    const int loaded = extractor->LoadFromFile(path.c_str());
+    extractor->CloseArchiveFile();
+    if (loaded != 0) return extractor;
+    if (IsNotAnArchive(extractor->failure())) {
+        auto embedded = std::make_unique<ArchiveExtractor>();
+        const int found = LoadEmbeddedArchive(archive, *embedded);
+        if (found == 1) return embedded;
+        if (found < 0) extractor = std::move(embedded);
+    }
+    PrintFailure(*extractor, archive);
+    return nullptr;
+}
+
+// Loads, accepts the password of an encrypted archive, and decodes the record stream.
+std::unique_ptr<ArchiveExtractor> LoadAndDecode(const ReadOptions& options) {
+    auto extractor = LoadArchive(options.archive);
+    if (!extractor) return nullptr;
+    if (IsEncrypted(*g_currentHeader) && !ObtainPassword(options.passwordFile, *g_currentHeader)) {
+        return nullptr;
+    }
+    if (extractor->DecodePayload() == 0) {
+        PrintFailure(*extractor, options.archive);
+        return nullptr;
+    }
+    return extractor;
+}
+
+// Relative path of a folder of the walk, "." for the root.
+std::string FolderPath(const char16_t* const* components, uint32_t count) {
+    std::u16string path = count == 0 ? u"." : u"";
+    for (uint32_t i = 0; i < count; ++i)
+        path += (i > 0 ? u"/" : u"") + std::u16string(components[i]);
+    return Narrow(path);
+}
+
+// Takes the walk's records without writing anything; optionally prints them.
+class CheckingSink : public RecordSink {
+  public:
+    explicit CheckingSink(bool print) : print_(print) {}
+    bool Directory(const char16_t*, const char16_t* const* components, uint32_t count) override {
+        folder_ = FolderPath(components, count);
+        if (count > 0) ++folders_;  // the root is where they go, not one of them
+        if (print_) std::cout << "D " << folder_ << '\n';
+        return true;
+    }
+    bool File(const char16_t* name, uint32_t, const uint8_t*, uint32_t size) override {
+        ++files_;
+        bytes_ += size;
+        if (print_) {
+            const std::string prefix = folder_ == "." ? "" : folder_ + "/";
+            std::cout << "F " << prefix << Narrow(name) << ' ' << size << '\n';
+        }
+        return true;
+    }
+    std::string Summary() const {
+        return std::to_string(folders_) + " folders, " + std::to_string(files_) + " files, " +
+               std::to_string(bytes_) + " bytes";
+    }
+
+  private:
+    bool print_;
+    std::string folder_;
+    uint64_t folders_ = 0, files_ = 0, bytes_ = 0;
+};
+
+// Walks the decoded stream through sink; prints the failure and where on a malformed one.
+bool WalkChecked(ArchiveExtractor& extractor, RecordSink& sink, const std::string& archive) {
+    extractor.SetSink(&sink);
+    const int walked = extractor.OutputArchive();
+    extractor.SetSink(nullptr);
+    extractor.output->position = 0;
+    if (walked == 0) PrintFailure(extractor, archive);
+    return walked != 0;
+}
+
+// ARCHIVE without its extension; ARCHIVE.d when it has none, never the archive itself.
+std::string DefaultDestination(const std::string& archive) {
+    std::u16string path;
+    Utf8ToUtf16(archive, path);
+    const size_t length = path.size();
+    StripExtension(path.data());
+    const std::string stripped = Narrow(path.c_str());
+    return Utf16Length(path.c_str()) == length ? stripped + ".d" : stripped;
+}
+
+}  // namespace
+
+int RunList(const ReadOptions& options) {
+    auto extractor = LoadAndDecode(options);
+    if (!extractor) return kExitBadArchive;
+    CheckingSink sink(true);
+    return WalkChecked(*extractor, sink, options.archive) ? kExitSuccess : kExitBadArchive;
+}
+
+int RunTest(const ReadOptions& options) {
+    auto extractor = LoadAndDecode(options);
+    if (!extractor) return kExitBadArchive;
+    CheckingSink sink(false);
+    if (!WalkChecked(*extractor, sink, options.archive)) return kExitBadArchive;
+    std::cout << options.archive << ": OK (" << sink.Summary() << ")\n";
+    return kExitSuccess;
+}
+
+int RunExtract(const ReadOptions& options) {
+    auto extractor = LoadAndDecode(options);
+    if (!extractor) return kExitBadArchive;
+    // A damaged stream is found before anything is written.
+    CheckingSink sink(false);
+    if (!WalkChecked(*extractor, sink, options.archive)) return kExitBadArchive;
+    const std::string destination =
+        options.destination.empty() ? DefaultDestination(options.archive) : options.destination;
+    std::u16string root;
+    if (!Utf8ToUtf16(destination, root) || extractor->EnterRoot(root.c_str()) == 0) {
+        PrintError("cannot create or enter the destination folder", destination);
+        return kExitWriteFailed;
+    }
+    if (extractor->OutputArchive() == 0) {
+        PrintFailure(*extractor, destination);
+        return kExitWriteFailed;
+    }
+    std::cout << "extracted " << sink.Summary() << " into " << destination << '\n';
+    return kExitSuccess;
+}
+
+}  // namespace winqor::aze
