@@ -1,13 +1,13 @@
 #include "ui/main_dialog_controller.h"
 
-#include <filesystem>
 #include <memory>
 #include <new>
-#include <system_error>
 
 #include "engine/archive_extractor.h"
 #include "engine/file_ops.h"
 #include "format/archive_header.h"
+#include "platform/folders.h"
+#include "platform/limits.h"
 #include "platform/text.h"
 
 namespace winqor {
@@ -20,11 +20,10 @@ std::u16string WithoutExtension(std::u16string path) {
     return path;
 }
 
+// Empty when the current directory cannot be read; the file dialog then opens where it likes.
 std::u16string CurrentFolder() {
-    std::error_code error;
-    const std::filesystem::path current = std::filesystem::current_path(error);
-    std::u16string folder;
-    if (!error) Utf8ToUtf16(current.string(), folder);
+    std::u16string folder(kMaxPath, u'\0');
+    folder.resize(GetCurrentDirectory(folder.data(), kMaxPath));
     return folder;
 }
 
