@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The window menu: right-click, Alt+Space and Shift+F10 open it; its last entry "About winQOR..."
-# (mnemonic A) opens the About box, which Esc and OK close; its Close entry ends the program.
+# (mnemonic A) opens the About box, which Esc, OK and the close box close; its Close entry ends
+# the program. The window carries the application icon in both sizes.
 source "$(dirname "$0")/gui_lib.sh"
 
 mkdir -p "$WORK/start"
@@ -31,6 +32,14 @@ done
 about=$(open_about_with shift+F10)
 keys "$about" Return
 wait_window_gone '^About winQOR$'
+about=$(open_about_with alt+space)
+close_box "$about"
+wait_window_gone '^About winQOR$'
+
+if command -v xprop > /dev/null; then
+    icons=$(xprop -id "$MAIN_WINDOW" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | sort | tr '\n' ' ')
+    [ "$icons" = "Icon (16 x 16) Icon (32 x 32) " ] || fail "the window's icons are: $icons"
+fi
 
 keys "$MAIN_WINDOW" shift+F10
 sleep 0.3

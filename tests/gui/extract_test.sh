@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The main window by keyboard alone: the tab order reaches both fields, Enter extracts, a second
-# Enter extracts over the first result, Esc ends the program.
+# The main window by keyboard alone: the tab order reaches both fields, Enter in either field
+# extracts, a second extraction writes over the first, Esc ends the program.
 source "$(dirname "$0")/gui_lib.sh"
 
 mkdir -p "$WORK/start"
@@ -17,10 +17,10 @@ keys "$MAIN_WINDOW" Return
 wait_file "$WORK/out/docs/deep/empty.txt"
 "$MAKE_ARCHIVE" --check "$WORK/out" || fail "the first extraction differs from the archive"
 
-# Again over the same files: each one is replaced.
+# Again over the same files, with Enter in the destination field: each file is replaced.
 echo changed > "$WORK/out/hello.txt"
 rm "$WORK/out/docs/notes.txt"
-keys "$MAIN_WINDOW" Return
+keys "$MAIN_WINDOW" shift+Tab shift+Tab Return
 wait_file "$WORK/out/docs/notes.txt"
 sleep 0.5
 "$MAKE_ARCHIVE" --check "$WORK/out" || fail "the second extraction did not restore the tree"

@@ -2,8 +2,10 @@
 # xdotool, and a screenshot when a test fails. Sourced by each test script.
 set -euo pipefail
 
-WINQOR=$(readlink -f "${1:?usage: $0 WINQOR MAKE_TEST_ARCHIVE}")
-MAKE_ARCHIVE=$(readlink -f "${2:?usage: $0 WINQOR MAKE_TEST_ARCHIVE}")
+usage="usage: $0 WINQOR MAKE_TEST_ARCHIVE CLOSE_REQUEST"
+WINQOR=$(readlink -f "${1:?$usage}")
+MAKE_ARCHIVE=$(readlink -f "${2:?$usage}")
+CLOSE_REQUEST=$(readlink -f "${3:?$usage}")
 TEST_NAME=$(basename "$0" .sh)
 
 for tool in Xvfb xdotool import; do
@@ -103,6 +105,11 @@ keys() {  # window, keys...
 type_text() {  # window, text
     focus "$1"
     xdotool type --clearmodifiers --delay 30 "$2"
+}
+
+# The close box of the window's title bar.
+close_box() {
+    "$CLOSE_REQUEST" "$1"
 }
 
 # Waits until the program has ended; its exit status in EXIT_STATUS.

@@ -14,12 +14,17 @@ type_text "$MAIN_WINDOW" "$WORK/out"
 keys "$MAIN_WINDOW" Tab Tab
 type_text "$MAIN_WINDOW" "$WORK/locked.aze"
 
-# Cancel, by the button (the tab order's second stop) and by Esc: nothing is written.
-for cancel in "Tab Return" "Escape"; do
+# Cancel, by the button (the tab order's second stop), by Esc and by the close box: nothing is
+# written.
+for cancel in "Tab Return" "Escape" "close box"; do
     keys "$MAIN_WINDOW" Return
     prompt=$(wait_window '^Dialog$')
-    # shellcheck disable=SC2086
-    keys "$prompt" $cancel
+    if [ "$cancel" = "close box" ]; then
+        close_box "$prompt"
+    else
+        # shellcheck disable=SC2086
+        keys "$prompt" $cancel
+    fi
     wait_window_gone '^Dialog$'
     [ -e "$WORK/out" ] && fail "a cancelled password ($cancel) wrote $WORK/out"
     window_shown '^winQOR$' || fail "the main window closed after a cancelled password"
@@ -51,4 +56,9 @@ wait_file "$WORK/out/docs/deep/empty.txt"
 sleep 0.5
 "$MAKE_ARCHIVE" --check "$WORK/out" || fail "the extracted tree differs from the archive"
 window_shown '^winQOR$' || fail "the main window closed after extracting"
+
+# The main window's close box ends the program.
+close_box "$MAIN_WINDOW"
+wait_exit
+[ "$EXIT_STATUS" -eq 0 ] || fail "winqor ended with status $EXIT_STATUS"
 echo "PASS"
