@@ -44,6 +44,8 @@ bool BrowseForFolder(GtkWindow* owner, const char16_t* title, std::u16string& fo
     GtkWidget* chooser = gtk_file_chooser_dialog_new(
         Utf16ToUtf8Lossy(title).c_str(), owner, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel",
         GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+    // The picker starts from the top of the user's own folders, whatever the field holds.
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), g_get_home_dir());
     return RunChooser(chooser, folder);
 }
 

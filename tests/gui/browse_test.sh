@@ -9,11 +9,16 @@ mkdir -p "$WORK/start" "$WORK/picked"
 start_xvfb
 start_winqor "$WORK/start"
 
-# Types a path into a chooser and accepts it. A Return right after the typing can be swallowed
-# while the chooser completes the name, so it is sent again until the chooser goes.
+# Types a path into a chooser and accepts it. The location field is opened first (Ctrl+L): a "/"
+# typed into the file list opens it too, but the keys that follow at once can be lost. A Return
+# right after the typing can be swallowed while the chooser completes the name, so it is sent
+# again until the chooser goes.
 choose_path() {  # chooser title, path
     local chooser
     chooser=$(wait_window "$1")
+    keys "$chooser" ctrl+l
+    sleep 0.5
+    keys "$chooser" ctrl+a
     type_text "$chooser" "$2"
     sleep 0.5
     for _ in 1 2 3 4 5; do
@@ -45,7 +50,7 @@ wait_file "$WORK/start/pkg/docs/deep/empty.txt"
 
 # Chosen: the destination becomes the picked folder.
 keys "$MAIN_WINDOW" Tab Tab Tab Return
-choose_path '^Select a folder to extract:$' "$WORK/picked/"
+choose_path '^Select a folder to extract:$' "$WORK/picked"
 keys "$MAIN_WINDOW" Tab Tab Tab Return
 wait_file "$WORK/picked/docs/deep/empty.txt"
 sleep 0.5
