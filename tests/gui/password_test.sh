@@ -5,7 +5,7 @@
 source "$(dirname "$0")/gui_lib.sh"
 
 mkdir -p "$WORK/start"
-"$MAKE_ARCHIVE" "$WORK/locked.aze" 'Open Sesame 123'
+"$MAKE_ARCHIVE" "$WORK/locked.aze" 'OpenSesame12345'
 start_xvfb
 start_winqor "$WORK/start"
 
@@ -34,20 +34,20 @@ keys "$MAIN_WINDOW" Return
 prompt=$(wait_window '^Dialog$')
 # The focus is on OK, not in the field: what is typed now is lost, and Return presses OK on an
 # empty field, which is refused and moves the focus into the field.
-type_text "$prompt" 'Open Sesame 123'
+type_text "$prompt" 'OpenSesame12345'
 keys "$prompt" Return
 sleep 0.5
 window_shown '^Dialog$' || fail "the dialog closed although the focus was not in the field"
 [ -e "$WORK/out" ] && fail "an empty password extracted"
 # A wrong password is refused and cleared: were it kept, the right one typed after it would fail.
-type_text "$prompt" 'open sesame 123'
+type_text "$prompt" 'opensesame12345'
 keys "$prompt" Return
 sleep 0.5
 window_shown '^Dialog$' || fail "a wrong password closed the dialog"
 [ -e "$WORK/out" ] && fail "a wrong password extracted"
 # The password has 15 characters, all the field takes: a character typed in front of them is
 # refused, or the password would be wrong.
-type_text "$prompt" 'Open Sesame 123'
+type_text "$prompt" 'OpenSesame12345'
 keys "$prompt" Home
 type_text "$prompt" 'Z'
 keys "$prompt" Return
