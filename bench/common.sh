@@ -1,11 +1,11 @@
 # Shared by the benchmarks: sample trees, timing with medians, peak memory.
 set -euo pipefail
 
-# The build folder holding tools/aze/aze: $1, or the first that exists.
+# The build folder holding bin/aze: $1, or the first that exists.
 find_aze() {
   local dir
   for dir in "${1:-}" build/release build; do
-    [ -n "$dir" ] && [ -x "$dir/tools/aze/aze" ] && { readlink -f "$dir/tools/aze/aze"; return; }
+    [ -n "$dir" ] && [ -x "$dir/bin/aze" ] && { readlink -f "$dir/bin/aze"; return; }
   done
   echo "build aze first (scripts/test.sh or cmake --build build)" >&2
   exit 1

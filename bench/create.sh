@@ -8,9 +8,9 @@ cd "$(dirname "$0")/.."
 
 build=${1:-}
 if [ -z "$build" ]; then
-  if [ -x build/release/tools/aze/aze ]; then build=build/release; else build=build; fi
+  if [ -x build/release/bin/aze ]; then build=build/release; else build=build; fi
 fi
-aze=$(realpath "$build/tools/aze/aze")
+aze=$(realpath "$build/bin/aze")
 repetitions=${2:-5}
 [ -x "$aze" ] || { echo "no aze in $build: build it first" >&2; exit 2; }
 

@@ -1,0 +1,72 @@
+#include "ui/main_dialog_controller.h"
+
+#include <memory>
+#include <new>
+
+#include "engine/archive_extractor.h"
+#include "engine/file_ops.h"
+#include "format/archive_header.h"
+#include "platform/folders.h"
+#include "platform/limits.h"
+#include "platform/text.h"
+
+namespace winqor {
+namespace {
+
+// StripExtension works in place on a terminated buffer; the string's own buffer serves.
+std::u16string WithoutExtension(std::u16string path) {
+    StripExtension(path.data());
+    path.resize(Utf16Length(path.c_str()));
+    return path;
+}
+
+// Empty when the current directory cannot be read; the file dialog then opens where it likes.
+std::u16string CurrentFolder() {
+    std::u16string folder(kMaxPath, u'\0');
+    folder.resize(GetCurrentDirectory(folder.data(), kMaxPath));
+    return folder;
+}
+
+}  // namespace
+
+std::u16string WithDefaultExtension(const std::u16string& path, const char16_t* extension) {
+    if (WithoutExtension(path).size() != path.size()) return path;
+    return path + u"." + extension;
+}
+
+ExtractOutcome MainDialogController::Extract() {
+    std::unique_ptr<ArchiveExtractor> extractor(new (std::nothrow) ArchiveExtractor);
+    if (!extractor) return ExtractOutcome::kNotLoaded;
+    // The whole archive is in memory after a load, so the file is closed at once.
+    const int loaded = extractor->LoadFromFile(m_archivePath.c_str());
+    extractor->CloseArchiveFile();
+    if (loaded == 0) return ExtractOutcome::kNotLoaded;
+    if (g_currentHeader != nullptr && IsEncrypted(*g_currentHeader) && !RunPasswordDialog()) {
+        return ExtractOutcome::kPasswordCancelled;
+    }
+    return extractor->ExtractToFolder(m_destinationFolder.c_str()) != 0
+               ? ExtractOutcome::kExtracted
+               : ExtractOutcome::kExtractionFailed;
+}
+
+bool MainDialogController::BrowseArchive() {
+    std::u16string chosen;
+    if (!ChooseArchiveFile(CurrentFolder(), chosen) || chosen.empty()) return false;
+    m_archivePath = WithDefaultExtension(chosen, kArchiveExtension);
+    SetDefaultDestination();
+    return true;
+}
+
+bool MainDialogController::BrowseFolder() {
+    std::u16string folder = m_destinationFolder;
+    if (!ChooseFolder(kFolderPickerTitle, folder)) return false;
+    m_destinationFolder = folder;
+    return true;
+}
+
+void MainDialogController::SetDefaultDestination() {
+    m_destinationFolder = WithoutExtension(m_archivePath);
+    if (m_destinationFolder.size() == m_archivePath.size()) m_destinationFolder += u".d";
+}
+
+}  // namespace winqor

@@ -1,0 +1,17 @@
+// What the user interface offers the rest of the program. Nothing here needs GTK's headers.
+#pragma once
+
+namespace winqor {
+
+// Connects to the display once (later calls give the first answer); false when there is none.
+// Every function below needs it to have returned true.
+bool OpenDisplay();
+
+// The password dialog for the archive g_currentHeader points at; true only when the right
+// password was given, its digest then in g_passwordDigest. False when it was cancelled.
+bool AskPassword();
+
+// The main extraction window, until the user leaves it.
+void RunMainDialog();
+
+}  // namespace winqor

@@ -1,0 +1,115 @@
+#include "ui/winqor_dlg.h"
+
+#include "ui/about_dlg.h"
+#include "ui/choosers.h"
+#include "ui/ui.h"
+
+namespace winqor {
+namespace {
+
+// Alt+Space and Shift+F10 (and the Menu key) open the window menu from the keyboard.
+bool IsWindowMenuKey(const GdkEventKey* event) {
+    const guint modifiers = event->state & gtk_accelerator_get_default_mod_mask();
+    return (event->keyval == GDK_KEY_space && modifiers == GDK_MOD1_MASK) ||
+           (event->keyval == GDK_KEY_F10 && modifiers == GDK_SHIFT_MASK) ||
+           (event->keyval == GDK_KEY_Menu && modifiers == 0);
+}
+
+}  // namespace
+
+CWinQORDlg::CWinQORDlg(CDialog* parent) : CDialog("main_dialog.ui", "IDD_MAIN_DIALOG", parent) {}
+
+void CWinQORDlg::DoDataExchange(CDataExchange& dx) {
+    DDX_Text(dx, "IDC_DESTINATION", m_destinationFolder);
+    DDX_Text(dx, "IDC_ARCHIVE_PATH", m_archivePath);
+}
+
+bool CWinQORDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    gtk_menu_attach_to_widget(GTK_MENU(GetDlgItem("IDR_WINDOW_MENU")), GTK_WIDGET(window()),
+                              nullptr);
+    SetApplicationIcons(window());
+    // On screen the archive row comes first; the keyboard starts at Extract nevertheless.
+    SetTabOrder("IDC_LAYOUT", {"IDC_BUTTONS", "IDC_DESTINATION", "IDC_BROWSE_FOLDER",
+                               "IDC_ARCHIVE_PATH", "IDC_BROWSE_ARCHIVE"});
+    gtk_widget_grab_focus(GetDlgItem("IDOK"));
+    return true;
+}
+
+// The message map: the browse buttons, the window menu and the two ways to open it.
+void CWinQORDlg::ConnectMessageMap() {
+    OnClicked("IDC_BROWSE_FOLDER", [this] { OnBrowseFolder(); });
+    OnClicked("IDC_BROWSE_ARCHIVE", [this] { OnBrowseArchive(); });
+    OnMenuItem("SC_CLOSE", SC_CLOSE);
+    OnMenuItem("IDM_ABOUTBOX", IDM_ABOUTBOX);
+    g_signal_connect(window(), "button-press-event", G_CALLBACK(OnButtonPress), this);
+    g_signal_connect(window(), "key-press-event", G_CALLBACK(OnKeyPress), this);
+}
+
+void CWinQORDlg::OnOK() {
+    UpdateData(true);
+    Extract();
+}
+
+void CWinQORDlg::OnBrowseArchive() {
+    UpdateData(true);
+    if (BrowseArchive()) UpdateData(false);
+}
+
+void CWinQORDlg::OnBrowseFolder() {
+    UpdateData(true);
+    if (BrowseFolder()) UpdateData(false);
+}
+
+bool CWinQORDlg::RunPasswordDialog() {
+    return AskPassword();
+}
+
+bool CWinQORDlg::ChooseArchiveFile(const std::u16string& initialFolder, std::u16string& path) {
+    return winqor::ChooseArchiveFile(window(), initialFolder, path);
+}
+
+bool CWinQORDlg::ChooseFolder(const char16_t* title, std::u16string& folder) {
+    return BrowseForFolder(window(), title, folder);
+}
+
+void CWinQORDlg::OnSysCommand(unsigned commandId) {
+    if (OpensAboutBox(commandId)) {
+        CAboutDlg about;
+        about.DoModal();
+    } else if (commandId == SC_CLOSE) {
+        OnCancel();
+    }
+}
+
+void CWinQORDlg::OnMenuItem(const char* itemId, unsigned commandId) {
+    GtkWidget* item = GetDlgItem(itemId);
+    if (item == nullptr) return;
+    g_signal_connect_swapped(item, "activate", G_CALLBACK(RunHandler),
+                             KeepHandler([this, commandId] { OnSysCommand(commandId); }));
+}
+
+void CWinQORDlg::PopUpWindowMenu(const GdkEvent* trigger) {
+    GtkMenu* menu = GTK_MENU(GetDlgItem("IDR_WINDOW_MENU"));
+    if (trigger != nullptr && trigger->type == GDK_BUTTON_PRESS) {
+        gtk_menu_popup_at_pointer(menu, trigger);
+        return;
+    }
+    GtkWidget* area = gtk_dialog_get_content_area(GTK_DIALOG(window()));
+    gtk_menu_popup_at_widget(menu, area, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST, trigger);
+    gtk_menu_shell_select_first(GTK_MENU_SHELL(menu), FALSE);
+}
+
+gboolean CWinQORDlg::OnButtonPress(GtkWidget*, GdkEventButton* event, CWinQORDlg* self) {
+    if (event->type != GDK_BUTTON_PRESS || event->button != GDK_BUTTON_SECONDARY) return FALSE;
+    self->PopUpWindowMenu(reinterpret_cast<const GdkEvent*>(event));
+    return TRUE;
+}
+
+gboolean CWinQORDlg::OnKeyPress(GtkWidget*, GdkEventKey* event, CWinQORDlg* self) {
+    if (!IsWindowMenuKey(event)) return FALSE;
+    self->PopUpWindowMenu(reinterpret_cast<const GdkEvent*>(event));
+    return TRUE;
+}
+
+}  // namespace winqor
