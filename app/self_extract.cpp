@@ -17,14 +17,14 @@ namespace {
 
 constexpr char kPasswordPrompt[] = "Password: ";
 
-void Extract(ArchiveExtractor& extractor, const EmbeddedImage& image, const char16_t* programPath) {
+// True when the tree was written completely and Setup.exe, if asked for, was started.
+bool Extract(ArchiveExtractor& extractor, const EmbeddedImage& image, const char16_t* programPath) {
     const uint8_t* payload = image.bytes + kHeaderBytes;
     const uint64_t available = image.size - kHeaderBytes;
-    if (programPath == nullptr) {
-        extractor.ExtractEmbedded(payload, available);
-    } else {
-        ExtractEmbeddedBeside(extractor, programPath, payload, available);
-    }
+    const int result = programPath == nullptr
+                           ? extractor.ExtractEmbedded(payload, available)
+                           : ExtractEmbeddedBeside(extractor, programPath, payload, available);
+    return result != 0 && extractor.failure() == Failure::kNone;
 }
 
 }  // namespace
@@ -46,12 +46,13 @@ EmbeddedImage Prepare(ResourceFile* module) {
     return {bytes, bytes == nullptr ? 0 : SizeofResource(found)};
 }
 
-int RunEmbeddedArchive(const PasswordAsker& askPassword) {
-    return RunEmbeddedArchive(askPassword, nullptr, nullptr);
+int RunEmbeddedArchive(const PasswordAsker& askPassword, bool* complete) {
+    return RunEmbeddedArchive(askPassword, nullptr, nullptr, complete);
 }
 
 int RunEmbeddedArchive(const PasswordAsker& askPassword, ResourceFile* module,
-                       const char16_t* programPath) {
+                       const char16_t* programPath, bool* complete) {
+    if (complete != nullptr) *complete = false;
     const EmbeddedImage image = Prepare(module);
     // The placeholder, and any image too short for a header, is no archive.
     if (image.bytes == nullptr || image.size < kHeaderBytes) return 0;
@@ -62,7 +63,8 @@ int RunEmbeddedArchive(const PasswordAsker& askPassword, ResourceFile* module,
     std::unique_ptr<ArchiveExtractor> extractor(new (std::nothrow) ArchiveExtractor);
     if (!extractor) return -1;
     // The run has taken place whatever the extraction's own result.
-    Extract(*extractor, image, programPath);
+    const bool extracted = Extract(*extractor, image, programPath);
+    if (complete != nullptr) *complete = extracted;
     return 1;
 }
 

@@ -27,12 +27,13 @@ EmbeddedImage Prepare(ResourceFile* module = nullptr);
 
 // The running program's self-extracting run. 0: no usable embedded archive, the window
 // follows; -1: abandoned before extraction (no password given, no extractor to be had);
-// 1: a run took place, whatever its outcome.
-int RunEmbeddedArchive(const PasswordAsker& askPassword);
+// 1: a run took place, whatever its outcome. complete, when given, tells whether the tree was
+// written completely and Setup.exe, if the header asked for it, was started.
+int RunEmbeddedArchive(const PasswordAsker& askPassword, bool* complete = nullptr);
 
 // The same run for the program file that module holds, extracting beside programPath.
 int RunEmbeddedArchive(const PasswordAsker& askPassword, ResourceFile* module,
-                       const char16_t* programPath);
+                       const char16_t* programPath, bool* complete = nullptr);
 
 // Reads one line without echo; false at the end of input.
 using SecretLineReader = std::function<bool(std::string& line)>;

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The real winqor as a self-extracting program, without a display: its exit status says
+# whether the run did all its work.
+# usage: winqor_run.sh AZE WINQOR VECTORS_DIR
+. "$(dirname "$0")/lib.sh"
+aze=$(readlink -f "$1")
+winqor=$(readlink -f "$2")
+vectors=$3
+cd "$work"
+unset DISPLAY WAYLAND_DISPLAY
+cp "$vectors/plain.aze" "$vectors/encrypted.aze" .
+expected=$(LC_ALL=C sort "$vectors/expected-tree.txt")
+
+expect_status 0 "sfx with the built winqor" -- "$aze" sfx -o pack.run --stub "$winqor" plain.aze
+expect_status 0 "a complete run" -- ./pack.run
+expect_equal "its tree" "$(describe_tree pack)" "$expected"
+expect_match "its debug channel" "$err" "found SETUP_ARCHIVE resource"
+
+cp plain.aze damaged.aze
+printf '\x00\x00\x00\x00' | dd of=damaged.aze bs=1 seek=600 conv=notrunc status=none
+expect_status 0 "sfx of a damaged archive" -- "$aze" sfx -o damaged.run --stub "$winqor" damaged.aze
+expect_status 1 "a run whose digest does not match" -- ./damaged.run
+expect_equal "its folder stays empty" "$(describe_tree damaged)" "D ."
+
+expect_status 0 "sfx again" -- "$aze" sfx -o blocked.run --stub "$winqor" plain.aze
+printf 'a file, not a folder' > blocked
+expect_status 1 "output folder blocked by a file" -- ./blocked.run
+expect_equal "the file is untouched" "$(cat blocked)" "a file, not a folder"
+
+expect_status 0 "sfx of an encrypted archive" -- "$aze" sfx -o enc.run --stub "$winqor" encrypted.aze
+expect_status 1 "no display and no terminal abandons the run" -- ./enc.run </dev/null
+[ ! -e enc ] || fail "an abandoned run created its folder"
+
+expect_status 1 "winqor as built, without a display" -- "$winqor"
+expect_match "one clear line" "$err" "winqor: cannot open a display"
+finish
