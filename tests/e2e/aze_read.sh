@@ -4,6 +4,7 @@
 . "$(dirname "$0")/lib.sh"
 aze=$(readlink -f "$1")
 vectors=$2
+require_vectors "$vectors"
 cd "$work"
 cp "$vectors/plain.aze" "$vectors/encrypted.aze" .
 expected=$(LC_ALL=C sort "$vectors/expected-tree.txt")

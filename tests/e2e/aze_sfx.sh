@@ -8,6 +8,7 @@ aze=$(readlink -f "$1")
 probe=$(readlink -f "$2")
 pack=$(readlink -f "$3")
 vectors=$4
+require_vectors "$vectors"
 cd "$work"
 umask 022
 cp "$vectors/plain.aze" "$vectors/encrypted.aze" .

@@ -6,6 +6,7 @@
 aze=$(readlink -f "$1")
 winqor=$(readlink -f "$2")
 vectors=$3
+require_vectors "$vectors"
 cd "$work"
 unset DISPLAY WAYLAND_DISPLAY
 cp "$vectors/plain.aze" "$vectors/encrypted.aze" .
