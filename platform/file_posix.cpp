@@ -10,17 +10,13 @@
 #include "platform/limits.h"
 #include "platform/text.h"
 
+#include "platform/posix_support.h"
+
 namespace winqor {
 
+using namespace posix;
+
 static_assert(kMaxPath == PATH_MAX, "path buffers are sized by the platform's own limit");
-
-namespace {
-
-bool NativePath(const char16_t* path, std::string& native) {
-    return path != nullptr && Utf16ToUtf8(std::u16string_view(path, Utf16Length(path)), native);
-}
-
-}  // namespace
 
 FileHandle OpenForRead(const char16_t* path) {
     std::string native;

@@ -10,20 +10,12 @@
 
 #include "platform/folder.h"
 
+#include "platform/posix_support.h"
+
 namespace winqor {
+
+using namespace posix;
 namespace {
-
-std::string SystemReason(int error) {
-    return std::strerror(error);
-}
-
-int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
 
 EntryKind KindOf(mode_t mode) {
     if (S_ISREG(mode)) return EntryKind::kFile;

@@ -9,31 +9,12 @@
 #include "platform/folders.h"
 #include "platform/text.h"
 
+#include "platform/posix_support.h"
+
 namespace winqor {
+
+using namespace posix;
 namespace {
-
-bool NativePath(const char16_t* path, std::string& native) {
-    return path != nullptr && Utf16ToUtf8(std::u16string_view(path, Utf16Length(path)), native);
-}
-
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    void Reset(int fd) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_;
-};
 
 int OpenFolderNoFollow(int parent, const std::string& name) {
     return ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

@@ -15,12 +15,12 @@
 
 extern char** environ;
 
-namespace winqor {
-namespace {
+#include "platform/posix_support.h"
 
-bool NativePath(const char16_t* path, std::string& native) {
-    return path != nullptr && Utf16ToUtf8(std::u16string_view(path, Utf16Length(path)), native);
-}
+namespace winqor {
+
+using namespace posix;
+namespace {
 
 // Converts a system path into a terminated UTF-16 buffer; its length, or 0 when it does not
 // fit (or is not UTF-8).

@@ -9,43 +9,14 @@
 
 #include "platform/folder.h"
 
+#include "platform/posix_support.h"
+
 namespace winqor {
+
+using namespace posix;
 namespace {
 
 constexpr size_t kChunkBytes = 1 << 14;
-
-std::string SystemReason(int error) {
-    return std::strerror(error);
-}
-
-int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now, reporting the error that a deferred write may only show here.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 // Reads up to count bytes into buffer; the bytes read (fewer at the end of the file), or -1.
 int64_t ReadUpTo(int fd, uint8_t* buffer, uint64_t count) {
