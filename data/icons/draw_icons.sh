@@ -8,7 +8,8 @@ cd "$(dirname "$0")"
 
 sizes=(16 22 24 32 48 64 128 256)
 
-# The window's icon, on a 32-unit grid (ui/resources/draw_icons.sh draws the same).
+# The window's icon, on a 32-unit grid (ui/resources/draw_icons.sh draws the same at 16 and 32).
+# Folders are named as the hicolor theme names them: SIZExSIZE/apps, SIZExSIZE/mimetypes.
 parcel_and_arrow=(
     -fill '#c8873a' -stroke '#6b4216' -strokewidth 1.5 -draw 'polygon 4,12 28,12 28,29 4,29'
     -fill '#e0a75c' -draw 'polygon 4,12 9,6 23,6 28,12'
@@ -31,10 +32,10 @@ sheet_and_parcel=(
 draw() {  # folder, name, size, drawing...
     local folder=$1 name=$2 size=$3
     shift 3
-    mkdir -p "$size/$folder"
+    mkdir -p "${size}x$size/$folder"
     convert -size 256x256 xc:none -affine 8,0,0,8,0,0 "$@" \
         -resize "${size}x${size}" -depth 8 -define png:color-type=6 -strip \
-        "$size/$folder/$name.png"
+        "${size}x$size/$folder/$name.png"
 }
 
 for size in "${sizes[@]}"; do
