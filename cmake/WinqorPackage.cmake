@@ -36,7 +36,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Depends is computed from the programs' shared libraries (dpkg-shlibdeps, from dpkg-dev).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Never strip: winqor ends with an appended resource table (its placeholder, which aze sfx
-# builds on), and strip would drop it.
+# Never strip: winqor ends with an appended resource table (its placeholder, beside which
+# aze sfx puts the archive), and strip would drop the table.
 set(CPACK_STRIP_FILES OFF)
 include(CPack)
