@@ -1,5 +1,6 @@
 // aze: writes archives, lists, tests and extracts them, and makes self-extracting programs.
 #include <CLI/CLI.hpp>
+#include <string>
 
 #include "engine/archive_extractor.h"
 #include "platform/debug.h"
@@ -9,63 +10,112 @@ namespace {
 
 using namespace winqor::aze;
 
+constexpr char kExitStatusText[] =
+    "Exit status:\n"
+    "  0  success\n"
+    "  1  the archive is not valid, is damaged, or the password is wrong;\n"
+    "     create, sfx: the folder or password cannot make a valid archive\n"
+    "  2  usage error\n"
+    "  3  a file or folder could not be written (what was extracted stays)\n";
+
+constexpr char kMainFooter[] =
+    "Examples:\n"
+    "  aze create -o release.aze release/     pack a folder\n"
+    "  aze list release.aze                   show what it holds\n"
+    "  aze extract -C /tmp/out release.aze    unpack it below /tmp/out\n"
+    "  aze sfx -o setup.run --run-setup dist/ make a self-extracting installer\n"
+    "\n"
+    "A password is read from --password-file or asked on the terminal, never taken from\n"
+    "the command line. DES encryption keeps an archive from casual reading only.\n"
+    "'aze COMMAND --help' describes a command; the manual page is aze(1).\n";
+
+std::string Footer(const char* example) {
+    return std::string("Example:\n  ") + example + "\n\n" + kExitStatusText;
+}
+
 void AddPasswordFile(CLI::App* command, std::string& target) {
     command
         ->add_option("--password-file", target,
-                     "read the password from the first line of FILE ('-': standard input)")
+                     "the password is FILE's first line ('-': standard input); default: ask")
         ->type_name("FILE");
 }
 
+void AddRunSetup(CLI::App* command, bool& target) {
+    command->add_flag("--run-setup", target,
+                      "the self-extracting run then starts the folder's Setup.exe");
+}
+
 void AddCreate(CLI::App& app, CreateOptions& options) {
-    auto* command = app.add_subcommand("create", "write an archive of a folder");
-    command->add_option("-o", options.output, "the archive to write (default: DIR.aze)")
+    auto* command = app.add_subcommand(
+        "create", "pack a folder into an archive (links and special files are skipped)");
+    command->add_option("-o", options.output, "the archive to write (default: DIR.aze beside DIR)")
         ->type_name("OUT.aze");
     AddPasswordFile(command, options.passwordFile);
-    command->add_flag("--run-setup", options.runSetup,
-                      "start Setup.exe after a self-extracting run");
+    AddRunSetup(command, options.runSetup);
     command->add_option("DIR", options.input, "the folder to pack")->required();
+    command->footer(Footer("aze create --password-file key.txt -o backup.aze documents/"));
 }
 
 void AddSfx(CLI::App& app, SfxOptions& options) {
-    auto* command = app.add_subcommand("sfx", "make a self-extracting program");
-    command->add_option("-o", options.output, "the program to write")
+    auto* command =
+        app.add_subcommand("sfx", "make a self-extracting program (winqor carrying the archive)");
+    command->add_option("-o", options.output, "the program to write (made executable)")
         ->required()
         ->type_name("PROGRAM");
     AddPasswordFile(command, options.passwordFile);
-    command->add_flag("--run-setup", options.runSetup,
-                      "start Setup.exe after the self-extracting run");
-    command->add_option("--stub", options.stub, "the winqor program to copy")->type_name("PATH");
-    command->add_option("INPUT", options.input, "a folder, or an archive to embed unchanged")
-        ->required();
+    AddRunSetup(command, options.runSetup);
+    command
+        ->add_option("--stub", options.stub,
+                     "the winqor program to copy (default: the winqor beside aze)")
+        ->type_name("WINQOR");
+    command->add_option("INPUT", options.input, "a folder to pack, or an archive to embed as it is")
+        ->required()
+        ->type_name("DIR|ARCHIVE.aze");
+    command->footer(
+        Footer("aze sfx -o setup.run --run-setup dist/    (setup.run unpacks into setup/)"));
 }
 
-CLI::App* AddReader(CLI::App& app, const char* name, const char* help, ReadOptions& options) {
+CLI::App* AddReader(CLI::App& app, const char* name, const char* help, const char* example,
+                    ReadOptions& options) {
     auto* command = app.add_subcommand(name, help);
     AddPasswordFile(command, options.passwordFile);
-    command->add_option("ARCHIVE", options.archive, "an archive or a self-extracting program")
+    command
+        ->add_option("ARCHIVE", options.archive,
+                     "an archive, or a self-extracting program made by aze sfx")
         ->required();
+    command->footer(Footer(example));
     return command;
+}
+
+void AddReaders(CLI::App& app, ReadOptions& list, ReadOptions& test, ReadOptions& extract) {
+    AddReader(app, "list", "print every folder (D path) and file (F path size) of an archive",
+              "aze list release.aze", list);
+    AddReader(app, "test", "check an archive completely without writing anything",
+              "aze test --password-file - release.aze < key.txt", test);
+    AddReader(app, "extract", "extract an archive (nothing is written if it is damaged)",
+              "aze extract -C /tmp/out release.aze", extract)
+        ->add_option("-C", extract.destination,
+                     "the folder to extract into (default: ARCHIVE without extension)")
+        ->type_name("DEST");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"aze: write, list, test and extract .aze archives"};
+    CLI::App app{
+        "aze: write, list, test and extract .aze archives, and make self-extracting programs"};
     app.require_subcommand(1);
     app.fallthrough();  // -v is accepted after the subcommand too
     bool verbose = false;
-    app.add_flag("-v,--verbose", verbose, "show the debug channel and the decompressor's output");
+    app.add_flag("-v,--verbose", verbose,
+                 "show the debug channel and the decompressor's messages on stderr");
+    app.footer(std::string(kMainFooter) + "\n" + kExitStatusText);
     CreateOptions create;
     SfxOptions sfx;
     ReadOptions list, test, extract;
     AddCreate(app, create);
     AddSfx(app, sfx);
-    AddReader(app, "list", "list the folders and files of an archive", list);
-    AddReader(app, "test", "check an archive completely without writing", test);
-    AddReader(app, "extract", "extract an archive", extract)
-        ->add_option("-C", extract.destination,
-                     "where to extract (default: ARCHIVE without its extension)")
-        ->type_name("DEST");
+    AddReaders(app, list, test, extract);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
