@@ -3,6 +3,7 @@
 
 #include "engine/archive_extractor.h"
 #include "platform/debug.h"
+#include "platform/process.h"
 #include "tools/aze/commands.h"
 
 namespace {
@@ -50,6 +51,7 @@ CLI::App* AddReader(CLI::App& app, const char* name, const char* help, ReadOptio
 }  // namespace
 
 int main(int argc, char** argv) {
+    winqor::IgnoreFileSizeLimitSignal();
     CLI::App app{"aze: write, list, test and extract .aze archives"};
     app.require_subcommand(1);
     app.fallthrough();  // -v is accepted after the subcommand too
