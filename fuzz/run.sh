@@ -7,8 +7,10 @@
 # fuzz/corpus/TARGET are read, never written.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Absolute paths: the archive targets move the current directory while they extract.
+top=$(pwd)
 targets=(archive archive_stream archive_payload walk password resource_table)
-build=build/fuzz
+build=$top/build/fuzz
 
 usage() {
   echo "usage: fuzz/run.sh TARGET SECONDS [LIBFUZZER_OPTION...] | --smoke SECONDS | --list" >&2
@@ -34,7 +36,7 @@ run_target() {
   # The archive targets write their trees in a folder of their own below TMPDIR: memory is faster.
   [ -d /dev/shm ] && export TMPDIR=/dev/shm
   "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$findings/" "$@" "$build/corpus/$target" "fuzz/corpus/$target"
+    -artifact_prefix="$findings/" "$@" "$build/corpus/$target" "$top/fuzz/corpus/$target"
 }
 
 [ $# -ge 1 ] || usage
@@ -56,6 +58,6 @@ case $1 in
     shift 2
     printf '%s\n' "${targets[@]}" | grep -qx -- "$target" || { echo "unknown target: $target" >&2; usage; }
     build_targets "$target"
-    run_target "$target" "$seconds" "fuzz/crashes/$target" "$@"
+    run_target "$target" "$seconds" "$top/fuzz/crashes/$target" "$@"
     ;;
 esac

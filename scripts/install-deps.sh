@@ -7,6 +7,7 @@ packages=(
   libbz2-dev libssl-dev libgtk-3-dev libglib2.0-dev-bin libx11-dev libcli11-dev
   googletest libgtest-dev libgmock-dev
   bzip2 xvfb xauth xdotool x11-utils imagemagick
+  clang libclang-rt-14-dev valgrind
 )
 
 missing=()
