@@ -65,13 +65,16 @@ make_setup() {
   "$aze" sfx -o "dist/$1.run" --stub "$probe" "$1.aze" >/dev/null || fail "aze sfx $1 failed"
 }
 
-make_setup quick '#!/bin/sh\nexit 7\n'
+make_setup quick "#!/bin/sh\nls -l /proc/\$\$/fd >'$work/space/quick.fds'\nexit 7\n"
 start=$(date +%s%N)
 expect_status 0 "Setup.exe that ends at once" -- dist/quick.run
 elapsed_ms=$((($(date +%s%N) - start) / 1000000))
 expect_equal "its run" "$out" "result 1"
 [ "$elapsed_ms" -ge 1000 ] || fail "the run ended ${elapsed_ms} ms after it began, before the pause"
 expect_equal "its files" "$(cat dist/quick/lib/data.txt)" "data"
+# Setup.exe inherits no descriptor of the run: not the program file, not a folder of the walk.
+leaked=$(grep -E -- '-> .*(\.run|/dist/quick(/lib)?)$' quick.fds || true)
+expect_equal "descriptors Setup.exe inherits" "$leaked" ""
 
 make_setup never "#!/bin/sh\necho \$\$ >'$work/space/never.pid'\nexec sleep 600\n"
 dist/never.run >never.out 2>never.err &
