@@ -17,4 +17,9 @@ uint32_t GetModuleFileName(char16_t* buffer, uint32_t units);
 // at), 0 when it is missing or cannot be started.
 int StartProgramAndWait(const char16_t* path);
 
+// A write past the process's file-size limit then fails like a full disk (the write reports
+// an error and the program says which file it could not write) instead of ending the program
+// with a signal. Called once at start-up.
+void IgnoreFileSizeLimitSignal();
+
 }  // namespace winqor

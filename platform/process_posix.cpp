@@ -1,4 +1,5 @@
 #include <limits.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,6 +68,10 @@ int StartProgramAndWait(const char16_t* path) {
     WaitForExit(child);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     return 1;
+}
+
+void IgnoreFileSizeLimitSignal() {
+    ::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace winqor

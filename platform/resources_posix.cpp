@@ -50,7 +50,10 @@ ResourceFile::~ResourceFile() {
 
 bool ResourceFile::Open(const std::string& path) {
     if (file_ != kInvalidHandle) return false;
-    file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A program file is a regular file. O_NONBLOCK keeps the open of a pipe without a writer
+    // (an archive that was piped in and already read) from waiting forever; the size check
+    // below then refuses it. It changes nothing for a regular file.
+    file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (file_ < 0) {
         file_ = kInvalidHandle;
         return false;

@@ -15,7 +15,12 @@ run_suite() {
 
 mkdir -p build
 run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-# halt_on_error makes any report fail its test; leaks are reported by LeakSanitizer.
+# Memory errors and leaks in the unit test programs, a second way (valgrind's memcheck).
+scripts/valgrind.sh build/release
+# Every fuzz target for a few seconds, so that a broken target is caught (fuzz/run.sh).
+fuzz/run.sh --smoke 5
+# halt_on_error makes any report fail its test; leaks are reported by LeakSanitizer, at the exit
+# of every test program and of every aze and winqor the end-to-end tests run.
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DWINQOR_SANITIZE=ON

@@ -3,8 +3,10 @@
 #include <cstdio>
 
 #include "app/self_extract.h"
+#include "platform/process.h"
 
 int main() {
+    winqor::IgnoreFileSizeLimitSignal();
     const int result =
         winqor::RunEmbeddedArchive(winqor::SelfExtractPasswordAsker([] { return false; }, {}));
     std::printf("result %d\n", result);

@@ -4,6 +4,7 @@
 
 #include "engine/archive_extractor.h"
 #include "platform/debug.h"
+#include "platform/process.h"
 #include "tools/aze/commands.h"
 
 namespace {
@@ -102,6 +103,7 @@ void AddReaders(CLI::App& app, ReadOptions& list, ReadOptions& test, ReadOptions
 }  // namespace
 
 int main(int argc, char** argv) {
+    winqor::IgnoreFileSizeLimitSignal();
     CLI::App app{
         "aze: write, list, test and extract .aze archives, and make self-extracting programs"};
     app.require_subcommand(1);

@@ -1,0 +1,130 @@
+#include "fuzz/harness.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <system_error>
+
+#include "engine/archive_extractor.h"
+#include "engine/record_sink.h"
+#include "platform/debug.h"
+#include "platform/text.h"
+#include "protection/password.h"
+
+namespace winqor::fuzz {
+namespace fs = std::filesystem;
+
+void Fail(std::string_view what) {
+    std::fprintf(stderr, "fuzz finding: %.*s\n", static_cast<int>(what.size()), what.data());
+    std::abort();
+}
+
+void QuietOnce() {
+    static const bool quiet = [] {
+        SetDebugSink({});
+        SetDecoderVerbosity(0);
+        return true;
+    }();
+    (void)quiet;
+}
+
+std::array<uint8_t, 16> FixedPasswordDigest() {
+    std::array<uint8_t, 16> digest{};
+    DerivePasswordDigest(digest.data(), u"fuzz");
+    Require(digest[0] != 0, "the fixed password can never be accepted");
+    return digest;
+}
+
+void UseFixedPassword() {
+    const auto digest = FixedPasswordDigest();
+    std::copy(digest.begin(), digest.end(), g_passwordDigest);
+}
+
+namespace {
+
+fs::path MakeUniqueFolder() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate =
+            fs::temp_directory_path() / ("winqor-fuzz-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) return candidate;
+    }
+    Fail("cannot make the sandbox folder");
+}
+
+// A component of a folder of the walk, as the sink receives it: never empty, ".", "..", and
+// never holding a separator, a colon or a NUL, whatever the engine decided.
+bool IsContainedComponent(std::u16string_view part) {
+    if (part.empty() || part == u"." || part == u"..") return false;
+    return part.find_first_of(std::u16string_view(u"/\\:\0", 4)) == std::u16string_view::npos;
+}
+
+class NameCheckingSink : public RecordSink {
+  public:
+    bool Directory(const char16_t*, const char16_t* const* components, uint32_t count) override {
+        for (uint32_t i = 0; i < count; ++i) {
+            Require(IsContainedComponent(components[i]), "a folder name that leaves the root");
+        }
+        return true;
+    }
+    bool File(const char16_t* name, uint32_t, const uint8_t*, uint32_t) override {
+        Require(IsContainedComponent(name), "a file name that leaves its folder");
+        return true;
+    }
+};
+
+}  // namespace
+
+Sandbox& Sandbox::Get() {
+    static Sandbox sandbox;
+    return sandbox;
+}
+
+Sandbox::Sandbox() : parent_(MakeUniqueFolder()), cwd_(parent_ / "cwd"), root_(parent_ / "root") {
+    fs::create_directory(cwd_);
+}
+
+void Sandbox::Enter() {
+    fs::current_path(cwd_);
+}
+
+void Sandbox::CheckAndClear() {
+    fs::current_path(cwd_);
+    for (const auto& entry : fs::directory_iterator(parent_)) {
+        const bool expected = entry.path() == root_ || entry.path() == cwd_;
+        Require(expected, "something was written beside the extraction root");
+    }
+    Require(fs::is_empty(cwd_), "something was written in the starting directory");
+    std::error_code error;
+    fs::remove_all(root_, error);
+    Require(!error, "cannot clear the extraction root");
+}
+
+void WalkDecoded(ArchiveExtractor& extractor) {
+    Sandbox& sandbox = Sandbox::Get();
+    sandbox.Enter();
+    NameCheckingSink sink;
+    extractor.SetSink(&sink);
+    const int checked = extractor.OutputArchive();
+    extractor.SetSink(nullptr);
+    extractor.output->position = 0;
+    std::u16string root;
+    if (checked != 0 && Utf8ToUtf16(sandbox.root().string(), root) &&
+        extractor.EnterRoot(root.c_str()) != 0) {
+        extractor.OutputArchive();
+    }
+    sandbox.CheckAndClear();
+}
+
+void ExtractImage(std::span<const uint8_t> image) {
+    QuietOnce();
+    UseFixedPassword();
+    ArchiveExtractor extractor;
+    if (extractor.LoadFromImage(image.data(), image.size()) == 0) return;
+    if (extractor.DecodePayload() == 0) return;
+    WalkDecoded(extractor);
+}
+
+}  // namespace winqor::fuzz

@@ -1,0 +1,158 @@
+// Writes the fuzz targets' seed corpora with the project's own writer:
+//   make_fuzz_corpus OUT_DIR     (OUT_DIR/<target>/<seed>; fuzz/corpus in the repository)
+// The seeds are small on purpose: libFuzzer grows them, and the repository keeps them.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "format/bytes.h"
+#include "platform/resource_table.h"
+#include "protection/password.h"
+#include "writer/archive_writer.h"
+#include "writer/record_builder.h"
+
+namespace {
+
+using namespace winqor;
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+void Write(const fs::path& path, const Bytes& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes Text(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+// A root with two files, a folder with a read-only file and an empty one, a nested folder.
+Bytes SmallTree() {
+    RecordStreamBuilder builder;
+    builder.AddDirectory(u"");
+    builder.AddFile(u"README.txt", 0x21, Text("read me first\n"));
+    builder.AddFile(u"Setup.exe", 0x20, Text("#!/bin/sh\necho setup\n"));
+    builder.AddDirectory(u"\\docs");
+    builder.AddFile(u"empty", 0x20, {});
+    builder.AddFile(u"notes.txt", 0x20, Text("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\n"));
+    builder.AddDirectory(u"\\docs\\deep");
+    builder.AddFile(u"\u00e9t\u00e9.txt", 0x20, Text("summer"));
+    return builder.TakeBytes();
+}
+
+Bytes RootOnly() {
+    RecordStreamBuilder builder;
+    builder.AddDirectory(u"");
+    builder.AddFile(u"a", 0x20, Text("a"));
+    return builder.TakeBytes();
+}
+
+// Names the walk must refuse, each in a stream of its own.
+std::vector<Bytes> RefusedNames() {
+    std::vector<Bytes> streams;
+    for (const std::u16string_view folder : {u"\\..", u"\\a\\..\\..\\b", u"\\C:", u"\\a\\\\b"}) {
+        RecordStreamBuilder builder;
+        builder.AddDirectory(folder);
+        builder.AddFile(u"x", 0x20, Text("x"));
+        streams.push_back(builder.TakeBytes());
+    }
+    RecordStreamBuilder builder;
+    builder.AddDirectory(u"");
+    builder.AddFile(u"..", 0x20, Text("x"));
+    streams.push_back(builder.TakeBytes());
+    return streams;
+}
+
+Bytes Archive(const Bytes& records, bool encrypted) {
+    ArchiveOptions options;
+    if (encrypted) {
+        std::array<uint8_t, 16> digest{};
+        DerivePasswordDigest(digest.data(), u"fuzz");
+        options.passwordDigest = digest;
+        options.keySeed = {0x12, 0x34, 0x56, 0x78};
+    }
+    Bytes archive;
+    std::string error;
+    if (!WriteArchive(records, options, archive, error)) {
+        std::fprintf(stderr, "make_fuzz_corpus: %s\n", error.c_str());
+        std::exit(1);
+    }
+    return archive;
+}
+
+// The unpacked size and the compressed payload, as archive_payload takes them.
+Bytes SizeAndPayload(const Bytes& records) {
+    Bytes compressed;
+    CompressBzip2(records, compressed);
+    Bytes out(4);
+    WriteLe32(out.data(), static_cast<uint32_t>(records.size()));
+    out.insert(out.end(), compressed.begin(), compressed.end());
+    return out;
+}
+
+Bytes SeedAndPassword(std::u16string_view password) {
+    Bytes out = {0xA1, 0x52, 0xF3, 0x04};
+    for (const char16_t unit : password) {
+        out.push_back(static_cast<uint8_t>(unit));
+        out.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    return out;
+}
+
+Bytes Program(std::span<const NewResource> resources) {
+    Bytes program = Text(
+        "\x7f"
+        "ELF stand-in program image");
+    Bytes out;
+    std::string error;
+    AppendResources(program, resources, out, error);
+    return out;
+}
+
+void WriteResourceSeeds(const fs::path& dir) {
+    const Bytes archive = Archive(RootOnly(), false);
+    const NewResource placeholder{kSetupArchiveType, kSetupArchiveId, kLanguageEnglishUs,
+                                  kSetupArchivePlaceholder};
+    const NewResource carried{kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, archive};
+    const NewResource other{"ICON", 128, 1031, std::span(kSetupArchivePlaceholder, 4)};
+    Write(dir / "no-table", Text("\x7f"
+                                 "ELF program without resources"));
+    const NewResource one[] = {placeholder};
+    Write(dir / "placeholder", Program(one));
+    const NewResource three[] = {placeholder, carried, other};
+    Write(dir / "three-entries", Program(three));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_fuzz_corpus OUT_DIR\n");
+        return 2;
+    }
+    const fs::path out = argv[1];
+    const Bytes tree = SmallTree();
+    Write(out / "archive/plain", Archive(tree, false));
+    Write(out / "archive/encrypted", Archive(tree, true));
+    Write(out / "archive/root-only", Archive(RootOnly(), false));
+    Write(out / "archive_payload/tree", SizeAndPayload(tree));
+    Write(out / "archive_payload/root-only", SizeAndPayload(RootOnly()));
+    const auto refused = RefusedNames();
+    for (const char* target : {"walk", "archive_stream"}) {
+        Write(out / target / "tree", tree);
+        Write(out / target / "root-only", RootOnly());
+        for (size_t i = 0; i < refused.size(); ++i) {
+            Write(out / target / ("refused-" + std::to_string(i)), refused[i]);
+        }
+    }
+    Write(out / "password/plain", SeedAndPassword(u"Secret1"));
+    Write(out / "password/empty", SeedAndPassword(u""));
+    Write(out / "password/long", SeedAndPassword(u"a password longer than fifteen"));
+    Write(out / "password/high-bytes", SeedAndPassword(u"\u0100\u4e2d\u6587"));
+    WriteResourceSeeds(out / "resource_table");
+    return 0;
+}

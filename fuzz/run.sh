@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Fuzzes with libFuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer).
+#   fuzz/run.sh TARGET SECONDS [LIBFUZZER_OPTION...]   one target; findings go to fuzz/crashes/TARGET
+#   fuzz/run.sh --smoke SECONDS                        every target briefly (the test suite's check)
+#   fuzz/run.sh --list                                 the targets
+# The targets are built in build/fuzz. New inputs collect in build/fuzz/corpus/TARGET; the seeds in
+# fuzz/corpus/TARGET are read, never written.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+# Absolute paths: the archive targets move the current directory while they extract.
+top=$(pwd)
+targets=(archive archive_stream archive_payload walk password resource_table)
+build=$top/build/fuzz
+
+usage() {
+  echo "usage: fuzz/run.sh TARGET SECONDS [LIBFUZZER_OPTION...] | --smoke SECONDS | --list" >&2
+  exit 2
+}
+
+build_targets() {
+  mkdir -p "$build"
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DWINQOR_FUZZ=ON -DWINQOR_BUILD_GUI=OFF \
+    -DWINQOR_BUILD_TESTS=OFF >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
+  local names=()
+  for target in "$@"; do names+=(--target "fuzz_$target"); done
+  cmake --build "$build" -j"${WINQOR_JOBS:-2}" "${names[@]}" >"$build/build.log" 2>&1 ||
+    { tail -50 "$build/build.log"; exit 1; }
+}
+
+# run_target TARGET SECONDS FINDINGS_DIR [OPTION...]
+run_target() {
+  local target=$1 seconds=$2 findings=$3
+  shift 3
+  mkdir -p "$build/corpus/$target" "$findings"
+  # The archive targets write their trees in a folder of their own below TMPDIR: memory is faster.
+  [ -d /dev/shm ] && export TMPDIR=/dev/shm
+  "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$findings/" "$@" "$build/corpus/$target" "$top/fuzz/corpus/$target"
+}
+
+[ $# -ge 1 ] || usage
+case $1 in
+  --list) printf '%s\n' "${targets[@]}" ;;
+  --smoke)
+    [ $# -eq 2 ] || usage
+    build_targets "${targets[@]}"
+    for target in "${targets[@]}"; do
+      echo "== fuzz smoke: $target, $2 s"
+      run_target "$target" "$2" "$build/findings/$target" 2>"$build/smoke-$target.log" ||
+        { tail -40 "$build/smoke-$target.log"; echo "fuzz smoke: $target found something" >&2; exit 1; }
+      grep -E '^stat::number_of_executed_units' "$build/smoke-$target.log" || true
+    done
+    ;;
+  *)
+    [ $# -ge 2 ] || usage
+    target=$1 seconds=$2
+    shift 2
+    printf '%s\n' "${targets[@]}" | grep -qx -- "$target" || { echo "unknown target: $target" >&2; usage; }
+    build_targets "$target"
+    run_target "$target" "$seconds" "$top/fuzz/crashes/$target" "$@"
+    ;;
+esac

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Faults from outside while extracting: a full disk, folders without write permission, an
+# archive that ends while it is read, and a Setup.exe that ends at once, never ends or cannot be
+# started. Each keeps what existed before and writes nothing outside its destination.
+# usage: faults.sh AZE SFX_PROBE PACK_TREE VECTORS_DIR
+. "$(dirname "$0")/lib.sh"
+aze=$(readlink -f "$1")
+probe=$(readlink -f "$2")
+pack=$(readlink -f "$3")
+vectors=$4
+mkdir -p "$work/space" && cd "$work/space"
+chmod 777 .
+cp "$vectors/plain.aze" .
+
+# Everything in the working folder except below DEST.
+outside() {
+  describe_tree . | grep -vE "^[DF] $1(/| |$)"
+}
+
+# --- the disk fills up: the write fails, the program says so and is not killed ---
+mkdir full && printf 'kept' >full/keep.txt
+before=$(outside full)
+# tool.bin (70,000 bytes) passes the 40 KB limit; README.txt (16 bytes) comes before it.
+expect_status 3 "extraction onto a full disk" -- bash -c 'ulimit -f 40; exec "$0" extract -C full plain.aze' "$aze"
+expect_equal "full disk message" "$err" "aze: cannot write a file completely: tool.bin"
+expect_equal "the file written before stays" "$(md5sum <full/README.txt | cut -d' ' -f1)" "fb183096506aa0563a683517b6aea60f"
+expect_equal "what existed stays" "$(cat full/keep.txt)" "kept"
+expect_equal "nothing outside the destination" "$(outside full)" "$before"
+
+mkdir dist
+"$aze" sfx -o dist/plain.run --stub "$probe" plain.aze >/dev/null || fail "aze sfx failed"
+before=$(outside dist/plain)
+expect_status 0 "self-extracting run onto a full disk" -- bash -c 'ulimit -f 40; exec "$0"' dist/plain.run
+expect_equal "the run ends as a run that took place" "$out" "result 1"
+expect_equal "its first file" "$(cat dist/plain/README.txt | md5sum | cut -d' ' -f1)" "fb183096506aa0563a683517b6aea60f"
+expect_equal "nothing outside its folder" "$(outside dist/plain)" "$before"
+
+# --- folders without write permission (as an unprivileged user, so that permissions apply) ---
+mkdir -p ro/docs && printf 'old' >ro/docs/old.txt && chmod 555 ro/docs && chmod 777 ro
+before=$(outside ro)
+expect_status 3 "a read-only folder of the archive" -- as_nobody "$aze" extract -C ro plain.aze
+expect_equal "read-only folder message" "$err" "aze: cannot create a file: empty.txt"
+expect_equal "the root's files are written" "$(stat -c %s ro/tool.bin 2>/dev/null)" "70000"
+expect_equal "what was in the folder stays" "$(cat ro/docs/old.txt)" "old"
+expect_equal "nothing new in the folder" "$(ls ro/docs)" "old.txt"
+expect_equal "nothing outside the read-only destination" "$(outside ro)" "$before"
+
+# --- an archive that ends while it is read: a pipe that closes early ---
+mkfifo cut.aze short.aze
+(head -c 400 plain.aze >cut.aze &)
+expect_status 1 "an archive that ends after its header" -- timeout 20 "$aze" extract -C cut cut.aze
+expect_equal "its message" "$err" "aze: damaged archive: it ends before its payload does: cut.aze"
+[ ! -e cut ] || fail "an archive that ended early created its destination"
+(head -c 100 plain.aze >short.aze &)
+expect_status 1 "a pipe that ends within the header" -- timeout 20 "$aze" test short.aze
+expect_equal "its message" "$err" "aze: not an archive: shorter than its 256-byte header: short.aze"
+expect_status 0 "a whole archive through a pipe" -- bash -c '"$0" extract -C piped <(cat plain.aze)' "$aze"
+expect_equal "the piped tree" "$(describe_tree piped)" "$(LC_ALL=C sort "$vectors/expected-tree.txt")"
+
+# --- Setup.exe: ends at once, never ends, cannot be started ---
+# make_setup NAME SETUP_CONTENT: a self-extracting dist/NAME.run whose Setup.exe holds that text.
+make_setup() {
+  mkdir -p "$1/lib" && printf 'data\n' >"$1/lib/data.txt" && printf '%b' "$2" >"$1/Setup.exe"
+  "$pack" "$1" "$1.aze" --run-setup || fail "pack_tree $1 failed"
+  "$aze" sfx -o "dist/$1.run" --stub "$probe" "$1.aze" >/dev/null || fail "aze sfx $1 failed"
+}
+
+make_setup quick "#!/bin/sh\nls -l /proc/\$\$/fd >'$work/space/quick.fds'\nexit 7\n"
+start=$(date +%s%N)
+expect_status 0 "Setup.exe that ends at once" -- dist/quick.run
+elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+expect_equal "its run" "$out" "result 1"
+[ "$elapsed_ms" -ge 1000 ] || fail "the run ended ${elapsed_ms} ms after it began, before the pause"
+expect_equal "its files" "$(cat dist/quick/lib/data.txt)" "data"
+# Setup.exe inherits no descriptor of the run: not the program file, not a folder of the walk.
+leaked=$(grep -E -- '-> .*(\.run|/dist/quick(/lib)?)$' quick.fds || true)
+expect_equal "descriptors Setup.exe inherits" "$leaked" ""
+
+make_setup never "#!/bin/sh\necho \$\$ >'$work/space/never.pid'\nexec sleep 600\n"
+dist/never.run >never.out 2>never.err &
+run=$!
+for _ in $(seq 100); do [ -s never.pid ] && break; sleep 0.1; done
+sleep 2
+checks=$((checks + 1))
+kill -0 "$run" 2>/dev/null || fail "the run did not wait for a Setup.exe that never ends"
+expect_equal "nothing reported while it waits" "$(cat never.out)" ""
+expect_equal "its files are there while it waits" "$(cat dist/never/lib/data.txt)" "data"
+[ -s never.pid ] && kill "$(cat never.pid)"
+for _ in $(seq 100); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$run" 2>/dev/null; then
+  fail "the run did not end after its Setup.exe ended"
+  kill "$run"
+fi
+wait "$run" && status=0 || status=$?
+expect_equal "the run after Setup.exe was ended" "$status $(cat never.out)" "0 result 1"
+
+make_setup broken 'this is text, not a program\n'
+expect_status 0 "Setup.exe that cannot be started" -- dist/broken.run
+expect_equal "its run" "$out" "result 1"
+expect_equal "the files stay" "$(cat dist/broken/lib/data.txt)" "data"
+
+finish
