@@ -8,6 +8,7 @@ aze=$(readlink -f "$1")
 probe=$(readlink -f "$2")
 pack=$(readlink -f "$3")
 vectors=$4
+require_vectors "$vectors"
 mkdir -p "$work/space" && cd "$work/space"
 chmod 777 .
 cp "$vectors/plain.aze" .
