@@ -4,7 +4,7 @@
 #include <string>
 
 #include "engine/archive_extractor.h"
-#include "engine/file_ops.h"
+#include "engine/extract_embedded.h"
 #include "engine/record_sink.h"
 #include "format/archive_header.h"
 #include "platform/text.h"
@@ -111,14 +111,13 @@ bool WalkChecked(ArchiveExtractor& extractor, RecordSink& sink, const std::strin
     return walked != 0;
 }
 
-// ARCHIVE without its extension; ARCHIVE.d when it has none, never the archive itself.
+// ARCHIVE without its extension; ARCHIVE.d when it has none, never the archive itself: the
+// same folder a self-extracting program uses. Empty when it does not fit a path.
 std::string DefaultDestination(const std::string& archive) {
     std::u16string path;
-    Utf8ToUtf16(archive, path);
-    const size_t length = path.size();
-    StripExtension(path.data());
-    const std::string stripped = Narrow(path.c_str());
-    return Utf16Length(path.c_str()) == length ? stripped + ".d" : stripped;
+    char16_t folder[kMaxPath];
+    if (!Utf8ToUtf16(archive, path) || !OutputFolderFor(path.c_str(), folder)) return {};
+    return Narrow(folder);
 }
 
 }  // namespace
@@ -147,6 +146,10 @@ int RunExtract(const ReadOptions& options) {
     if (!WalkChecked(*extractor, sink, options.archive)) return kExitBadArchive;
     const std::string destination =
         options.destination.empty() ? DefaultDestination(options.archive) : options.destination;
+    if (destination.empty()) {
+        PrintError("path too long for a destination folder: give -C DEST", options.archive);
+        return kExitUsage;
+    }
     std::u16string root;
     if (!Utf8ToUtf16(destination, root) || extractor->EnterRoot(root.c_str()) == 0) {
         PrintError("cannot create or enter the destination folder", destination);
