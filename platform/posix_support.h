@@ -1,4 +1,5 @@
-// Small helpers that the POSIX implementation files share. Included by *_posix.cpp only.
+// Small helpers that the POSIX implementation files share: the one place for retried opens,
+// whole reads and writes, and the atomic replace of a file. Included by *_posix.cpp only.
 #pragma once
 
 #include <fcntl.h>
@@ -6,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -23,18 +25,24 @@ inline std::string SystemReason(int error) {
     return std::strerror(error);
 }
 
-inline int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
+// open and openat, tried again when a signal interrupts them.
+int OpenRetrying(const char* path, int flags, mode_t mode = 0);
+int OpenAtRetrying(int folder, const char* name, int flags, mode_t mode = 0);
+
+// Reads until count bytes are in or the file ends; the bytes read, or -1 with errno set.
+int64_t ReadFully(int fd, void* buffer, uint64_t count);
+
+// Writes all count bytes; false with errno set when an error stops it (EIO when the system
+// takes nothing without saying why).
+bool WriteFully(int fd, const void* bytes, uint64_t count);
+
+// The process's umask, read without changing it for longer than the call.
+mode_t CurrentUmask();
 
 // Closes a descriptor when it goes out of scope.
 class Descriptor {
   public:
-    explicit Descriptor(int fd) : fd_(fd) {}
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
     ~Descriptor() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -44,6 +52,11 @@ class Descriptor {
     void Reset(int fd) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
+    }
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
     }
     // Closes now, reporting the error that a deferred write may only show here.
     bool Close() {
@@ -55,5 +68,43 @@ class Descriptor {
   private:
     int fd_;
 };
+
+// Temporaries are named ".winqor-<pid>-<n>.partial": hidden, and never a name the writers
+// give a real file, so one left by a killed run is told apart (and may be removed).
+bool IsTemporaryName(std::string_view name);
+
+// A new file that takes its name in a folder only once it is complete. It is created under a
+// temporary name there (exclusively, without following links, private to its owner), written
+// through fd(), and renamed over the name by Commit: whatever entry held the name before (a
+// file, a link, a pipe, a device) is replaced, never opened, and stays whole until then. An
+// uncommitted temporary is removed when the object goes.
+class AtomicReplacement {
+  public:
+    AtomicReplacement() = default;
+    ~AtomicReplacement() { Abandon(); }
+    AtomicReplacement(const AtomicReplacement&) = delete;
+    AtomicReplacement& operator=(const AtomicReplacement&) = delete;
+
+    // folder is a descriptor (or AT_FDCWD) that must stay open until Commit or Abandon.
+    // false with errno set when the temporary cannot be created.
+    bool Begin(int folder, std::string name);
+    int fd() const { return file_.get(); }
+    // Gives the file mode (through its descriptor), closes it and renames it over the name;
+    // durable first makes content and rename reach the disk. false with errno set, the
+    // temporary removed and the old entry untouched, when any step fails.
+    bool Commit(mode_t mode, bool durable);
+    void Abandon();
+
+  private:
+    int folder_ = AT_FDCWD;
+    Descriptor file_;
+    std::string temporary_;
+    std::string name_;
+};
+
+// Replaces the file at path with bytes through an AtomicReplacement in its folder, durably.
+// The new file gets mode less the umask. false with the system's reason.
+bool ReplaceFileAtPath(const std::string& path, const void* bytes, uint64_t count, mode_t mode,
+                       std::string& reason);
 
 }  // namespace winqor::posix
