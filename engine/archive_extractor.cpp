@@ -50,6 +50,12 @@ const char* DescribeFailure(Failure failure) {
             return "cannot create a file";
         case Failure::kWriteFailed:
             return "cannot write a file completely";
+        case Failure::kFolderInTheWay:
+            return "cannot create a file: a folder of that name is in the way";
+        case Failure::kRootIsLink:
+            return "refused the output folder: it is a symbolic link";
+        case Failure::kRootNotOwned:
+            return "refused the output folder: it belongs to another user";
     }
     return "unknown failure";
 }
@@ -60,6 +66,7 @@ ArchiveExtractor::ArchiveExtractor() {
 
 ArchiveExtractor::~ArchiveExtractor() {
     CloseArchiveFile();
+    CloseFolders();
     decoder.reset();
     output.reset();
     input.reset();

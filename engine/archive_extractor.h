@@ -11,6 +11,7 @@
 #include "engine/record_sink.h"
 #include "format/record_stream.h"
 #include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/limits.h"
 
 namespace winqor {
@@ -42,6 +43,9 @@ enum class Failure {
     kFolderFailed,     // a folder cannot be created or entered
     kCreateFailed,     // a file cannot be created
     kWriteFailed,      // a file's content cannot be written completely
+    kFolderInTheWay,   // a folder stands at a file's name
+    kRootIsLink,       // the self-extracting run's output folder is a symbolic link
+    kRootNotOwned,     // the self-extracting run's output folder belongs to another user
 };
 
 const char* DescribeFailure(Failure failure);
@@ -69,8 +73,13 @@ class ArchiveExtractor {
     // inside a program): the header is copied to g_headerCopy, the payload to input.
     int LoadFromImage(const uint8_t* image, uint64_t imageBytes);
 
-    // Makes folderPath, makes it current and records it in folder; 1 on success.
-    int EnterRoot(const char16_t* folderPath);
+    // Makes folderPath, opens it once as the root of the walk, makes it current and records
+    // its path in folder; 1 on success. Everything below it is reached from that descriptor.
+    int EnterRoot(const char16_t* folderPath, RootTrust trust = RootTrust::kChosen);
+    // Makes the root current again (the walk leaves the last folder it wrote current).
+    bool ReenterRoot();
+    // Closes the root and the folder of the walk; done when an extraction ends.
+    void CloseFolders();
     // Makes and enters folderPath, decodes, and writes the records below it. DecodePayload's
     // result, or 0 when the folder cannot be made or entered; a failed walk does not change it.
     int ExtractToFolder(const char16_t* folderPath);
@@ -86,6 +95,13 @@ class ArchiveExtractor {
 
     // Sends the walk's folders and files to sink instead of the disk (null: the disk).
     void SetSink(RecordSink* sink) { sink_ = sink; }
+
+    // The walk notes the identity of the file it writes with this name in the root, so that
+    // a caller can tell that file from anything put there by someone else.
+    void WatchRootFile(std::u16string name) { watchedName_ = std::move(name); }
+    // True, with its identity, when the walk wrote the watched file.
+    bool WatchedFileWritten(FileId& id) const;
+    DirectoryHandle rootFolder() const { return root_; }
 
     Failure failure() const { return failure_; }
     // Where the failure happened: a path or a record name, empty when there is none.
@@ -111,9 +127,20 @@ class ArchiveExtractor {
     bool EnterDirectory(const char16_t* joined, const char16_t* const* components, uint32_t count);
     // Creates the file (or hands it to the sink) and writes all its content.
     bool WriteFileContent(const char16_t* name, const RecordView& record);
+    // Writes the file through a new file renamed over its name.
+    bool ReplaceFile(const char16_t* name, const uint8_t* content, const RecordView& record);
+    void RecordFileFailure(ReplacingFile::Outcome outcome, const char16_t* name);
+    std::u16string CurrentPathOf(const char16_t* name) const;
     void RecordMalformed();
 
     RecordSink* sink_ = nullptr;
+    DirectoryHandle root_ = kInvalidDirectory;
+    DirectoryHandle current_ = kInvalidDirectory;  // the folder of the group being written
+    std::u16string currentPath_;                   // its joined path, for messages
+    bool inRoot_ = false;                          // the group being written is the root's
+    std::u16string watchedName_;
+    FileId watchedId_;
+    bool watchedWritten_ = false;
     Failure failure_ = Failure::kNone;
     std::u16string failureWhere_;
 };

@@ -4,6 +4,7 @@
 
 #include "engine/file_ops.h"
 #include "format/archive_header.h"
+#include "platform/debug.h"
 #include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -24,11 +25,8 @@ bool Append(char16_t path[kMaxPath], std::u16string_view tail) {
     return true;
 }
 
-// The launch takes an unquoted path to Setup.exe in the output folder, without arguments.
-bool BuildSetupCommand(const char16_t* folder, char16_t command[kMaxPath]) {
-    command[0] = 0;
-    return Append(command, folder) && Append(command, std::u16string_view(&kPathSeparator, 1)) &&
-           Append(command, kSetupProgram);
+std::u16string Widen(const char* ascii) {
+    return std::u16string(ascii, ascii + std::char_traits<char>::length(ascii));
 }
 
 std::u16string_view Text(const char16_t* text) {
@@ -46,13 +44,47 @@ int CopyPayload(ArchiveExtractor& extractor, const uint8_t* payload, uint64_t av
     return 1;
 }
 
-int StartSetup(ArchiveExtractor& extractor, const char16_t* outputFolder) {
-    char16_t command[kMaxPath];
-    if (!BuildSetupCommand(outputFolder, command)) {
-        extractor.RecordFailure(Failure::kPathTooLong, Text(outputFolder));
+// Only the Setup.exe that this run has just written at the top of the output folder is
+// started: whatever else stands there now (a link, another user's program, a file swapped in
+// since) is not.
+int StartSetup(ArchiveExtractor& extractor) {
+    FileId written;
+    if (!extractor.WatchedFileWritten(written)) {
+        OutputDebugString(u"Setup.exe was not extracted to the output folder: nothing started\n");
         return 0;
     }
-    return StartProgramAndWait(command);
+    return StartProgramAndWait(extractor.rootFolder(), kSetupProgram, written);
+}
+
+// The run writes only into a real folder of the running user: in a shared folder, another user
+// could have prepared one (or a link) to have files written, and a program started, for them.
+bool EnterOutputFolder(ArchiveExtractor& extractor, const char16_t* outputFolder) {
+    if (extractor.EnterRoot(outputFolder, RootTrust::kOwned) != 0) return true;
+    const Failure failure = extractor.failure();
+    if (failure == Failure::kRootIsLink || failure == Failure::kRootNotOwned) {
+        const std::u16string why = Widen(DescribeFailure(failure));
+        DebugPrint(u"winqor: %s: %s\n", outputFolder, why.c_str());
+    }
+    return false;
+}
+
+// Everything after the output folder was entered; the folder stays open until it returns.
+int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* payload,
+                        uint64_t payloadBytesAvailable) {
+    if (extractor.ValidateHeader() == 0 ||
+        CopyPayload(extractor, payload, payloadBytesAvailable) == 0) {
+        return 0;
+    }
+    const int decoded = extractor.DecodePayload();
+    if (decoded == 0) return 0;
+    const bool runSetup = RunsSetup(*g_currentHeader);
+    if (runSetup) extractor.WatchRootFile(kSetupProgram);
+    // A walk that fails part way still leaves its files, and Setup.exe is still started.
+    extractor.OutputArchive();
+    // The walk leaves the current directory in the last folder it wrote.
+    extractor.ReenterRoot();
+    if (!runSetup) return decoded;
+    return StartSetup(extractor);
 }
 
 }  // namespace
@@ -74,18 +106,10 @@ int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPa
         extractor.RecordFailure(Failure::kPathTooLong, Text(programPath));
         return 0;
     }
-    if (extractor.EnterRoot(outputFolder) == 0 || extractor.ValidateHeader() == 0 ||
-        CopyPayload(extractor, payload, payloadBytesAvailable) == 0) {
-        return 0;
-    }
-    const int decoded = extractor.DecodePayload();
-    if (decoded == 0) return 0;
-    // A walk that fails part way still leaves its files, and Setup.exe is still started.
-    extractor.OutputArchive();
-    // The walk leaves the current directory in the last folder it wrote.
-    ChangeDirectory(outputFolder);
-    if (!RunsSetup(*g_currentHeader)) return decoded;
-    return StartSetup(extractor, outputFolder);
+    if (!EnterOutputFolder(extractor, outputFolder)) return 0;
+    const int result = DecodeWriteAndStart(extractor, payload, payloadBytesAvailable);
+    extractor.CloseFolders();
+    return result;
 }
 
 int ArchiveExtractor::ExtractEmbedded(const uint8_t* payload, uint64_t payloadBytesAvailable) {

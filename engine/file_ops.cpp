@@ -1,19 +1,28 @@
 #include "engine/file_ops.h"
 
+#include <string_view>
+
 #include "format/record_stream.h"
 #include "platform/folders.h"
 #include "platform/text.h"
 
 namespace winqor {
+namespace {
 
-FileHandle CreateOutputFile(const char16_t* name, uint32_t attributes) {
+// "..aze" without its extension would name the current folder, "...aze" its parent.
+bool IsDotStem(std::u16string_view stem) {
+    return stem == u"." || stem == u"..";
+}
+
+}  // namespace
+
+bool CreateOutputFile(DirectoryHandle folder, const char16_t* name, ReplacingFile& file) {
+    return file.Create(folder, name);
+}
+
+ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes) {
     const uint32_t creation = attributes == 0 ? kAttributeNormal : attributes;
-    const bool readOnly = (creation & kAttributeReadOnly) != 0;
-    const FileHandle file = CreateFileForWriting(name, readOnly);
-    if (file != kInvalidHandle) return file;
-    // A read-only file, or a link, of that name blocks the first attempt.
-    if (!ResetFileAttributes(name)) return kInvalidHandle;
-    return CreateFileForWriting(name, readOnly);
+    return file.Commit((creation & kAttributeReadOnly) != 0);
 }
 
 uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {
@@ -56,10 +65,9 @@ char16_t* StripExtension(char16_t* path) {
     while (componentStart > 0 && path[componentStart - 1] != kPathSeparator) --componentStart;
     // The component's first character is never an extension's dot (".profile").
     for (size_t i = length - 1; i > componentStart; --i) {
-        if (path[i] == u'.') {
-            path[i] = 0;
-            break;
-        }
+        if (path[i] != u'.') continue;
+        if (!IsDotStem(std::u16string_view(path + componentStart, i - componentStart))) path[i] = 0;
+        break;
     }
     return path;
 }

@@ -5,14 +5,18 @@
 #include <cstdint>
 
 #include "platform/file.h"
+#include "platform/folders.h"
 #include "platform/limits.h"
 
 namespace winqor {
 
-// Creates or truncates a file without following a link at its name. Read-only attribute
-// (0x1) gives a read-only file. When the first attempt fails, the name's attributes are reset
-// (a link there is removed instead) and the create is tried once more.
-FileHandle CreateOutputFile(const char16_t* name, uint32_t attributes);
+// Starts the file for name in folder: a new file under a temporary name, written through
+// file.handle(). Whatever has that name now is never opened, so it cannot be written through.
+bool CreateOutputFile(DirectoryHandle folder, const char16_t* name, ReplacingFile& file);
+
+// Gives the complete file its name, replacing what had it; read-only attribute (0x1) gives a
+// read-only file (attributes 0 count as normal).
+ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes);
 
 // Writes count bytes; the bytes written, or 0 on an error, a null buffer or a count of 0.
 uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count);
@@ -29,7 +33,8 @@ int EnterFolder(const char16_t* path);
 int JoinPath(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative);
 
 // Cuts the extension of the last path component in place: from its last dot on, unless that
-// dot is the component's first character. Returns path.
+// dot is the component's first character or what would stay of the component is "." or ".."
+// (a stem that names the folder itself or its parent is no stem). Returns path.
 char16_t* StripExtension(char16_t* path);
 
 }  // namespace winqor

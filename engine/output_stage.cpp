@@ -24,22 +24,47 @@ Failure FailureOfEnter(EnterResult result) {
     return result == EnterResult::kLinkRefused ? Failure::kLinkRefused : Failure::kFolderFailed;
 }
 
+Failure FailureOfRoot(OpenRootResult result) {
+    if (result == OpenRootResult::kLink) return Failure::kRootIsLink;
+    return result == OpenRootResult::kNotOwned ? Failure::kRootNotOwned : Failure::kRootFailed;
+}
+
 }  // namespace
 
-int ArchiveExtractor::EnterRoot(const char16_t* folderPath) {
-    if (MakeFolder(folderPath) == 0 || !ChangeDirectory(folderPath) ||
+int ArchiveExtractor::EnterRoot(const char16_t* folderPath, RootTrust trust) {
+    CloseFolders();
+    const OpenRootResult opened = OpenRootFolder(folderPath, trust, root_);
+    // The path is read back only to be shown; the walk goes from the descriptor.
+    if (opened != OpenRootResult::kOpened || !MakeCurrent(root_) ||
         GetCurrentDirectory(folder, kMaxPath) == 0) {
-        RecordFailure(Failure::kRootFailed, folderPath == nullptr ? u"" : View(folderPath));
+        RecordFailure(FailureOfRoot(opened), folderPath == nullptr ? u"" : View(folderPath));
+        CloseFolders();
         return 0;
     }
     return 1;
 }
 
+bool ArchiveExtractor::ReenterRoot() {
+    return MakeCurrent(root_);
+}
+
+void ArchiveExtractor::CloseFolders() {
+    CloseDirectory(current_);
+    current_ = kInvalidDirectory;
+    CloseDirectory(root_);
+    root_ = kInvalidDirectory;
+}
+
+bool ArchiveExtractor::WatchedFileWritten(FileId& id) const {
+    if (watchedWritten_) id = watchedId_;
+    return watchedWritten_;
+}
+
 int ArchiveExtractor::ExtractToFolder(const char16_t* folderPath) {
     if (EnterRoot(folderPath) == 0) return 0;
     const int decoded = DecodePayload();
-    if (decoded == 0) return 0;
-    OutputArchive();
+    if (decoded != 0) OutputArchive();
+    CloseFolders();
     return decoded;
 }
 
@@ -130,8 +155,13 @@ bool ArchiveExtractor::EnterDirectory(const char16_t* joined, const char16_t* co
         RecordFailure(Failure::kFolderFailed, View(joined));
         return false;
     }
-    const EnterResult entered = EnterFolderBelow(folder, components, count);
-    if (entered == EnterResult::kEntered) return true;
+    CloseDirectory(current_);
+    const EnterResult entered = EnterFolderBelow(root_, components, count, current_);
+    if (entered == EnterResult::kEntered) {
+        currentPath_ = View(joined);
+        inRoot_ = count == 0;
+        return true;
+    }
     RecordFailure(FailureOfEnter(entered), View(joined));
     return false;
 }
@@ -181,19 +211,46 @@ bool ArchiveExtractor::WriteFileContent(const char16_t* name, const RecordView& 
         output->position += head;
         return true;
     }
-    const FileHandle file = CreateOutputFile(name, record.attributes);
-    if (file == kInvalidHandle) {
-        RecordFailure(Failure::kCreateFailed, View(name));
+    output->position += head;
+    return ReplaceFile(name, content, record);
+}
+
+bool ArchiveExtractor::ReplaceFile(const char16_t* name, const uint8_t* content,
+                                   const RecordView& record) {
+    ReplacingFile file;
+    if (!CreateOutputFile(current_, name, file)) {
+        RecordFailure(Failure::kCreateFailed, CurrentPathOf(name));
         return false;
     }
-    output->position += head;
-    // The content is written in one call straight from the decoded block; the file is closed
-    // also when the write fell short.
-    const uint32_t written = record.size == 0 ? 0 : WriteBytes(file, content, record.size);
-    CloseFile(file);
-    if (written == record.size) return true;
-    RecordFailure(Failure::kWriteFailed, View(name));
-    return false;
+    // The content is written in one call straight from the decoded block. A file that is not
+    // complete never takes its name: the entry there stays as it was.
+    const uint32_t written = record.size == 0 ? 0 : WriteBytes(file.handle(), content, record.size);
+    if (written != record.size) {
+        file.Abandon();
+        RecordFailure(Failure::kWriteFailed, CurrentPathOf(name));
+        return false;
+    }
+    const ReplacingFile::Outcome outcome = FinishOutputFile(file, record.attributes);
+    if (outcome != ReplacingFile::Outcome::kDone) {
+        RecordFileFailure(outcome, name);
+        return false;
+    }
+    if (inRoot_ && !watchedName_.empty() && View(name) == watchedName_) {
+        watchedId_ = file.id();
+        watchedWritten_ = true;
+    }
+    return true;
+}
+
+void ArchiveExtractor::RecordFileFailure(ReplacingFile::Outcome outcome, const char16_t* name) {
+    const bool blocked = outcome == ReplacingFile::Outcome::kFolderInTheWay;
+    RecordFailure(blocked ? Failure::kFolderInTheWay : Failure::kCreateFailed, CurrentPathOf(name));
+}
+
+std::u16string ArchiveExtractor::CurrentPathOf(const char16_t* name) const {
+    std::u16string path = currentPath_;
+    if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
+    return path + std::u16string(View(name));
 }
 
 }  // namespace winqor

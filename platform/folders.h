@@ -3,10 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/file.h"
+#include "platform/folder.h"
 
 namespace winqor {
+
+namespace posix {
+class AtomicReplacement;
+}
 
 enum class MakeDirectoryResult { kCreated, kAlreadyExists, kFailed };
 
@@ -19,21 +25,60 @@ bool ChangeDirectory(const char16_t* path);
 // read or does not fit units (terminator included).
 uint32_t GetCurrentDirectory(char16_t* buffer, uint32_t units);
 
+// An open folder: a walk reaches everything below it from here, never by a path again.
+using DirectoryHandle = int;
+inline constexpr DirectoryHandle kInvalidDirectory = -1;
+
+void CloseDirectory(DirectoryHandle folder);
+
+// Makes the folder the current directory.
+bool MakeCurrent(DirectoryHandle folder);
+
+enum class RootTrust {
+    kChosen,  // a folder the user named: it may be reached through links
+    kOwned,   // a real folder (not a link) of the running user (as one this call creates is)
+};
+enum class OpenRootResult { kOpened, kFailed, kLink, kNotOwned };
+
+// Creates the last component of path when it is missing and opens it as a folder.
+OpenRootResult OpenRootFolder(const char16_t* path, RootTrust trust, DirectoryHandle& root);
+
 enum class EnterResult { kEntered, kLinkRefused, kFailed };
 
-// Enters root/components[0]/.../components[count-1], root itself when count is 0. The root
-// may be reached through links; below it no symbolic link is followed, even if one appears
-// while the walk runs. Only the last component is created when it is missing.
-EnterResult EnterFolderBelow(const char16_t* root, const char16_t* const* components,
-                             uint32_t count);
+// Enters root/components[0]/.../components[count-1], root itself when count is 0, each
+// component opened from its parent's descriptor without following a link (even one that
+// appears while the walk runs). Only the last component is created when it is missing. The
+// folder entered is left open in entered, which the caller closes.
+EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* components,
+                             uint32_t count, DirectoryHandle& entered);
 
-// Creates or truncates a file in the current directory or at a path, never through a link
-// at its name. A read-only file gets mode 0444, any other 0666; the umask applies.
-FileHandle CreateFileForWriting(const char16_t* name, bool readOnly);
+// A file of an extraction. It is written under a temporary name in its folder and takes its
+// name only when complete, replacing whatever entry had it (a file of any owner or link
+// count, a symbolic link, a pipe, a device) without opening that entry. Until Commit the old
+// entry stays as it was; an uncommitted file is removed when the object goes. The new file
+// belongs to the running user.
+class ReplacingFile {
+  public:
+    enum class Outcome { kDone, kFailed, kFolderInTheWay };
 
-// Makes the existing entry at name writable again (mode 0666 less the umask) without
-// following a link; a symbolic link there is removed instead, so that it can be replaced.
-bool ResetFileAttributes(const char16_t* name);
+    ReplacingFile();
+    ~ReplacingFile();
+    ReplacingFile(const ReplacingFile&) = delete;
+    ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+    // Creates the temporary for name in folder, which stays open until Commit or Abandon.
+    bool Create(DirectoryHandle folder, const char16_t* name);
+    FileHandle handle() const;
+    // Mode 0444 when readOnly, else 0666, less the umask; then the rename over the name.
+    Outcome Commit(bool readOnly);
+    void Abandon();
+    // The committed file, told apart from any other by its identity.
+    const FileId& id() const { return id_; }
+
+  private:
+    std::unique_ptr<posix::AtomicReplacement> replacement_;
+    FileId id_;
+};
 
 // Writes all count bytes unless an error stops it; the bytes written.
 uint32_t WriteToFile(FileHandle file, const void* buffer, uint32_t count);

@@ -16,8 +16,10 @@ namespace winqor {
 using namespace posix;
 namespace {
 
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
 int OpenFolderNoFollow(int parent, const std::string& name) {
-    return ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return OpenAtRetrying(parent, name.c_str(), kFolderFlags | O_NOFOLLOW);
 }
 
 bool IsLinkAt(int parent, const std::string& name) {
@@ -38,10 +40,18 @@ EnterResult OpenComponent(int parent, const std::string& name, bool last, int& o
     return IsLinkAt(parent, name) ? EnterResult::kLinkRefused : EnterResult::kFailed;
 }
 
-mode_t CurrentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return mask;
+// A folder that the running user may trust: a real folder of its own (one this run has just
+// created is). Checked through the descriptor, so nothing swapped in after the check counts.
+OpenRootResult OpenOwnedRoot(const std::string& path, DirectoryHandle& root) {
+    Descriptor folder(OpenRetrying(path.c_str(), kFolderFlags | O_NOFOLLOW));
+    if (folder.get() < 0) {
+        return IsLinkAt(AT_FDCWD, path) ? OpenRootResult::kLink : OpenRootResult::kFailed;
+    }
+    struct stat info;
+    if (::fstat(folder.get(), &info) != 0) return OpenRootResult::kFailed;
+    if (info.st_uid != ::geteuid()) return OpenRootResult::kNotOwned;
+    root = folder.Release();
+    return OpenRootResult::kOpened;
 }
 
 }  // namespace
@@ -70,12 +80,32 @@ uint32_t GetCurrentDirectory(char16_t* buffer, uint32_t units) {
     return static_cast<uint32_t>(wide.size());
 }
 
-EnterResult EnterFolderBelow(const char16_t* root, const char16_t* const* components,
-                             uint32_t count) {
+void CloseDirectory(DirectoryHandle folder) {
+    if (folder != kInvalidDirectory) ::close(folder);
+}
+
+bool MakeCurrent(DirectoryHandle folder) {
+    return folder != kInvalidDirectory && ::fchdir(folder) == 0;
+}
+
+OpenRootResult OpenRootFolder(const char16_t* path, RootTrust trust, DirectoryHandle& root) {
+    root = kInvalidDirectory;
     std::string native;
-    if (!NativePath(root, native)) return EnterResult::kFailed;
-    Descriptor folder(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const MakeDirectoryResult made = MakeDirectory(path);
+    if (made == MakeDirectoryResult::kFailed || !NativePath(path, native)) {
+        return OpenRootResult::kFailed;
+    }
+    if (trust == RootTrust::kOwned) return OpenOwnedRoot(native, root);
+    root = OpenRetrying(native.c_str(), kFolderFlags);
+    return root < 0 ? OpenRootResult::kFailed : OpenRootResult::kOpened;
+}
+
+EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* components,
+                             uint32_t count, DirectoryHandle& entered) {
+    entered = kInvalidDirectory;
+    Descriptor folder(::fcntl(root, F_DUPFD_CLOEXEC, 0));
     if (folder.get() < 0) return EnterResult::kFailed;
+    std::string native;
     for (uint32_t i = 0; i < count; ++i) {
         int opened = -1;
         if (!NativePath(components[i], native)) return EnterResult::kFailed;
@@ -83,37 +113,41 @@ EnterResult EnterFolderBelow(const char16_t* root, const char16_t* const* compon
         if (result != EnterResult::kEntered) return result;
         folder.Reset(opened);
     }
-    return ::fchdir(folder.get()) == 0 ? EnterResult::kEntered : EnterResult::kFailed;
+    if (::fchdir(folder.get()) != 0) return EnterResult::kFailed;
+    entered = folder.Release();
+    return EnterResult::kEntered;
 }
 
-FileHandle CreateFileForWriting(const char16_t* name, bool readOnly) {
+ReplacingFile::ReplacingFile() = default;
+ReplacingFile::~ReplacingFile() = default;
+
+bool ReplacingFile::Create(DirectoryHandle folder, const char16_t* name) {
     std::string native;
-    if (!NativePath(name, native) || native.empty()) return kInvalidHandle;
-    const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                          readOnly ? 0444 : 0666);
-    return fd < 0 ? kInvalidHandle : fd;
+    replacement_ = std::make_unique<AtomicReplacement>();
+    return NativePath(name, native) && !native.empty() && replacement_->Begin(folder, native);
 }
 
-bool ResetFileAttributes(const char16_t* name) {
-    std::string native;
+FileHandle ReplacingFile::handle() const {
+    return replacement_ && replacement_->fd() >= 0 ? replacement_->fd() : kInvalidHandle;
+}
+
+ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly) {
     struct stat info;
-    if (!NativePath(name, native) || ::lstat(native.c_str(), &info) != 0) return false;
-    if (S_ISLNK(info.st_mode)) return ::unlink(native.c_str()) == 0;
-    if (!S_ISREG(info.st_mode)) return false;
-    // Never follows a link, even one swapped in since the lstat.
-    return ::fchmodat(AT_FDCWD, native.c_str(), 0666 & ~CurrentUmask(), AT_SYMLINK_NOFOLLOW) == 0;
+    if (handle() == kInvalidHandle || ::fstat(handle(), &info) != 0) return Outcome::kFailed;
+    id_ = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    const mode_t mode = (readOnly ? 0444 : 0666) & ~CurrentUmask();
+    if (replacement_->Commit(mode, false)) return Outcome::kDone;
+    return errno == EISDIR ? Outcome::kFolderInTheWay : Outcome::kFailed;
+}
+
+void ReplacingFile::Abandon() {
+    if (replacement_) replacement_->Abandon();
 }
 
 uint32_t WriteToFile(FileHandle file, const void* buffer, uint32_t count) {
-    const auto* bytes = static_cast<const char*>(buffer);
-    uint32_t total = 0;
-    while (file != kInvalidHandle && buffer != nullptr && total < count) {
-        const ssize_t written = ::write(file, bytes + total, count - total);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) break;
-        total += static_cast<uint32_t>(written);
-    }
-    return total;
+    if (file == kInvalidHandle || buffer == nullptr) return 0;
+    // A short count tells the caller the write failed; how far it got does not matter then.
+    return WriteFully(file, buffer, count) ? count : 0;
 }
 
 }  // namespace winqor

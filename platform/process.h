@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+#include "platform/folder.h"
+#include "platform/folders.h"
+
 namespace winqor {
 
 // The absolute path of the running program's file, terminated, into buffer (units long,
@@ -11,11 +14,14 @@ namespace winqor {
 // never cut.
 uint32_t GetModuleFileName(char16_t* buffer, uint32_t units);
 
-// Starts the program at path with no arguments, this process's environment and current
-// directory, waits for it to end, then pauses one second. A file without owner execute
-// permission gets it first. 1 when the program was started (its exit status is not looked
-// at), 0 when it is missing or cannot be started.
-int StartProgramAndWait(const char16_t* path);
+// Starts the program name in folder with no arguments, this process's environment and
+// current directory, waits for it to end, then pauses one second. Only the file expected is
+// started: name is opened without following a link and must be that regular file, belonging
+// to the running user; it gets owner execute permission and is started through the very
+// descriptor it was checked through, so nothing swapped in meanwhile runs. 1 when the program
+// was started (its exit status is not looked at), 0 when it is missing, another file, or
+// cannot be started.
+int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected);
 
 // A write past the process's file-size limit then fails like a full disk (the write reports
 // an error and the program says which file it could not write) instead of ending the program

@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,13 +34,64 @@ uint32_t ToUtf16Buffer(std::string_view native, char16_t* buffer, uint32_t units
     return static_cast<uint32_t>(wide.size());
 }
 
-// The program was asked for by name, so it may be run even when it was written without
-// execute permission (as extracted files are).
-bool MakeOwnerExecutable(const std::string& path) {
+// The program this run wrote, opened without following a link (O_NONBLOCK: a pipe put there
+// must not make the open wait). -1 when it is anything else.
+int OpenExpectedProgram(int folder, const std::string& name, const FileId& expected) {
+    Descriptor program(
+        OpenAtRetrying(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (program.get() < 0 || ::fstat(program.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid()) {
+        return -1;
+    }
+    const FileId id{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    return id == expected ? program.Release() : -1;
+}
+
+// The program was written without execute permission (as extracted files are); it may be run
+// all the same, since the archive asked for it.
+bool MakeOwnerExecutable(int program) {
+    struct stat info;
+    if (::fstat(program, &info) != 0) return false;
     if ((info.st_mode & S_IXUSR) != 0) return true;
-    return ::chmod(path.c_str(), (info.st_mode & 07777) | S_IXUSR) == 0;
+    return ::fchmod(program, (info.st_mode & 07777) | S_IXUSR) == 0;
+}
+
+// In the child: a binary starts from its descriptor, which closes on the way. A script's
+// interpreter reads it through the descriptor, so that one stays open for it.
+[[noreturn]] void ExecuteInChild(int program, int report) {
+    char name[] = "Setup.exe";
+    char* const argv[] = {name, nullptr};
+    ::execveat(program, "", argv, environ, AT_EMPTY_PATH);
+    if (errno == ENOENT && ::fcntl(program, F_SETFD, 0) == 0) {
+        ::execveat(program, "", argv, environ, AT_EMPTY_PATH);
+    }
+    const int error = errno;
+    [[maybe_unused]] const ssize_t ignored = ::write(report, &error, sizeof error);
+    ::_exit(127);
+}
+
+// Starts the child; the start's own error travels back through a pipe that closes on exec,
+// so an empty read means the program runs.
+pid_t Spawn(int program) {
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0) ExecuteInChild(program, report[1]);
+    ::close(report[1]);
+    int error = 0;
+    ssize_t got;
+    do {
+        got = ::read(report[0], &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (child > 0 && got > 0) {
+        int status;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        return -1;
+    }
+    return child;
 }
 
 void WaitForExit(pid_t child) {
@@ -59,12 +110,13 @@ uint32_t GetModuleFileName(char16_t* buffer, uint32_t units) {
     return ToUtf16Buffer(std::string_view(native, static_cast<size_t>(length)), buffer, units);
 }
 
-int StartProgramAndWait(const char16_t* path) {
+int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected) {
     std::string native;
-    if (!NativePath(path, native) || native.empty() || !MakeOwnerExecutable(native)) return 0;
-    char* const argv[] = {native.data(), nullptr};
-    pid_t child;
-    if (::posix_spawn(&child, native.c_str(), nullptr, nullptr, argv, environ) != 0) return 0;
+    if (!NativePath(name, native) || native.empty()) return 0;
+    Descriptor program(OpenExpectedProgram(folder, native, expected));
+    if (program.get() < 0 || !MakeOwnerExecutable(program.get())) return 0;
+    const pid_t child = Spawn(program.get());
+    if (child < 0) return 0;
     WaitForExit(child);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     return 1;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "engine/archive_extractor.h"
+#include "engine/extract_embedded.h"
 #include "engine/file_ops.h"
 #include "format/archive_header.h"
 #include "platform/folders.h"
@@ -65,8 +66,10 @@ bool MainDialogController::BrowseFolder() {
 }
 
 void MainDialogController::SetDefaultDestination() {
-    m_destinationFolder = WithoutExtension(m_archivePath);
-    if (m_destinationFolder.size() == m_archivePath.size()) m_destinationFolder += u".d";
+    // The same rule as aze's and the self-extracting run's: a path too long for any folder
+    // leaves the field empty.
+    char16_t folder[kMaxPath];
+    m_destinationFolder = OutputFolderFor(m_archivePath.c_str(), folder) ? folder : u"";
 }
 
 }  // namespace winqor

@@ -57,7 +57,7 @@ expect_status 2 "unknown subcommand" -- "$aze" frobnicate x
 # Write failures need permissions that apply: run those as an unprivileged user.
 mkdir locked && chmod 555 locked
 expect_status 3 "read-only destination" -- as_nobody "$aze" extract -C locked plain.aze
-expect_equal "read-only destination message" "$err" "aze: cannot create a file: README.txt"
+expect_equal "read-only destination message" "$err" "aze: cannot create a file: $PWD/locked/README.txt"
 expect_status 3 "destination below a read-only folder" -- as_nobody "$aze" extract -C locked/sub plain.aze
 expect_equal "destination message" "$err" "aze: cannot create or enter the destination folder: locked/sub"
 

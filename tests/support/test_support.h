@@ -48,6 +48,7 @@ class DebugCapture {
     ~DebugCapture();
     const std::vector<std::string>& messages() const { return messages_; }
     std::string All() const;
+    void Clear() { messages_.clear(); }
 
   private:
     std::vector<std::string> messages_;

@@ -1,6 +1,7 @@
 #include "app/self_extract.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -258,6 +259,73 @@ TEST_F(SelfExtractTest, AHalfWrittenTreeStillStartsSetupExe) {
     EXPECT_NE(debug_.All().find("qorOutputArchive:unexpected error\n"), std::string::npos);
     EXPECT_TRUE(SetupRan());
     EXPECT_FALSE(fs::exists(dir_.path() / "escaped"));
+}
+
+// Run as root from a shared folder, the run must not write into, or start a program from, a
+// folder that someone else prepared at its output folder's name.
+TEST_F(SelfExtractTest, AnOutputFolderOfSomeoneElseIsRefusedBeforeAnyWrite) {
+    const fs::path elsewhere = dir_.path() / "elsewhere";
+    struct Case {
+        const char* what;
+        void (*prepare)(const fs::path& output, const fs::path& elsewhere);
+        const char* why;
+    };
+    const Case cases[] = {
+        {"a link to a folder",
+         [](const fs::path& output, const fs::path& elsewhere) {
+             fs::create_directory_symlink(elsewhere, output);
+         },
+         "it is a symbolic link"},
+        {"another user's folder",
+         [](const fs::path& output, const fs::path&) {
+             fs::create_directory(output);
+             ASSERT_EQ(::chown(output.c_str(), 65534, 65534), 0);
+         },
+         "it belongs to another user"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (::geteuid() != 0 && std::string(c.what) == "another user's folder") continue;
+        fs::remove_all(output_);
+        fs::remove_all(elsewhere);
+        fs::create_directory(elsewhere);
+        c.prepare(output_, elsewhere);
+        debug_.Clear();
+        bool complete = true;
+        ASSERT_EQ(RunEmbeddedArchive(nullptr, &Program(Archive({.runSetup = true})),
+                                     Wide(program_).c_str(), &complete),
+                  1);
+        EXPECT_FALSE(complete);
+        EXPECT_FALSE(SetupRan());
+        EXPECT_TRUE(fs::is_empty(elsewhere));
+        EXPECT_TRUE(fs::is_symlink(output_) || fs::is_empty(output_));
+        const std::string line =
+            "winqor: " + output_.string() + ": refused the output folder: " + c.why + "\n";
+        EXPECT_NE(debug_.All().find(line), std::string::npos) << debug_.All();
+    }
+}
+
+// Only the Setup.exe this run wrote at the top of its output folder is started: not one
+// waiting there (a link to another program included) when the archive carries none.
+TEST_F(SelfExtractTest, OnlyTheSetupExeThisRunWroteIsStarted) {
+    const fs::path planted = dir_.path() / "planted.sh";
+    test::WriteFileBytes(planted, SetupScript());
+    for (bool archiveHasSetup : {false, true}) {
+        SCOPED_TRACE(archiveHasSetup ? "carried" : "not carried");
+        fs::remove_all(output_);
+        fs::remove(dir_.path() / "setup-ran");
+        fs::create_directory(output_);
+        fs::create_symlink(planted, output_ / "Setup.exe");
+        debug_.Clear();
+        EXPECT_EQ(Run(Archive({.withSetup = archiveHasSetup, .runSetup = true})), 1);
+        EXPECT_EQ(SetupRan(), archiveHasSetup);
+        EXPECT_EQ(fs::is_symlink(output_ / "Setup.exe"), !archiveHasSetup);
+        EXPECT_EQ(fs::status(planted).permissions() & fs::perms::owner_exec, fs::perms::none);
+        const bool said = debug_.All().find(
+                              "Setup.exe was not extracted to the output folder: "
+                              "nothing started\n") != std::string::npos;
+        EXPECT_EQ(said, !archiveHasSetup);
+    }
 }
 
 TEST(AskPasswordOnTerminalTest, RepeatsUntilAcceptedOrInputEnds) {

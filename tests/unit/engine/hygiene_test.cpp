@@ -106,7 +106,8 @@ TEST(DescriptorHygieneTest, AnExtractionLeavesNoDescriptorOpenWhateverItsOutcome
         {"name leaving the root", withNames(u"\\..", u"x"), Failure::kUnsafeName, {}},
         {"destination is a file", [] { return ArchiveOf(SmallTree()); }, Failure::kRootFailed,
          [](const fs::path& root) { test::WriteFileBytes(root, Bytes{'f'}); }},
-        {"folder in place of a file", [] { return ArchiveOf(SmallTree()); }, Failure::kCreateFailed,
+        {"folder in place of a file", [] { return ArchiveOf(SmallTree()); },
+         Failure::kFolderInTheWay,
          [](const fs::path& root) { fs::create_directories(root / "a.txt"); }},
         {"link in place of a folder", [] { return ArchiveOf(SmallTree()); }, Failure::kLinkRefused,
          [](const fs::path& root) {

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "platform/folders.h"
 #include "platform/limits.h"
 #include "platform/text.h"
 #include "support/test_support.h"
@@ -47,6 +49,22 @@ TEST(GetModuleFileNameTest, GivesTheProgramsPathOnlyWhenItFits) {
     EXPECT_EQ(GetModuleFileName(exact, length), 0u) << "a path is never cut";
 }
 
+FileId IdOf(const fs::path& path) {
+    struct stat info;
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+// The folder as an extraction holds it: open, and closed when the test ends.
+struct OpenFolder {
+    explicit OpenFolder(const fs::path& path) {
+        EXPECT_EQ(OpenRootFolder(Wide(path).c_str(), RootTrust::kChosen, handle),
+                  OpenRootResult::kOpened);
+    }
+    ~OpenFolder() { CloseDirectory(handle); }
+    DirectoryHandle handle = kInvalidDirectory;
+};
+
 TEST(StartProgramAndWaitTest, RunsInTheCurrentDirectoryWithTheEnvironmentAndWaits) {
     test::CurrentDirGuard restore;
     test::TempDir dir;
@@ -55,8 +73,9 @@ TEST(StartProgramAndWaitTest, RunsInTheCurrentDirectoryWithTheEnvironmentAndWait
     const fs::path setup = dir.path() / "Setup.exe";
     // Written without execute permission, as extracted files are; exits non-zero.
     WriteScript(setup, "sleep 0.3\necho \"$(pwd) $WINQOR_TEST_MARK $#\" > ran.txt\nexit 3\n");
+    OpenFolder folder(dir.path());
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(StartProgramAndWait(Wide(setup).c_str()), 1);
+    EXPECT_EQ(StartProgramAndWait(folder.handle, u"Setup.exe", IdOf(setup)), 1);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(fs::exists(dir.path() / "ran.txt")) << "the wait ends with the program";
     EXPECT_EQ(ReadText(dir.path() / "ran.txt"), dir.path().string() + " inherited 0\n");
@@ -64,16 +83,36 @@ TEST(StartProgramAndWaitTest, RunsInTheCurrentDirectoryWithTheEnvironmentAndWait
     EXPECT_NE(fs::status(setup).permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
-TEST(StartProgramAndWaitTest, MissingOrUnstartableProgramsFailAtOnce) {
+// Only the file expected starts: nothing else that stands at its name, and nothing that
+// cannot start, makes the call wait.
+TEST(StartProgramAndWaitTest, AnythingButTheExpectedProgramFailsAtOnce) {
     test::TempDir dir;
+    const fs::path outside = dir.path() / "outside.sh";
+    WriteScript(outside, "touch '" + (dir.path() / "ran").string() + "'\n");
     test::WriteFileBytes(dir.path() / "garbage.exe", {0x4D, 0x5A, 0, 0, 1, 2, 3});
-    const fs::path cases[] = {dir.path() / "Setup.exe", dir.path() / "garbage.exe", dir.path()};
-    for (const auto& path : cases) {
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(StartProgramAndWait(Wide(path).c_str()), 0) << path;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    fs::create_symlink(outside, dir.path() / "link.exe");
+    ASSERT_EQ(::mkfifo((dir.path() / "fifo.exe").c_str(), 0600), 0);
+    fs::create_directory(dir.path() / "folder.exe");
+    struct Case {
+        const char16_t* name;
+        FileId expected;
+    };
+    const Case cases[] = {
+        {u"missing.exe", {}},
+        {u"garbage.exe", IdOf(dir.path() / "garbage.exe")},
+        {u"link.exe", IdOf(dir.path() / "link.exe")},
+        {u"link.exe", IdOf(outside)},
+        {u"fifo.exe", IdOf(dir.path() / "fifo.exe")},
+        {u"folder.exe", IdOf(dir.path() / "folder.exe")},
+        {u"garbage.exe", IdOf(outside)},  // a file other than the one written
+    };
+    OpenFolder folder(dir.path());
+    for (const auto& c : cases) {
+        EXPECT_EQ(StartProgramAndWait(folder.handle, c.name, c.expected), 0) << Narrow(c.name);
     }
-    EXPECT_EQ(StartProgramAndWait(nullptr), 0);
+    EXPECT_EQ(StartProgramAndWait(folder.handle, nullptr, {}), 0);
+    EXPECT_FALSE(fs::exists(dir.path() / "ran"));
+    EXPECT_EQ(fs::status(outside).permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
 }  // namespace
