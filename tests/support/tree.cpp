@@ -17,6 +17,8 @@ std::vector<std::string> DescribeTree(const std::filesystem::path& root) {
             lines.push_back("L " + relative + " -> " + fs::read_symlink(it->path()).string());
         } else if (it->is_directory()) {
             lines.push_back("D " + relative);
+        } else if (!it->is_regular_file()) {
+            lines.push_back("S " + relative);  // a pipe or a device is described, never opened
         } else {
             const auto bytes = ReadFileBytes(it->path());
             lines.push_back("F " + relative + " " + std::to_string(bytes.size()) + " " +

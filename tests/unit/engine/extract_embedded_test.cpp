@@ -36,6 +36,7 @@ TEST(OutputFolderForTest, CutsOnlyTheFileNamesExtensionOrAddsDotD) {
         {u"/home/u/my.files/backup", u"/home/u/my.files/backup.d"},
         {u"/home/u/.profile", u"/home/u/.profile.d"},
         {u"setup", u"setup.d"},
+        {u"/dl/...run", u"/dl/...run.d"},  // not "/dl/..", the parent folder
     };
     for (const auto& c : cases) {
         char16_t folder[kMaxPath];

@@ -22,6 +22,9 @@ TEST(StripExtension, CutsOnlyWithinTheLastComponent) {
         {u".profile", u".profile"},
         {u"a.b", u"a"},
         {u"archive.", u"archive"},
+        {u"/dl/..aze", u"/dl/..aze"},  // the stems . and .. name folders that exist
+        {u"/dl/...aze", u"/dl/...aze"},
+        {u"/dl/....aze", u"/dl/..."},
         {u"/", u"/"},
         {u"/a.b/", u"/a.b/"},
         {u"", u""},

@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -405,6 +409,103 @@ TEST_F(OutputStageTest, LinkAtAFileNameIsReplacedNotWrittenThrough) {
             EXPECT_EQ(test::ReadFileBytes(root_ / name), Bytes("new"));
         }
     }
+}
+
+// Whatever stands at a file's name is replaced by a new file of the user who extracts, with
+// the mode its attributes give; it is never opened, so nothing it leads to changes.
+TEST_F(OutputStageTest, ExistingEntriesAreReplacedNeverWrittenThrough) {
+    const fs::path victim = dir_.path() / "outside" / "victim";
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    struct Case {
+        const char* what;
+        void (*prepare)(const fs::path& at, const fs::path& victim);
+        uint32_t attributes;
+        bool needsRoot;
+    };
+    const Case cases[] = {
+        {"hard link to a file outside",
+         [](const fs::path& at, const fs::path& victim) { fs::create_hard_link(victim, at); },
+         0x20, false},
+        {"pipe without a reader",
+         [](const fs::path& at, const fs::path&) { ASSERT_EQ(::mkfifo(at.c_str(), 0666), 0); },
+         0x20, false},
+        {"device node",
+         [](const fs::path& at, const fs::path&) {
+             ASSERT_EQ(::mknod(at.c_str(), S_IFCHR | 0666, ::makedev(1, 7)), 0);  // full
+         },
+         0x20, true},
+        {"another user's writable file",
+         [](const fs::path& at, const fs::path&) {
+             test::WriteFileBytes(at, Bytes("theirs"));
+             ASSERT_EQ(::chown(at.c_str(), 65534, 65534), 0);
+             fs::permissions(at, fs::perms::all);
+         },
+         0x21, true},
+        {"read-only file under a writable record",
+         [](const fs::path& at, const fs::path&) {
+             test::WriteFileBytes(at, Bytes("old"));
+             fs::permissions(at, fs::perms::owner_read);
+         },
+         0x20, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsRoot && ::geteuid() != 0) continue;
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        c.prepare(root_ / "a", victim);
+        const auto before = Outside();
+        RecordStreamBuilder builder;
+        builder.AddDirectory(u"");
+        builder.AddFile(u"a", c.attributes, Bytes("new"));
+        ASSERT_EQ(Walk(builder.bytes()), 1);
+        EXPECT_EQ(Outside(), before);
+        EXPECT_EQ(test::ReadFileBytes(victim), Bytes("keep"));
+        struct stat info;
+        ASSERT_EQ(::lstat((root_ / "a").c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_nlink, 1u);
+        EXPECT_EQ(info.st_uid, ::geteuid());
+        EXPECT_EQ(info.st_mode & 0777, ((c.attributes & 1) != 0 ? 0444u : 0666u) & ~mask);
+        EXPECT_EQ(test::ReadFileBytes(root_ / "a"), Bytes("new"));
+        EXPECT_EQ(test::DescribeTree(root_).size(), 2u) << "no temporary is left";
+    }
+}
+
+// A reader waiting on a pipe at a file's name gets nothing: the pipe is replaced, not fed.
+TEST_F(OutputStageTest, APipeWithAReaderIsReplacedNotFed) {
+    fs::create_directories(root_);
+    ASSERT_EQ(::mkfifo((root_ / "a").c_str(), 0666), 0);
+    const int reader = ::open((root_ / "a").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(Walk(RootAndFolder(u"a", "data")), 1);
+    char buffer[8];
+    EXPECT_LE(::read(reader, buffer, sizeof buffer), 0);
+    ::close(reader);
+    EXPECT_EQ(test::ReadFileBytes(root_ / "a"), Bytes("data"));
+}
+
+// The root is held from the start: whoever renames its parent during the run and puts a link
+// in its place cannot redirect the rest of the archive.
+TEST_F(OutputStageTest, RenamingTheRootsParentDuringARunRedirectsNothing) {
+    const fs::path parent = dir_.path() / "parent";
+    const fs::path root = parent / "root";
+    fs::create_directories(root);
+    std::vector<uint8_t> archive;
+    std::string error;
+    ASSERT_TRUE(WriteArchive(RootAndFolder(u"a", "a"), {}, archive, error)) << error;
+    ArchiveExtractor extractor;
+    ASSERT_EQ(extractor.LoadFromImage(archive.data(), archive.size()), 1);
+    ASSERT_EQ(extractor.EnterRoot(Wide(root).c_str()), 1);
+    fs::rename(parent, dir_.path() / "moved");
+    fs::create_directories(parent);
+    fs::create_directory_symlink(dir_.path() / "outside", root);
+    const auto before = Outside();
+    ASSERT_EQ(extractor.DecodePayload(), 1);
+    EXPECT_EQ(extractor.OutputArchive(), 1);
+    EXPECT_EQ(test::ReadFileBytes(dir_.path() / "moved" / "root" / "d" / "b"), Bytes("bb"));
+    EXPECT_FALSE(fs::exists(dir_.path() / "outside" / "d"));
 }
 
 TEST_F(OutputStageTest, JoinedPathTooLongFailsTheGroupInsteadOfUsingTheRoot) {

@@ -266,6 +266,9 @@ TEST(DefaultDestination, CutsOnlyTheLastComponentsExtension) {
         {u"/a.b/archive", u"/a.b/archive.d"},
         {u"/home/u/.profile", u"/home/u/.profile.d"},
         {u"relative/name", u"relative/name.d"},
+        // A stem of . or .. would name the current folder or its parent.
+        {u"/dl/..aze", u"/dl/..aze.d"},
+        {u"/dl/...aze", u"/dl/...aze.d"},
     };
     for (const DestinationCase& c : cases) {
         ScriptedDialog dialog;
