@@ -1,18 +1,15 @@
 #include <unistd.h>
 
-#include <cerrno>
 #include <string_view>
+
+#include "platform/posix_support.h"
 
 namespace winqor {
 
-// One write per message so that messages of concurrent writers do not interleave.
+// One write per message so that messages of concurrent writers do not interleave; a message
+// that the system takes only in part is finished by further writes.
 void WriteToStandardError(std::string_view text) {
-    while (!text.empty()) {
-        ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        text.remove_prefix(static_cast<size_t>(written));
-    }
+    posix::WriteFully(STDERR_FILENO, text.data(), text.size());
 }
 
 }  // namespace winqor

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/file.h"
 
 namespace winqor {
 
@@ -33,28 +36,61 @@ struct FolderEntry {
     FileId id;
 };
 
-// The entries of a folder except "." and "..", in no particular order, described as they are
-// (a link is described, not followed). A link at path itself is followed only when
-// followLink. false with the system's reason when the folder cannot be read.
-bool ListFolder(const std::string& path, bool followLink, std::vector<FolderEntry>& entries,
-                std::string& reason);
+enum class ReadOutcome { kRead, kTooLarge, kFailed };
+
+// A folder held open, so that what lies below it is reached from it and never again through a
+// path: a folder on the way that is swapped for a link later cannot redirect the reader.
+class FolderHandle {
+  public:
+    FolderHandle() = default;
+    ~FolderHandle();
+    FolderHandle(FolderHandle&& other) noexcept;
+    FolderHandle& operator=(FolderHandle&& other) noexcept;
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+
+    bool IsOpen() const { return handle_ != kInvalidHandle; }
+    // What the open folder is now.
+    bool Describe(FolderEntry& entry) const;
+
+    // Opens the folder at path; links on the way and at path itself are followed, since the
+    // caller chose it. false with the system's reason.
+    bool Open(const std::string& path, std::string& reason);
+
+    // Opens the subfolder name of parent without following a link. false, with a reason, when
+    // name is now a link or no folder, or is another folder than expected (when given).
+    bool OpenChild(const FolderHandle& parent, const std::string& name,
+                   const std::optional<FileId>& expected, std::string& reason);
+
+    // The entries except "." and "..", in no particular order, described as they are (a link
+    // is described, not followed). false with the system's reason.
+    bool List(std::vector<FolderEntry>& entries, std::string& reason) const;
+
+    // Appends the content of the regular file name in this folder to out. A link or anything
+    // but a regular file is refused without being read (a pipe would block). kTooLarge, with
+    // nothing appended, when the file holds more than limit bytes.
+    ReadOutcome ReadFile(const std::string& name, uint64_t limit, std::vector<uint8_t>& out,
+                         std::string& reason) const;
+
+  private:
+    void Close();
+
+    FileHandle handle_ = kInvalidHandle;
+};
 
 // Describes what path names, following a link there only when followLink. false when
 // nothing is there or it cannot be looked at.
 bool DescribePath(const std::string& path, bool followLink, FolderEntry& entry);
 
-enum class ReadOutcome { kRead, kTooLarge, kFailed };
-
-// Appends the content of the regular file at path to out. A link or anything but a regular
-// file is refused without being opened for reading (a pipe would block). kTooLarge, with
-// nothing appended, when the file holds more than limit bytes.
+// Like FolderHandle::ReadFile for a file the caller named by path: links on the way to it are
+// followed, and anything but a regular file is refused.
 ReadOutcome ReadWholeFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& out,
                           std::string& reason);
 
 // Writes bytes as the new content of path without ever leaving a partly written file there:
 // the bytes go to a new file in the same folder, reach the disk, and are then renamed over
-// path (a link at path is replaced, not written through). On failure path is unchanged and
-// the new file is removed.
+// path (a link at path is replaced, not written through). The new file's mode is 0666 less
+// the umask. On failure path is unchanged and the new file is removed.
 bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
                          std::string& reason);
 

@@ -1,12 +1,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "platform/folder.h"
 
@@ -17,6 +17,8 @@ namespace winqor {
 using namespace posix;
 namespace {
 
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
 EntryKind KindOf(mode_t mode) {
     if (S_ISREG(mode)) return EntryKind::kFile;
     if (S_ISDIR(mode)) return EntryKind::kFolder;
@@ -24,13 +26,17 @@ EntryKind KindOf(mode_t mode) {
     return EntryKind::kSpecial;
 }
 
-void Describe(const struct stat& info, FolderEntry& entry) {
+void FillEntry(const struct stat& info, FolderEntry& entry) {
     entry.kind = KindOf(info.st_mode);
     entry.size = info.st_size < 0 ? 0 : static_cast<uint64_t>(info.st_size);
     entry.ownerWritable = (info.st_mode & S_IWUSR) != 0;
     entry.modifiedSeconds = info.st_mtim.tv_sec;
     entry.modifiedNanoseconds = static_cast<uint32_t>(info.st_mtim.tv_nsec);
     entry.id = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+FileId IdOf(const struct stat& info) {
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
 }
 
 bool IsDotOrDotDot(const char* name) {
@@ -58,20 +64,89 @@ bool ReadEntries(DIR* dir, std::vector<FolderEntry>& entries, std::string& reaso
         }
         FolderEntry entry;
         entry.name = item->d_name;
-        Describe(info, entry);
+        FillEntry(info, entry);
         entries.push_back(std::move(entry));
     }
     if (errno != 0) reason = SystemReason(errno);
     return errno == 0;
 }
 
+// Why name in folder could not be opened as a folder without following a link: says what
+// stands there now when that is what stopped it.
+std::string WhyNotAFolder(int folder, const std::string& name, int error) {
+    struct stat info;
+    if (error != ELOOP && error != ENOTDIR) return SystemReason(error);
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return SystemReason(error);
+    }
+    return S_ISLNK(info.st_mode) ? "it is a symbolic link now" : "it is no longer a folder";
+}
+
 }  // namespace
 
-bool ListFolder(const std::string& path, bool followLink, std::vector<FolderEntry>& entries,
-                std::string& reason) {
+FolderHandle::~FolderHandle() {
+    Close();
+}
+
+FolderHandle::FolderHandle(FolderHandle&& other) noexcept
+    : handle_(std::exchange(other.handle_, kInvalidHandle)) {}
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = std::exchange(other.handle_, kInvalidHandle);
+    }
+    return *this;
+}
+
+void FolderHandle::Close() {
+    if (handle_ != kInvalidHandle) ::close(handle_);
+    handle_ = kInvalidHandle;
+}
+
+bool FolderHandle::Describe(FolderEntry& entry) const {
+    struct stat info;
+    if (::fstat(handle_, &info) != 0) return false;
+    FillEntry(info, entry);
+    return true;
+}
+
+bool FolderHandle::Open(const std::string& path, std::string& reason) {
+    Close();
+    const int fd = OpenRetrying(path.c_str(), kFolderFlags);
+    if (fd < 0) {
+        reason = SystemReason(errno);
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool FolderHandle::OpenChild(const FolderHandle& parent, const std::string& name,
+                             const std::optional<FileId>& expected, std::string& reason) {
+    Close();
+    Descriptor fd(OpenAtRetrying(parent.handle_, name.c_str(), kFolderFlags | O_NOFOLLOW));
+    if (fd.get() < 0) {
+        reason = WhyNotAFolder(parent.handle_, name, errno);
+        return false;
+    }
+    struct stat info;
+    if (::fstat(fd.get(), &info) != 0) {
+        reason = SystemReason(errno);
+        return false;
+    }
+    if (expected && IdOf(info) != *expected) {
+        reason = "it was replaced by another folder";
+        return false;
+    }
+    handle_ = fd.Release();
+    return true;
+}
+
+bool FolderHandle::List(std::vector<FolderEntry>& entries, std::string& reason) const {
     entries.clear();
-    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-    const int fd = OpenRetrying(path.c_str(), flags);
+    // A descriptor of its own: the listing moves its position, and closedir closes it.
+    const int fd = OpenAtRetrying(handle_, ".", kFolderFlags);
     if (fd < 0) {
         reason = SystemReason(errno);
         return false;
@@ -89,7 +164,7 @@ bool DescribePath(const std::string& path, bool followLink, FolderEntry& entry) 
     struct stat info;
     const int result = followLink ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
     if (result != 0) return false;
-    Describe(info, entry);
+    FillEntry(info, entry);
     return true;
 }
 

@@ -35,8 +35,10 @@ class ResourceFile {
     // The entry's bytes inside the mapping, or null when the file cannot be mapped or no
     // longer holds them (it shrank since Open).
     const uint8_t* Load(const ResourceEntry& entry);
-    // A copy of the entry's bytes, read without mapping; false on a read error.
-    bool Read(const ResourceEntry& entry, std::vector<uint8_t>& bytes) const;
+    // A copy of the entry's first maxBytes bytes (all of them when it has fewer), read
+    // without mapping, so that an entry claiming more than its reader needs costs nothing;
+    // false on a read error.
+    bool Read(const ResourceEntry& entry, uint64_t maxBytes, std::vector<uint8_t>& bytes) const;
 
   private:
     bool ReadTable();
@@ -63,8 +65,8 @@ const uint8_t* LockResource(const void* loaded);
 uint64_t SizeofResource(ResourceHandle resource);
 
 // Writes a program file in one piece: a temporary file beside path, made executable (0777
-// less the umask), flushed, then renamed over path. false, with a message in error, when any
-// step fails; the temporary file is then removed.
+// less the umask), flushed, then renamed over path. false, with the system's reason in error,
+// when any step fails; the temporary file is then removed.
 bool WriteProgramFile(const std::string& path, std::span<const uint8_t> bytes, std::string& error);
 
 }  // namespace winqor

@@ -4,12 +4,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "platform/resources.h"
 
+#include "platform/posix_support.h"
+
 namespace winqor {
+
+using namespace posix;
 namespace {
 
 // A table larger than this is taken as damaged rather than read into memory.
@@ -19,26 +22,6 @@ int64_t CurrentSize(FileHandle file) {
     struct stat info;
     if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
     return info.st_size;
-}
-
-bool WriteAll(int fd, std::span<const uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes = bytes.subspan(static_cast<size_t>(written));
-    }
-    return true;
-}
-
-// Creates a fresh file beside path; mode 0777 so that the umask alone decides the bits.
-int CreateTemporaryBeside(const std::string& path, std::string& temporary) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
 }
 
 }  // namespace
@@ -53,7 +36,7 @@ bool ResourceFile::Open(const std::string& path) {
     // A program file is a regular file. O_NONBLOCK keeps the open of a pipe without a writer
     // (an archive that was piped in and already read) from waiting forever; the size check
     // below then refuses it. It changes nothing for a regular file.
-    file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    file_ = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (file_ < 0) {
         file_ = kInvalidHandle;
         return false;
@@ -113,13 +96,14 @@ const uint8_t* ResourceFile::Load(const ResourceEntry& entry) {
     return mapping_ + entry.offset;
 }
 
-bool ResourceFile::Read(const ResourceEntry& entry, std::vector<uint8_t>& bytes) const {
+bool ResourceFile::Read(const ResourceEntry& entry, uint64_t maxBytes,
+                        std::vector<uint8_t>& bytes) const {
     bytes.clear();
     if (file_ == kInvalidHandle || entry.offset > size_ || entry.size > size_ - entry.offset) {
         return false;
     }
-    bytes.resize(entry.size);
-    return ReadAt(entry.offset, bytes.data(), entry.size);
+    bytes.resize(entry.size < maxBytes ? entry.size : maxBytes);
+    return ReadAt(entry.offset, bytes.data(), bytes.size());
 }
 
 ResourceFile* OwnProgramResources() {
@@ -153,24 +137,8 @@ uint64_t SizeofResource(ResourceHandle resource) {
 }
 
 bool WriteProgramFile(const std::string& path, std::span<const uint8_t> bytes, std::string& error) {
-    std::string temporary;
-    errno = 0;
-    const int fd = CreateTemporaryBeside(path, temporary);
-    if (fd < 0) {
-        error = std::string("cannot create a file beside it: ") + std::strerror(errno);
-        return false;
-    }
-    bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    const int writeError = errno;
-    if (::close(fd) != 0) written = false;
-    if (!written) {
-        error = std::string("cannot write: ") + std::strerror(writeError != 0 ? writeError : errno);
-    } else if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = std::string("cannot replace it: ") + std::strerror(errno);
-        written = false;
-    }
-    if (!written) ::unlink(temporary.c_str());
-    return written;
+    // 0777, so that the umask alone decides who may run it.
+    return ReplaceFileAtPath(path, bytes.data(), bytes.size(), 0777, error);
 }
 
 }  // namespace winqor

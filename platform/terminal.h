@@ -1,16 +1,21 @@
 // The controlling terminal, for a password asked without a window.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace winqor {
+
+// The longest password line read, from the terminal or from a file.
+inline constexpr size_t kMaxPasswordLineBytes = 4096;
 
 // True when standard input is a terminal.
 bool StandardInputIsTerminal();
 
 // Writes prompt to standard error and reads one line from standard input with echo off (the
 // terminal's settings are restored afterwards, also when an interrupt ends the program). The
-// line end is not kept. false at the end of input or on a read error.
+// line end is not kept, nor any byte past kMaxPasswordLineBytes. false at the end of input or
+// on a read error.
 bool ReadPasswordFromTerminal(const char* prompt, std::string& line);
 
 }  // namespace winqor

@@ -2,12 +2,13 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <iterator>
 #include <string>
 #include <string_view>
 
 #include "platform/terminal.h"
+
+#include "platform/posix_support.h"
 
 namespace winqor {
 
@@ -15,8 +16,6 @@ void WriteToStandardError(std::string_view text);  // debug_posix.cpp
 
 namespace {
 
-// Bytes of a line kept; the rest of a longer line is read and dropped.
-constexpr size_t kMaxLineBytes = 4096;
 constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 struct termios g_savedSettings;
@@ -62,11 +61,7 @@ class EchoOff {
 
 // 1 for a byte, 0 at the end of input, -1 on an error.
 int ReadByte(char& byte) {
-    for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, &byte, 1);
-        if (got < 0 && errno == EINTR) continue;
-        return got < 0 ? -1 : static_cast<int>(got);
-    }
+    return static_cast<int>(posix::ReadFully(STDIN_FILENO, &byte, 1));
 }
 
 }  // namespace
@@ -84,7 +79,8 @@ bool ReadPasswordFromTerminal(const char* prompt, std::string& line) {
     bool any = false;
     while ((got = ReadByte(byte)) == 1 && byte != '\n') {
         any = true;
-        if (line.size() < kMaxLineBytes) line += byte;
+        // The rest of a longer line is read and dropped.
+        if (line.size() < kMaxPasswordLineBytes) line += byte;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     // The end of input echoes no line end; the next output starts on a line of its own.

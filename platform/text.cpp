@@ -126,4 +126,56 @@ bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
     return true;
 }
 
+namespace {
+
+void AppendHexEscape(char byte, std::string& out) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    const auto value = static_cast<uint8_t>(byte);
+    out += "\\x";
+    out += kDigits[value >> 4];
+    out += kDigits[value & 15];
+}
+
+// The short escape of a character that has one, or null.
+const char* NamedEscape(char32_t cp) {
+    switch (cp) {
+        case U'\n':
+            return "\\n";
+        case U'\r':
+            return "\\r";
+        case U'\t':
+            return "\\t";
+        case U'\\':
+            return "\\\\";
+        default:
+            return nullptr;
+    }
+}
+
+bool IsControl(char32_t cp) {
+    return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+}
+
+}  // namespace
+
+std::string EscapeForDisplay(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t start = i;
+        char32_t cp;
+        if (!NextUtf8(text, i, cp)) {
+            AppendHexEscape(text[start], out);  // one byte; what follows it is decoded anew
+            i = start + 1;
+        } else if (const char* named = NamedEscape(cp)) {
+            out += named;
+        } else if (IsControl(cp)) {
+            for (size_t k = start; k < i; ++k) AppendHexEscape(text[k], out);
+        } else {
+            out.append(text.substr(start, i - start));
+        }
+    }
+    return out;
+}
+
 }  // namespace winqor

@@ -22,4 +22,11 @@ std::string Utf16ToUtf8Lossy(std::u16string_view in);
 // Strict conversion: false for a byte sequence that is not UTF-8.
 bool Utf8ToUtf16(std::string_view in, std::u16string& out);
 
+// Text fit to show on a terminal as part of one line, so that a name cannot forge lines, hide
+// what comes before it or send the terminal a command: printable UTF-8 stays as it is; a line
+// feed, carriage return, tab and backslash become \n, \r, \t and \\; every other control
+// character (below 0x20, 0x7F, and U+0080 to U+009F as its two bytes) and every byte that is
+// not part of valid UTF-8 becomes \xHH, in lower case.
+std::string EscapeForDisplay(std::string_view text);
+
 }  // namespace winqor

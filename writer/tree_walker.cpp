@@ -1,6 +1,7 @@
 #include "writer/tree_walker.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "format/archive_header.h"
 #include "format/record_stream.h"
@@ -16,39 +17,23 @@ constexpr uint64_t kStreamLimit = kMaxPayloadSize;
 
 struct PlannedFile {
     std::u16string name;
-    std::string path;  // the system's path
-    std::string shown;
+    std::string native;  // the system's name in its folder
+    std::string where;
     uint32_t attributes = 0;
     uint64_t fileTime = 0;
-    uint64_t size = 0;
 };
 
 struct PlannedFolder {
     std::u16string recordName;  // "", "\\a", "\\a\\b"
+    std::string native;         // the system's name in its parent; empty for the root
+    std::string where;
+    FileId id;          // as listed: the folder read later must be this one
+    size_t parent = 0;  // index of the parent folder (the root's is its own)
     std::vector<PlannedFile> files;
 };
 
-std::string Hex(uint8_t byte) {
-    static const char* digits = "0123456789abcdef";
-    return std::string("\\x") + digits[byte >> 4] + digits[byte & 15];
-}
-
-// A name for messages: valid UTF-8 as it is (control characters escaped), otherwise every
-// byte that is not ASCII escaped too, so that a terminal shows it safely.
-std::string Shown(const std::string& name) {
-    std::u16string ignored;
-    const bool utf8 = Utf8ToUtf16(name, ignored);
-    std::string shown;
-    for (char c : name) {
-        const auto byte = static_cast<uint8_t>(c);
-        const bool escape = byte < 0x20 || byte == 0x7F || (!utf8 && byte >= 0x80);
-        shown += escape ? Hex(byte) : std::string(1, c);
-    }
-    return shown;
-}
-
-std::string JoinShown(const std::string& parent, const std::string& name) {
-    return parent.empty() ? Shown(name) : parent + "/" + Shown(name);
+std::string JoinWhere(const std::string& parent, const std::string& name) {
+    return parent.empty() ? name : parent + "/" + name;
 }
 
 std::string WithThousands(uint64_t value) {
@@ -60,6 +45,7 @@ std::string WithThousands(uint64_t value) {
 struct Subfolder {
     std::u16string name;
     std::string native;
+    FileId id;
 };
 
 class TreePlanner {
@@ -67,8 +53,7 @@ class TreePlanner {
     TreePlanner(const TreeWalkOptions& options, TreeWalkResult& result)
         : options_(options), result_(result) {}
 
-    bool PlanFolder(const std::string& path, bool isRoot, const std::u16string& recordName,
-                    const std::string& shown);
+    bool PlanFolder(const FolderHandle& handle, PlannedFolder folder);
     std::vector<PlannedFolder>& folders() { return folders_; }
     uint64_t streamBytes() const { return streamBytes_; }
 
@@ -77,16 +62,16 @@ class TreePlanner {
         result_.error = {std::move(what), where};
         return false;
     }
-    bool AcceptName(const FolderEntry& entry, const std::string& shown, std::u16string& name);
-    bool Include(const FolderEntry& entry, const std::string& shown);
-    bool AddBytes(uint64_t bytes, const std::string& shown);
-    bool ListSorted(const std::string& path, bool isRoot, const std::string& shown,
+    bool AcceptName(const FolderEntry& entry, const std::string& where, std::u16string& name);
+    bool Include(const FolderEntry& entry, const std::string& where);
+    bool AddBytes(uint64_t bytes, const std::string& where);
+    bool ListSorted(const FolderHandle& handle, const std::string& where,
                     std::vector<FolderEntry>& entries);
-    bool PlanEntry(const FolderEntry& entry, const std::string& folderPath,
-                   const std::string& folderShown, size_t folderIndex,
+    bool PlanEntry(const FolderEntry& entry, size_t folderIndex,
                    std::vector<Subfolder>& subfolders);
-    bool PlanFile(const FolderEntry& entry, std::u16string name, std::string path,
-                  const std::string& shown, size_t folderIndex);
+    bool PlanFile(const FolderEntry& entry, std::u16string name, std::string where,
+                  size_t folderIndex);
+    bool PlanSubfolder(const FolderHandle& parentHandle, size_t parent, const Subfolder& sub);
 
     const TreeWalkOptions& options_;
     TreeWalkResult& result_;
@@ -94,43 +79,43 @@ class TreePlanner {
     uint64_t streamBytes_ = 0;
 };
 
-bool TreePlanner::AcceptName(const FolderEntry& entry, const std::string& shown,
+bool TreePlanner::AcceptName(const FolderEntry& entry, const std::string& where,
                              std::u16string& name) {
-    if (!Utf8ToUtf16(entry.name, name)) return Fail("a name that is not valid UTF-8", shown);
+    if (!Utf8ToUtf16(entry.name, name)) return Fail("a name that is not valid UTF-8", where);
     if (name.find_first_of(u"\\:") != std::u16string::npos) {
-        return Fail("a name with '\\' or ':', which no reader accepts", shown);
+        return Fail("a name with '\\' or ':', which no reader accepts", where);
     }
     return true;
 }
 
 // Links, devices, pipes, sockets and the archive being written are left out with a warning.
-bool TreePlanner::Include(const FolderEntry& entry, const std::string& shown) {
+bool TreePlanner::Include(const FolderEntry& entry, const std::string& where) {
     if (entry.kind == EntryKind::kLink) {
-        result_.warnings.push_back({"skipped a symbolic link", shown});
+        result_.warnings.push_back({"skipped a symbolic link", where});
     } else if (entry.kind == EntryKind::kSpecial) {
-        result_.warnings.push_back({"skipped a device, pipe or socket", shown});
+        result_.warnings.push_back({"skipped a device, pipe or socket", where});
     } else if (entry.kind == EntryKind::kFile && options_.leaveOut == entry.id) {
-        result_.warnings.push_back({"left out the archive being written", shown});
+        result_.warnings.push_back({"left out the archive being written", where});
     } else {
         return true;
     }
     return false;
 }
 
-bool TreePlanner::AddBytes(uint64_t bytes, const std::string& shown) {
+bool TreePlanner::AddBytes(uint64_t bytes, const std::string& where) {
     streamBytes_ += bytes;
     if (streamBytes_ <= kStreamLimit) return true;
     return Fail(
         "the folder holds more than an archive can carry (its records exceed "
         "10,485,504 bytes from here on)",
-        shown);
+        where);
 }
 
-bool TreePlanner::ListSorted(const std::string& path, bool isRoot, const std::string& shown,
+bool TreePlanner::ListSorted(const FolderHandle& handle, const std::string& where,
                              std::vector<FolderEntry>& entries) {
     std::string reason;
-    if (!ListFolder(path, isRoot, entries, reason)) {
-        return Fail("cannot read the folder (" + reason + ")", shown);
+    if (!handle.List(entries, reason)) {
+        return Fail("cannot read the folder (" + reason + ")", where);
     }
     // Sorted so that warnings, and the first refusal, come in the same order every time.
     std::sort(entries.begin(), entries.end(),
@@ -138,99 +123,151 @@ bool TreePlanner::ListSorted(const std::string& path, bool isRoot, const std::st
     return true;
 }
 
-bool TreePlanner::PlanFile(const FolderEntry& entry, std::u16string name, std::string path,
-                           const std::string& shown, size_t folderIndex) {
+bool TreePlanner::PlanFile(const FolderEntry& entry, std::u16string name, std::string where,
+                           size_t folderIndex) {
     const uint64_t needs = RecordStreamBuilder::RecordOverhead(name) + entry.size;
     if (needs > kStreamLimit - RecordStreamBuilder::RecordOverhead(u"")) {
         return Fail("a file of " + WithThousands(entry.size) +
                         " bytes, too large for any archive (the records of an archive hold at "
                         "most 10,485,504 bytes)",
-                    shown);
+                    where);
     }
-    if (!AddBytes(needs, shown)) return false;
+    if (!AddBytes(needs, where)) return false;
     folders_[folderIndex].files.push_back(
-        {std::move(name), std::move(path), shown, AttributesFor(entry),
-         FileTimeFromUnixTime(entry.modifiedSeconds, entry.modifiedNanoseconds), entry.size});
+        {std::move(name), entry.name, std::move(where), AttributesFor(entry),
+         FileTimeFromUnixTime(entry.modifiedSeconds, entry.modifiedNanoseconds)});
     return true;
 }
 
 // A file is planned into its folder's group at once; a subfolder waits until the group is
 // complete, since its own group follows.
-bool TreePlanner::PlanEntry(const FolderEntry& entry, const std::string& folderPath,
-                            const std::string& folderShown, size_t folderIndex,
+bool TreePlanner::PlanEntry(const FolderEntry& entry, size_t folderIndex,
                             std::vector<Subfolder>& subfolders) {
-    const std::string shown = JoinShown(folderShown, entry.name);
-    if (!Include(entry, shown)) return true;
+    std::string where = JoinWhere(folders_[folderIndex].where, entry.name);
+    if (!Include(entry, where)) return true;
     std::u16string name;
-    if (!AcceptName(entry, shown, name)) return false;
+    if (!AcceptName(entry, where, name)) return false;
     if (entry.kind == EntryKind::kFolder) {
-        subfolders.push_back({std::move(name), entry.name});
+        subfolders.push_back({std::move(name), entry.name, entry.id});
         return true;
     }
-    return PlanFile(entry, std::move(name), JoinNativePath(folderPath, entry.name), shown,
-                    folderIndex);
+    return PlanFile(entry, std::move(name), std::move(where), folderIndex);
 }
 
-bool TreePlanner::PlanFolder(const std::string& path, bool isRoot, const std::u16string& recordName,
-                             const std::string& shown) {
+// The subfolder is opened from its parent, never through a link, and must be the folder that
+// the parent's listing described.
+bool TreePlanner::PlanSubfolder(const FolderHandle& parentHandle, size_t parent,
+                                const Subfolder& sub) {
+    PlannedFolder folder{folders_[parent].recordName + u"\\" + sub.name,
+                         sub.native,
+                         JoinWhere(folders_[parent].where, sub.native),
+                         sub.id,
+                         parent,
+                         {}};
+    FolderHandle handle;
+    std::string reason;
+    if (!handle.OpenChild(parentHandle, sub.native, sub.id, reason)) {
+        return Fail("cannot read the folder (" + reason + ")", folder.where);
+    }
+    return PlanFolder(handle, std::move(folder));
+}
+
+bool TreePlanner::PlanFolder(const FolderHandle& handle, PlannedFolder folder) {
     std::vector<FolderEntry> entries;
-    if (!ListSorted(path, isRoot, shown, entries)) return false;
-    if (!AddBytes(RecordStreamBuilder::RecordOverhead(recordName), shown)) return false;
+    if (!ListSorted(handle, folder.where, entries)) return false;
+    if (!AddBytes(RecordStreamBuilder::RecordOverhead(folder.recordName), folder.where)) {
+        return false;
+    }
     const size_t index = folders_.size();
-    folders_.push_back({recordName, {}});
+    folders_.push_back(std::move(folder));
     std::vector<Subfolder> subfolders;
     for (const FolderEntry& entry : entries) {
-        if (!PlanEntry(entry, path, shown, index, subfolders)) return false;
+        if (!PlanEntry(entry, index, subfolders)) return false;
     }
     std::sort(folders_[index].files.begin(), folders_[index].files.end(),
               [](const PlannedFile& a, const PlannedFile& b) { return a.name < b.name; });
     std::sort(subfolders.begin(), subfolders.end(),
               [](const Subfolder& a, const Subfolder& b) { return a.name < b.name; });
-    for (const Subfolder& subfolder : subfolders) {
-        if (!PlanFolder(JoinNativePath(path, subfolder.native), false,
-                        recordName + u"\\" + subfolder.name, JoinShown(shown, subfolder.native))) {
-            return false;
-        }
+    for (const Subfolder& sub : subfolders) {
+        if (!PlanSubfolder(handle, index, sub)) return false;
     }
     return true;
 }
 
+// The open folders from the root down to the one being read. Folders come parents first, so
+// each is a child of one already open: the chain is cut back to its parent and grown by it.
+class FolderChain {
+  public:
+    explicit FolderChain(FolderHandle root) { open_.emplace_back(0, std::move(root)); }
+
+    // The handle of folders[index], valid until the next call; null with error set when the
+    // folder is no longer the one listed.
+    const FolderHandle* Enter(const std::vector<PlannedFolder>& folders, size_t index,
+                              WalkMessage& error) {
+        if (index == 0) return &open_.front().second;
+        while (open_.back().first != folders[index].parent) open_.pop_back();
+        FolderHandle child;
+        std::string reason;
+        if (!child.OpenChild(open_.back().second, folders[index].native, folders[index].id,
+                             reason)) {
+            error = {"cannot read the folder (" + reason + ")", folders[index].where};
+            return nullptr;
+        }
+        open_.emplace_back(index, std::move(child));
+        return &open_.back().second;
+    }
+
+  private:
+    std::vector<std::pair<size_t, FolderHandle>> open_;
+};
+
 // Appends a file's content to the stream bytes, as long as the stream stays within the limit.
-bool ReadInto(const PlannedFile& file, std::vector<uint8_t>& bytes, WalkMessage& error) {
+bool ReadInto(const FolderHandle& folder, const PlannedFile& file, std::vector<uint8_t>& bytes,
+              WalkMessage& error) {
     const uint64_t room = bytes.size() > kStreamLimit ? 0 : kStreamLimit - bytes.size();
     std::string reason;
-    switch (ReadWholeFile(file.path, room, bytes, reason)) {
+    switch (folder.ReadFile(file.native, room, bytes, reason)) {
         case ReadOutcome::kRead:
             return true;
         case ReadOutcome::kTooLarge:
             error = {
                 "the file grew while it was read, and the folder no longer fits in an "
                 "archive (10,485,504 bytes of records)",
-                file.shown};
+                file.where};
             return false;
         case ReadOutcome::kFailed:
             break;
     }
-    error = {"cannot read the file (" + reason + ")", file.shown};
+    error = {"cannot read the file (" + reason + ")", file.where};
     return false;
+}
+
+bool AddFolderFiles(const FolderHandle& handle, const PlannedFolder& folder,
+                    RecordStreamBuilder& builder, TreeWalkResult& result) {
+    builder.AddDirectory(folder.recordName);
+    for (const PlannedFile& file : folder.files) {
+        if (!builder.AddFileFrom(file.name, file.attributes, file.fileTime,
+                                 [&](std::vector<uint8_t>& bytes) {
+                                     return ReadInto(handle, file, bytes, result.error);
+                                 })) {
+            return false;
+        }
+        ++result.files;
+    }
+    return true;
 }
 
 // Reads every planned file into the stream. A file may have changed since it was listed:
 // its record holds what is read now, and the stream must still fit.
-bool ReadPlannedTree(std::vector<PlannedFolder>& folders, uint64_t plannedBytes,
-                     TreeWalkResult& result) {
+bool ReadPlannedTree(FolderHandle root, const std::vector<PlannedFolder>& folders,
+                     uint64_t plannedBytes, TreeWalkResult& result) {
     RecordStreamBuilder builder;
     builder.Reserve(plannedBytes);
-    for (const PlannedFolder& folder : folders) {
-        builder.AddDirectory(folder.recordName);
-        for (const PlannedFile& file : folder.files) {
-            if (!builder.AddFileFrom(file.name, file.attributes, file.fileTime,
-                                     [&](std::vector<uint8_t>& bytes) {
-                                         return ReadInto(file, bytes, result.error);
-                                     })) {
-                return false;
-            }
-            ++result.files;
+    FolderChain chain(std::move(root));
+    for (size_t index = 0; index < folders.size(); ++index) {
+        const FolderHandle* handle = chain.Enter(folders, index, result.error);
+        if (handle == nullptr || !AddFolderFiles(*handle, folders[index], builder, result)) {
+            return false;
         }
     }
     result.folders = static_cast<uint32_t>(folders.size());
@@ -246,9 +283,16 @@ uint32_t AttributesFor(const FolderEntry& file) {
 
 bool WalkTree(const std::string& root, const TreeWalkOptions& options, TreeWalkResult& result) {
     result = {};
+    FolderHandle rootHandle;
+    std::string reason;
+    if (!rootHandle.Open(root, reason)) {
+        result.error = {"cannot read the folder (" + reason + ")", ""};
+        return false;
+    }
     TreePlanner planner(options, result);
-    if (!planner.PlanFolder(root, true, u"", "")) return false;
-    return ReadPlannedTree(planner.folders(), planner.streamBytes(), result);
+    if (!planner.PlanFolder(rootHandle, {})) return false;
+    if (options.afterListing) options.afterListing();
+    return ReadPlannedTree(std::move(rootHandle), planner.folders(), planner.streamBytes(), result);
 }
 
 }  // namespace winqor

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@
 namespace winqor {
 
 // What happened, and where: a path below the root (empty for the root itself) with '/' between its
-// parts, shown as UTF-8 with any byte that is not printable UTF-8 written as \xNN.
+// parts, in the system's own bytes (a name may hold any byte: escape it before showing it).
 struct WalkMessage {
     std::string what;
     std::string where;
@@ -22,6 +23,9 @@ struct WalkMessage {
 struct TreeWalkOptions {
     // A file that the walk leaves out, with a warning: the archive being written.
     std::optional<FileId> leaveOut;
+    // Called once the whole tree is listed, before any file is read (tests change the tree
+    // there, as another program might).
+    std::function<void()> afterListing;
 };
 
 struct TreeWalkResult {
@@ -35,9 +39,12 @@ struct TreeWalkResult {
 };
 
 // Walks the folder at root (a link there is followed: the caller chose it) and builds its
-// record stream. false, with result.error set, when a folder or file cannot be read, a name
-// is not UTF-8 or holds '\' or ':' (no reader accepts those), a file is larger than an
-// archive holds, or the stream would exceed 10,485,504 bytes.
+// record stream. Everything below the root is reached from its parent folder's handle without
+// following a link, so nothing outside the root gets in, even when a folder is swapped for a
+// link while the walk runs. false, with result.error set, when a folder or file cannot be
+// read (a folder that is no longer the one listed included), a name is not UTF-8 or holds
+// '\' or ':' (no reader accepts those), a file is larger than an archive holds, or the
+// stream would exceed 10,485,504 bytes.
 bool WalkTree(const std::string& root, const TreeWalkOptions& options, TreeWalkResult& result);
 
 // Attributes of a file record: 0x20, or 0x21 when its owner may not write it.

@@ -263,7 +263,7 @@ TEST_F(CreateTest, RefusesWhatNoReaderWouldAccept) {
     const Case cases[] = {
         {"colon", "a:b", "", "aze: a name with '\\' or ':', which no reader accepts: tree/a:b\n"},
         {"backslash", "a\\b", "",
-         "aze: a name with '\\' or ':', which no reader accepts: tree/a\\b\n"},
+         "aze: a name with '\\' or ':', which no reader accepts: tree/a\\\\b\n"},
         {"not UTF-8", "caf\xE9", "", "aze: a name that is not valid UTF-8: tree/caf\\xe9\n"},
         {"empty password", "", "\n", "aze: the password is empty\n"},
         {"16 characters", "", "0123456789abcdef\n", "longer than 15 characters"},

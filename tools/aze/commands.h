@@ -60,11 +60,17 @@ struct PackedFolder {
 int PackFolder(const std::string& folder, const std::string& passwordFile, bool runSetup,
                const std::string& output, PackedFolder& packed);
 
-// One line on standard error: "aze: WHAT: WHERE" (WHERE left out when empty).
+// One line on standard error: "aze: WHAT: WHERE" (WHERE left out when empty). WHERE is a name
+// or path, shown escaped (see EscapeForDisplay) so that it cannot forge lines or send the
+// terminal a command.
 void PrintError(const std::string& what, const std::string& where = {});
 
+// The extractor's failure and where it happened (fallbackWhere when it names no place).
+void PrintFailure(const ArchiveExtractor& extractor, const std::string& fallbackWhere);
+
 // The first line of passwordFile ("-" is standard input) without its line end. false, the
-// failure line printed, when the file cannot be read.
+// failure line printed, when the file cannot be read, is a folder, or its first line is
+// longer than a password line may be (then no more of it is read).
 bool ReadPasswordLine(const std::string& passwordFile, std::string& line);
 
 // Reads the password of an encrypted archive from the first line of passwordFile ("-" is
@@ -73,8 +79,13 @@ bool ReadPasswordLine(const std::string& passwordFile, std::string& line);
 // otherwise the failure line has been printed.
 bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header);
 
-// Loads the archive carried inside a self-extracting program. 1 when loaded; 0 when the file
-// carries none (nothing printed); -1 when it carries a damaged one (the failure is recorded).
+// Loads the archive carried inside a self-extracting program, reading no more of its entry
+// than an archive can hold. 1 when loaded; 0 when the file carries none (nothing printed); -1
+// when it carries a damaged one or its resource table is damaged (the failure printed).
 int LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor);
+
+// Ends a command: everything written to standard output is flushed, and a failed write there
+// turns the status into a failure (1 unless it already is one) with its line printed.
+int FinishOutput(int status);
 
 }  // namespace winqor::aze

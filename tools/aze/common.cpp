@@ -3,6 +3,8 @@
 #include <iostream>
 #include <string>
 
+#include "engine/archive_extractor.h"
+#include "platform/folder.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
 #include "protection/password.h"
@@ -12,17 +14,64 @@ namespace winqor::aze {
 
 void PrintError(const std::string& what, const std::string& where) {
     std::string line = "aze: " + what;
-    if (!where.empty()) line += ": " + where;
+    if (!where.empty()) line += ": " + EscapeForDisplay(where);
     std::cerr << line << '\n';
+}
+
+void PrintFailure(const ArchiveExtractor& extractor, const std::string& fallbackWhere) {
+    const std::string where = extractor.failureWhere().empty()
+                                  ? fallbackWhere
+                                  : Utf16ToUtf8Lossy(extractor.failureWhere());
+    PrintError(DescribeFailure(extractor.failure()), where);
 }
 
 namespace {
 
+enum class LineRead { kLine, kNothing, kTooLong };
+
+// The first line of in without its line end, never more than a password line may hold: a
+// file without line ends (a device that never ends) is refused once that is exceeded.
+LineRead ReadBoundedLine(std::istream& in, std::string& line) {
+    line.clear();
+    char byte;
+    bool any = false;
+    while (in.get(byte)) {
+        any = true;
+        if (byte == '\n') break;
+        if (line.size() == kMaxPasswordLineBytes) return LineRead::kTooLong;
+        line += byte;
+    }
+    return any ? LineRead::kLine : LineRead::kNothing;
+}
+
+bool IsFolder(const std::string& path) {
+    FolderEntry entry;
+    return DescribePath(path, true, entry) && entry.kind == EntryKind::kFolder;
+}
+
+// The first line of passwordFile, or a failure line printed. Standard input that ends at once
+// holds no password; a file that is empty holds the empty one.
 bool ReadFirstLine(const std::string& passwordFile, std::string& line) {
-    if (passwordFile == "-") return static_cast<bool>(std::getline(std::cin, line));
-    std::ifstream in(passwordFile);
-    if (!in) return false;
-    std::getline(in, line);
+    const bool fromStandardInput = passwordFile == "-";
+    if (!fromStandardInput && IsFolder(passwordFile)) {
+        PrintError("the password file is a folder", passwordFile);
+        return false;
+    }
+    std::ifstream file;
+    if (!fromStandardInput) file.open(passwordFile, std::ios::binary);
+    std::istream& in = fromStandardInput ? std::cin : file;
+    const LineRead read = in ? ReadBoundedLine(in, line) : LineRead::kNothing;
+    if (read == LineRead::kTooLong) {
+        PrintError("the password file's first line is longer than " +
+                       std::to_string(kMaxPasswordLineBytes) + " bytes",
+                   passwordFile);
+        return false;
+    }
+    if (in.bad() || (!fromStandardInput && !file.is_open()) ||
+        (fromStandardInput && read == LineRead::kNothing)) {
+        PrintError("cannot read the password", passwordFile);
+        return false;
+    }
     return true;
 }
 
@@ -43,10 +92,7 @@ bool ReadPassword(const std::string& passwordFile, std::string& line) {
 }  // namespace
 
 bool ReadPasswordLine(const std::string& passwordFile, std::string& line) {
-    if (!ReadFirstLine(passwordFile, line)) {
-        PrintError("cannot read the password", passwordFile);
-        return false;
-    }
+    if (!ReadFirstLine(passwordFile, line)) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
 }
@@ -60,6 +106,13 @@ bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header
         return false;
     }
     return true;
+}
+
+int FinishOutput(int status) {
+    std::cout.flush();
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout.good()) return status;
+    PrintError("cannot write to standard output");
+    return status == kExitSuccess ? kExitBadArchive : status;
 }
 
 }  // namespace winqor::aze

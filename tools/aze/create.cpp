@@ -165,7 +165,7 @@ int RunCreate(const CreateOptions& options) {
         return kExitWriteFailed;
     }
     std::printf("%s: %u files in %u folders, %zu bytes of records stored in %zu bytes\n",
-                output.c_str(), packed.files, packed.folders, packed.recordBytes,
+                EscapeForDisplay(output).c_str(), packed.files, packed.folders, packed.recordBytes,
                 packed.archive.size());
     return kExitSuccess;
 }

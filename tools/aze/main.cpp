@@ -121,16 +121,16 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
+        return FinishOutput(app.exit(error) == 0 ? kExitSuccess : kExitUsage);
     }
     if (!verbose) {
         winqor::SetDebugSink({});
         winqor::SetDecoderVerbosity(0);
     }
     const std::string chosen = app.get_subcommands().front()->get_name();
-    if (chosen == "create") return RunCreate(create);
-    if (chosen == "sfx") return RunSfx(sfx);
-    if (chosen == "list") return RunList(list);
-    if (chosen == "test") return RunTest(test);
-    return RunExtract(extract);
+    if (chosen == "create") return FinishOutput(RunCreate(create));
+    if (chosen == "sfx") return FinishOutput(RunSfx(sfx));
+    if (chosen == "list") return FinishOutput(RunList(list));
+    if (chosen == "test") return FinishOutput(RunTest(test));
+    return FinishOutput(RunExtract(extract));
 }

@@ -17,12 +17,6 @@ std::string Narrow(std::u16string_view text) {
     return Utf16ToUtf8Lossy(text);
 }
 
-void PrintFailure(const ArchiveExtractor& extractor, const std::string& fallbackWhere) {
-    const std::string where =
-        extractor.failureWhere().empty() ? fallbackWhere : Narrow(extractor.failureWhere());
-    PrintError(DescribeFailure(extractor.failure()), where);
-}
-
 bool IsNotAnArchive(Failure failure) {
     return failure == Failure::kHeaderRejected || failure == Failure::kShortHeader;
 }
@@ -43,7 +37,7 @@ std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive) {
         auto embedded = std::make_unique<ArchiveExtractor>();
         const int found = LoadEmbeddedArchive(archive, *embedded);
         if (found == 1) return embedded;
-        if (found < 0) extractor = std::move(embedded);
+        if (found < 0) return nullptr;
     }
     PrintFailure(*extractor, archive);
     return nullptr;
@@ -78,7 +72,7 @@ class CheckingSink : public RecordSink {
     bool Directory(const char16_t*, const char16_t* const* components, uint32_t count) override {
         folder_ = FolderPath(components, count);
         if (count > 0) ++folders_;  // the root is where they go, not one of them
-        if (print_) std::cout << "D " << folder_ << '\n';
+        if (print_) std::cout << "D " << EscapeForDisplay(folder_) << '\n';
         return true;
     }
     bool File(const char16_t* name, uint32_t, const uint8_t*, uint32_t size) override {
@@ -86,7 +80,7 @@ class CheckingSink : public RecordSink {
         bytes_ += size;
         if (print_) {
             const std::string prefix = folder_ == "." ? "" : folder_ + "/";
-            std::cout << "F " << prefix << Narrow(name) << ' ' << size << '\n';
+            std::cout << "F " << EscapeForDisplay(prefix + Narrow(name)) << ' ' << size << '\n';
         }
         return true;
     }
@@ -134,7 +128,7 @@ int RunTest(const ReadOptions& options) {
     if (!extractor) return kExitBadArchive;
     CheckingSink sink(false);
     if (!WalkChecked(*extractor, sink, options.archive)) return kExitBadArchive;
-    std::cout << options.archive << ": OK (" << sink.Summary() << ")\n";
+    std::cout << EscapeForDisplay(options.archive) << ": OK (" << sink.Summary() << ")\n";
     return kExitSuccess;
 }
 
@@ -159,7 +153,8 @@ int RunExtract(const ReadOptions& options) {
         PrintFailure(*extractor, destination);
         return kExitWriteFailed;
     }
-    std::cout << "extracted " << sink.Summary() << " into " << destination << '\n';
+    std::cout << "extracted " << sink.Summary() << " into " << EscapeForDisplay(destination)
+              << '\n';
     return kExitSuccess;
 }
 

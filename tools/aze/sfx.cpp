@@ -3,7 +3,6 @@
 // the archive inside such a program, for list, test and extract.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
@@ -14,6 +13,7 @@
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
 #include "format/archive_header.h"
+#include "platform/folder.h"
 #include "platform/process.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -25,14 +25,16 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kStubName[] = "winqor";
+// An archive is its header and a payload of at most kMaxPayloadSize bytes: nothing past that
+// is read, whatever size a file or a resource entry claims.
+constexpr uint64_t kMaxArchiveBytes = kHeaderBytes + uint64_t{kMaxPayloadSize};
+// Far more than any winqor program; a larger file is not one, and is not read into memory.
+constexpr uint64_t kMaxStubBytes = uint64_t{1} << 30;
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+// The whole file when it holds at most limit bytes.
+ReadOutcome ReadBounded(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes) {
+    std::string ignored;
+    return ReadWholeFile(path, limit, bytes, ignored);
 }
 
 // The winqor program beside this aze, unless --stub names another.
@@ -51,8 +53,12 @@ int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
             "embedded unchanged");
         return kExitUsage;
     }
-    if (!ReadWholeFile(options.input, archive)) {
-        PrintError("cannot open the archive", options.input);
+    const ReadOutcome read = ReadBounded(options.input, kMaxArchiveBytes, archive);
+    if (read != ReadOutcome::kRead) {
+        PrintError(read == ReadOutcome::kTooLarge
+                       ? "not an archive: larger than 256 + 10,485,504 bytes"
+                       : "cannot open the archive",
+                   options.input);
         return kExitBadArchive;
     }
     ArchiveExtractor check;
@@ -61,9 +67,10 @@ int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
         return kExitBadArchive;
     }
     if (!IsEmbedded(*HeaderAt(archive.data()))) {
-        std::cerr << "aze: warning: the archive's embedded byte is 0, so the program will "
-                     "open its window instead of extracting: "
-                  << options.input << '\n';
+        PrintError(
+            "warning: the archive's embedded byte is 0, so the program will open its window "
+            "instead of extracting",
+            options.input);
     }
     return kExitSuccess;
 }
@@ -94,8 +101,12 @@ int WriteProgram(const SfxOptions& options, const std::vector<uint8_t>& archive)
     const std::string stub = StubPath(options);
     std::vector<uint8_t> program, out;
     std::string error;
-    if (!ReadWholeFile(stub, program)) {
-        PrintError("cannot read the winqor program to copy (give --stub PATH)", stub);
+    const ReadOutcome read = ReadBounded(stub, kMaxStubBytes, program);
+    if (read != ReadOutcome::kRead) {
+        PrintError(read == ReadOutcome::kTooLarge
+                       ? "not a winqor program: larger than 1 GiB (give --stub PATH)"
+                       : "cannot read the winqor program to copy (give --stub PATH)",
+                   stub);
         return kExitUsage;
     }
     const NewResource addition{kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, archive};
@@ -107,8 +118,8 @@ int WriteProgram(const SfxOptions& options, const std::vector<uint8_t>& archive)
         PrintError("cannot write the program: " + error, options.output);
         return kExitWriteFailed;
     }
-    std::cout << "wrote " << options.output << ", which extracts into "
-              << OutputFolderOf(options.output) << '\n';
+    std::cout << "wrote " << EscapeForDisplay(options.output) << ", which extracts into "
+              << EscapeForDisplay(OutputFolderOf(options.output)) << '\n';
     return kExitSuccess;
 }
 
@@ -125,18 +136,22 @@ int RunSfx(const SfxOptions& options) {
 int LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor) {
     ResourceFile file;
     if (!file.Open(program)) return 0;
+    if (file.status() == TableStatus::kCorrupt) {
+        PrintError("damaged program file: its resource table does not hold together", program);
+        return -1;
+    }
     const ResourceEntry* entry = file.Find(kSetupArchiveType, kSetupArchiveId);
     std::vector<uint8_t> image;
     if (entry == nullptr || entry->size < sizeof kMagic) return 0;
-    if (!file.Read(*entry, image)) {
-        std::u16string where;
-        Utf8ToUtf16(program, where);
-        extractor.RecordFailure(Failure::kOpenFailed, where);
+    if (!file.Read(*entry, kMaxArchiveBytes, image)) {
+        PrintError("cannot read the archive inside the program", program);
         return -1;
     }
     // The placeholder of a program built without an archive is no archive.
     if (!std::equal(std::begin(kMagic), std::end(kMagic), image.begin())) return 0;
-    return extractor.LoadFromImage(image.data(), image.size()) != 0 ? 1 : -1;
+    if (extractor.LoadFromImage(image.data(), image.size()) != 0) return 1;
+    PrintFailure(extractor, program);
+    return -1;
 }
 
 }  // namespace winqor::aze

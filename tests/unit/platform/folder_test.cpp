@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "support/test_support.h"
 
@@ -20,6 +21,17 @@ std::vector<uint8_t> Bytes(const std::string& text) {
 class FolderTest : public ::testing::Test {
   protected:
     std::string At(const std::string& name) const { return (dir_.path() / name).string(); }
+    FolderHandle OpenTop() const {
+        FolderHandle top;
+        std::string reason;
+        EXPECT_TRUE(top.Open(dir_.path().string(), reason)) << reason;
+        return top;
+    }
+    FileId IdOf(const std::string& name) const {
+        FolderEntry entry;
+        EXPECT_TRUE(DescribePath(At(name), false, entry)) << name;
+        return entry.id;
+    }
     test::TempDir dir_;
 };
 
@@ -36,7 +48,7 @@ TEST_F(FolderTest, ListsEveryEntryAsItIsWithoutFollowingLinks) {
 
     std::vector<FolderEntry> entries;
     std::string reason;
-    ASSERT_TRUE(ListFolder(dir_.path().string(), false, entries, reason)) << reason;
+    ASSERT_TRUE(OpenTop().List(entries, reason)) << reason;
     std::map<std::string, FolderEntry> byName;
     for (const auto& entry : entries) byName[entry.name] = entry;
     ASSERT_EQ(byName.size(), 5u);
@@ -59,18 +71,42 @@ TEST_F(FolderTest, ListsEveryEntryAsItIsWithoutFollowingLinks) {
     EXPECT_FALSE(DescribePath(At("missing"), true, described));
 }
 
-TEST_F(FolderTest, LinkToAFolderIsListedOnlyWhenAllowed) {
-    fs::create_directory(At("real"));
-    test::WriteFileBytes(At("real/inside"), Bytes("x"));
+TEST_F(FolderTest, ASubfolderOpensOnlyAsTheFolderThatWasListed) {
+    fs::create_directories(At("real/inner"));
+    fs::create_directory(At("other"));
+    test::WriteFileBytes(At("file"), Bytes("x"));
     fs::create_directory_symlink("real", At("link"));
-    std::vector<FolderEntry> entries;
+    const FolderHandle top = OpenTop();
+    struct Case {
+        const char* name;
+        std::optional<FileId> expected;
+        const char* reason;  // empty: it opens
+    };
+    const Case cases[] = {
+        {"real", IdOf("real"), ""},
+        {"real", std::nullopt, ""},
+        {"link", std::nullopt, "it is a symbolic link now"},
+        {"file", std::nullopt, "it is no longer a folder"},
+        {"other", IdOf("real"), "it was replaced by another folder"},
+        {"missing", std::nullopt, "No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FolderHandle child;
+        std::string reason;
+        EXPECT_EQ(child.OpenChild(top, c.name, c.expected, reason), *c.reason == 0);
+        EXPECT_EQ(reason, c.reason);
+        EXPECT_EQ(child.IsOpen(), *c.reason == 0);
+    }
+    // The folder the caller names may be reached through a link.
+    FolderHandle throughLink;
     std::string reason;
-    EXPECT_FALSE(ListFolder(At("link"), false, entries, reason));
-    EXPECT_FALSE(reason.empty());
-    ASSERT_TRUE(ListFolder(At("link"), true, entries, reason));
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(throughLink.Open(At("link"), reason)) << reason;
+    ASSERT_TRUE(throughLink.List(entries, reason)) << reason;
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].name, "inside");
-    EXPECT_FALSE(ListFolder(At("real/inside"), true, entries, reason));
+    EXPECT_EQ(entries[0].name, "inner");
+    EXPECT_FALSE(throughLink.Open(At("file"), reason));
 }
 
 TEST_F(FolderTest, ReadWholeFileAppendsUpToTheLimit) {
@@ -86,17 +122,25 @@ TEST_F(FolderTest, ReadWholeFileAppendsUpToTheLimit) {
     EXPECT_EQ(out, Bytes(">hello"));
 }
 
-TEST_F(FolderTest, ReadWholeFileRefusesAnythingButARegularFile) {
+TEST_F(FolderTest, ReadsOnlyRegularFilesAndFollowsNoLinkBelowAFolder) {
     test::WriteFileBytes(At("target"), Bytes("secret"));
     fs::create_symlink("target", At("link"));
     fs::create_directory(At("folder"));
+    const FolderHandle top = OpenTop();
     for (const char* name : {"link", "folder", "missing"}) {
         std::vector<uint8_t> out;
         std::string reason;
-        EXPECT_EQ(ReadWholeFile(At(name), 100, out, reason), ReadOutcome::kFailed) << name;
+        EXPECT_EQ(top.ReadFile(name, 100, out, reason), ReadOutcome::kFailed) << name;
         EXPECT_TRUE(out.empty());
         EXPECT_FALSE(reason.empty());
     }
+    std::vector<uint8_t> out;
+    std::string reason;
+    EXPECT_EQ(top.ReadFile("target", 100, out, reason), ReadOutcome::kRead) << reason;
+    // A path the caller names may go through a link; a folder there is still refused.
+    EXPECT_EQ(ReadWholeFile(At("link"), 100, out, reason), ReadOutcome::kRead) << reason;
+    EXPECT_EQ(out, Bytes("secretsecret"));
+    EXPECT_EQ(ReadWholeFile(At("folder"), 100, out, reason), ReadOutcome::kFailed);
 }
 
 std::vector<std::string> FolderNames(const fs::path& folder) {

@@ -49,8 +49,11 @@ TEST_F(ResourceFileTest, FindsLoadsAndReadsTheNeutralArchive) {
     ASSERT_NE(bytes, nullptr);
     EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + kArchive.size()), kArchive);
     std::vector<uint8_t> copy;
-    EXPECT_TRUE(file.Read(*found, copy));
+    EXPECT_TRUE(file.Read(*found, 1000, copy));
     EXPECT_EQ(copy, kArchive);
+    // No more than the reader asks for, whatever the entry claims.
+    EXPECT_TRUE(file.Read(*found, 4, copy));
+    EXPECT_EQ(copy, std::vector<uint8_t>(kArchive.begin(), kArchive.begin() + 4));
 }
 
 TEST_F(ResourceFileTest, FilesWithoutAUsableTableHaveNoResources) {

@@ -46,5 +46,26 @@ TEST(Utf8ToUtf16, RefusesMalformedUtf8) {
     }
 }
 
+TEST(EscapeForDisplay, EscapesControlsAndBrokenUtf8AndNothingElse) {
+    struct Case {
+        std::string in;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"donn\xc3\xa9\x65s \xf0\x9f\x98\x80", "donn\xc3\xa9\x65s \xf0\x9f\x98\x80"},
+        {"two\nlines\r\ttab", "two\\nlines\\r\\ttab"},
+        {"back\\slash", "back\\\\slash"},
+        {"\x1b[31mred\x07\x7f", "\\x1b[31mred\\x07\\x7f"},
+        {std::string("nul\0", 4), "nul\\x00"},
+        {"csi\xc2\x9b", "csi\\xc2\\x9b"},                                  // U+009B, a C1 control
+        {"caf\xe9 \xc3", "caf\\xe9 \\xc3"},                                // not UTF-8, cut short
+        {"\xe0\x80\xaf \xed\xa0\x80", "\\xe0\\x80\\xaf \\xed\\xa0\\x80"},  // overlong, surrogate
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EscapeForDisplay(c.in), c.out) << c.out;
+    }
+}
+
 }  // namespace
 }  // namespace winqor
