@@ -3,15 +3,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "engine/archive_extractor.h"
 #include "engine/record_sink.h"
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "protection/password.h"
+#include "support/special_files.h"
 
 namespace winqor::fuzz {
 namespace fs = std::filesystem;
@@ -61,19 +65,44 @@ bool IsContainedComponent(std::u16string_view part) {
     return part.find_first_of(std::u16string_view(u"/\\:\0", 4)) == std::u16string_view::npos;
 }
 
+constexpr char kBait[] = "bait";
+constexpr size_t kTraps = 6;
+
+// Checks every name and keeps the first file paths below the root, where traps will wait.
 class NameCheckingSink : public RecordSink {
   public:
     bool Directory(const char16_t*, const char16_t* const* components, uint32_t count) override {
+        folder_.clear();
         for (uint32_t i = 0; i < count; ++i) {
             Require(IsContainedComponent(components[i]), "a folder name that leaves the root");
+            folder_ /= Utf16ToUtf8Lossy(components[i]);
         }
         return true;
     }
     bool File(const char16_t* name, uint32_t, const uint8_t*, uint32_t) override {
         Require(IsContainedComponent(name), "a file name that leaves its folder");
+        if (files_.size() < kTraps) files_.push_back(folder_ / Utf16ToUtf8Lossy(name));
         return true;
     }
+    const std::vector<fs::path>& files() const { return files_; }
+
+  private:
+    fs::path folder_;
+    std::vector<fs::path> files_;
 };
+
+// What someone else may have left at a file's name: each must be replaced, never written
+// through. Failures to set one (a name met twice) only leave that trap out.
+void SetTraps(const Sandbox& sandbox, const std::vector<fs::path>& files) {
+    std::error_code ignored;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const fs::path at = sandbox.root() / files[i];
+        fs::create_directories(at.parent_path(), ignored);
+        if (i % 3 == 0) fs::create_symlink(sandbox.bait(), at, ignored);
+        if (i % 3 == 1) test::MakePipe(at);
+        if (i % 3 == 2) fs::create_hard_link(sandbox.bait(), at, ignored);
+    }
+}
 
 }  // namespace
 
@@ -82,8 +111,15 @@ Sandbox& Sandbox::Get() {
     return sandbox;
 }
 
-Sandbox::Sandbox() : parent_(MakeUniqueFolder()), cwd_(parent_ / "cwd"), root_(parent_ / "root") {
+Sandbox::Sandbox()
+    : parent_(MakeUniqueFolder()),
+      cwd_(parent_ / "cwd"),
+      root_(parent_ / "root"),
+      bait_(parent_ / "bait"),
+      baitFolder_(parent_ / "baitdir") {
     fs::create_directory(cwd_);
+    fs::create_directory(baitFolder_);
+    std::ofstream(bait_) << kBait;
 }
 
 void Sandbox::Enter() {
@@ -93,10 +129,15 @@ void Sandbox::Enter() {
 void Sandbox::CheckAndClear() {
     fs::current_path(cwd_);
     for (const auto& entry : fs::directory_iterator(parent_)) {
-        const bool expected = entry.path() == root_ || entry.path() == cwd_;
+        const bool expected = entry.path() == root_ || entry.path() == cwd_ ||
+                              entry.path() == bait_ || entry.path() == baitFolder_;
         Require(expected, "something was written beside the extraction root");
     }
     Require(fs::is_empty(cwd_), "something was written in the starting directory");
+    Require(fs::is_empty(baitFolder_), "something was written through a trap");
+    std::ifstream bait(bait_);
+    const std::string content((std::istreambuf_iterator<char>(bait)), {});
+    Require(content == kBait, "the bait was written through a trap");
     std::error_code error;
     fs::remove_all(root_, error);
     Require(!error, "cannot clear the extraction root");
@@ -111,9 +152,9 @@ void WalkDecoded(ArchiveExtractor& extractor) {
     extractor.SetSink(nullptr);
     extractor.output->position = 0;
     std::u16string root;
-    if (checked != 0 && Utf8ToUtf16(sandbox.root().string(), root) &&
-        extractor.EnterRoot(root.c_str()) != 0) {
-        extractor.OutputArchive();
+    if (checked != 0 && Utf8ToUtf16(sandbox.root().string(), root)) {
+        SetTraps(sandbox, sink.files());
+        if (extractor.EnterRoot(root.c_str()) != 0) extractor.OutputArchive();
     }
     sandbox.CheckAndClear();
 }

@@ -33,14 +33,17 @@ std::array<uint8_t, 16> FixedPasswordDigest();
 // Puts it where a password dialog leaves an accepted digest.
 void UseFixedPassword();
 
-// A folder made once per process below the system's temporary folder (TMPDIR), holding only
+// A folder made once per process below the system's temporary folder (TMPDIR), holding
 // "cwd" (the current directory while an input runs, so that a stray relative write lands
-// inside) and "root" (the extraction root). After each input Check() fails the run when
-// anything exists in it but an empty "cwd" and "root", then "root" is emptied.
+// inside), "root" (the extraction root), and the bait that traps in the root lead to: a file
+// "bait" and an empty folder "baitdir". After each input Check() fails the run when anything
+// else exists in it, "cwd" is not empty or the bait changed; then "root" is emptied.
 class Sandbox {
   public:
     static Sandbox& Get();
     const std::filesystem::path& root() const { return root_; }
+    const std::filesystem::path& bait() const { return bait_; }
+    const std::filesystem::path& baitFolder() const { return baitFolder_; }
     // Enters "cwd"; call before an input's first step.
     void Enter();
     // Returns to "cwd", fails on anything written outside "root", and removes "root".
@@ -48,12 +51,13 @@ class Sandbox {
 
   private:
     Sandbox();
-    std::filesystem::path parent_, cwd_, root_;
+    std::filesystem::path parent_, cwd_, root_, bait_, baitFolder_;
 };
 
 // What the reading programs do with a decoded stream: walks it through a sink that checks
-// every name independently of the engine, then, when that walk passes, writes it below the
-// sandbox's root. The sandbox is checked and cleared afterwards.
+// every name independently of the engine, then, when that walk passes, sets traps at the
+// first file names it will write (a link to the bait, a pipe, a hard link of the bait) and
+// writes it below the sandbox's root. The sandbox is checked and cleared afterwards.
 void WalkDecoded(ArchiveExtractor& extractor);
 
 // Loads an archive image, decodes it and walks it.

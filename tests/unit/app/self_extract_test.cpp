@@ -1,7 +1,6 @@
 #include "app/self_extract.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include "format/archive_header.h"
 #include "platform/text.h"
 #include "protection/password.h"
+#include "support/special_files.h"
 #include "support/test_support.h"
 #include "support/tree.h"
 #include "writer/archive_writer.h"
@@ -279,13 +279,13 @@ TEST_F(SelfExtractTest, AnOutputFolderOfSomeoneElseIsRefusedBeforeAnyWrite) {
         {"another user's folder",
          [](const fs::path& output, const fs::path&) {
              fs::create_directory(output);
-             ASSERT_EQ(::chown(output.c_str(), 65534, 65534), 0);
+             ASSERT_TRUE(test::GiveToNobody(output));
          },
          "it belongs to another user"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (::geteuid() != 0 && std::string(c.what) == "another user's folder") continue;
+        if (!test::RunningAsRoot() && std::string(c.what) == "another user's folder") continue;
         fs::remove_all(output_);
         fs::remove_all(elsewhere);
         fs::create_directory(elsewhere);

@@ -1,8 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -16,6 +12,7 @@
 #include "platform/text.h"
 #include "protection/password.h"
 #include "support/known_answers.h"
+#include "support/special_files.h"
 #include "support/test_support.h"
 #include "support/tree.h"
 #include "writer/archive_writer.h"
@@ -415,8 +412,7 @@ TEST_F(OutputStageTest, LinkAtAFileNameIsReplacedNotWrittenThrough) {
 // the mode its attributes give; it is never opened, so nothing it leads to changes.
 TEST_F(OutputStageTest, ExistingEntriesAreReplacedNeverWrittenThrough) {
     const fs::path victim = dir_.path() / "outside" / "victim";
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
+    const uint32_t mask = test::CreationMask();
     struct Case {
         const char* what;
         void (*prepare)(const fs::path& at, const fs::path& victim);
@@ -425,20 +421,17 @@ TEST_F(OutputStageTest, ExistingEntriesAreReplacedNeverWrittenThrough) {
     };
     const Case cases[] = {
         {"hard link to a file outside",
-         [](const fs::path& at, const fs::path& victim) { fs::create_hard_link(victim, at); },
-         0x20, false},
+         [](const fs::path& at, const fs::path& victim) { fs::create_hard_link(victim, at); }, 0x20,
+         false},
         {"pipe without a reader",
-         [](const fs::path& at, const fs::path&) { ASSERT_EQ(::mkfifo(at.c_str(), 0666), 0); },
-         0x20, false},
+         [](const fs::path& at, const fs::path&) { ASSERT_TRUE(test::MakePipe(at)); }, 0x20, false},
         {"device node",
-         [](const fs::path& at, const fs::path&) {
-             ASSERT_EQ(::mknod(at.c_str(), S_IFCHR | 0666, ::makedev(1, 7)), 0);  // full
-         },
-         0x20, true},
+         [](const fs::path& at, const fs::path&) { ASSERT_TRUE(test::MakeFullDevice(at)); }, 0x20,
+         true},
         {"another user's writable file",
          [](const fs::path& at, const fs::path&) {
              test::WriteFileBytes(at, Bytes("theirs"));
-             ASSERT_EQ(::chown(at.c_str(), 65534, 65534), 0);
+             ASSERT_TRUE(test::GiveToNobody(at));
              fs::permissions(at, fs::perms::all);
          },
          0x21, true},
@@ -451,7 +444,7 @@ TEST_F(OutputStageTest, ExistingEntriesAreReplacedNeverWrittenThrough) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.needsRoot && ::geteuid() != 0) continue;
+        if (c.needsRoot && !test::RunningAsRoot()) continue;
         fs::remove_all(root_);
         fs::create_directories(root_);
         c.prepare(root_ / "a", victim);
@@ -462,12 +455,12 @@ TEST_F(OutputStageTest, ExistingEntriesAreReplacedNeverWrittenThrough) {
         ASSERT_EQ(Walk(builder.bytes()), 1);
         EXPECT_EQ(Outside(), before);
         EXPECT_EQ(test::ReadFileBytes(victim), Bytes("keep"));
-        struct stat info;
-        ASSERT_EQ(::lstat((root_ / "a").c_str(), &info), 0);
-        EXPECT_TRUE(S_ISREG(info.st_mode));
-        EXPECT_EQ(info.st_nlink, 1u);
-        EXPECT_EQ(info.st_uid, ::geteuid());
-        EXPECT_EQ(info.st_mode & 0777, ((c.attributes & 1) != 0 ? 0444u : 0666u) & ~mask);
+        test::FileFacts facts;
+        ASSERT_TRUE(test::Facts(root_ / "a", facts));
+        EXPECT_TRUE(facts.regular);
+        EXPECT_EQ(facts.links, 1u);
+        EXPECT_TRUE(facts.mine);
+        EXPECT_EQ(facts.mode, ((c.attributes & 1) != 0 ? 0444u : 0666u) & ~mask);
         EXPECT_EQ(test::ReadFileBytes(root_ / "a"), Bytes("new"));
         EXPECT_EQ(test::DescribeTree(root_).size(), 2u) << "no temporary is left";
     }
@@ -476,13 +469,12 @@ TEST_F(OutputStageTest, ExistingEntriesAreReplacedNeverWrittenThrough) {
 // A reader waiting on a pipe at a file's name gets nothing: the pipe is replaced, not fed.
 TEST_F(OutputStageTest, APipeWithAReaderIsReplacedNotFed) {
     fs::create_directories(root_);
-    ASSERT_EQ(::mkfifo((root_ / "a").c_str(), 0666), 0);
-    const int reader = ::open((root_ / "a").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_TRUE(test::MakePipe(root_ / "a"));
+    const int reader = test::OpenPipeReader(root_ / "a");
     ASSERT_GE(reader, 0);
     ASSERT_EQ(Walk(RootAndFolder(u"a", "data")), 1);
-    char buffer[8];
-    EXPECT_LE(::read(reader, buffer, sizeof buffer), 0);
-    ::close(reader);
+    EXPECT_EQ(test::ReadNow(reader), 0);
+    test::ClosePipeReader(reader);
     EXPECT_EQ(test::ReadFileBytes(root_ / "a"), Bytes("data"));
 }
 

@@ -1,7 +1,6 @@
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include "platform/folders.h"
 #include "platform/limits.h"
 #include "platform/text.h"
+#include "support/special_files.h"
 #include "support/test_support.h"
 
 namespace winqor {
@@ -50,9 +50,9 @@ TEST(GetModuleFileNameTest, GivesTheProgramsPathOnlyWhenItFits) {
 }
 
 FileId IdOf(const fs::path& path) {
-    struct stat info;
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    test::FileFacts facts;
+    EXPECT_TRUE(test::Facts(path, facts)) << path;
+    return {facts.device, facts.node};
 }
 
 // The folder as an extraction holds it: open, and closed when the test ends.
@@ -91,7 +91,7 @@ TEST(StartProgramAndWaitTest, AnythingButTheExpectedProgramFailsAtOnce) {
     WriteScript(outside, "touch '" + (dir.path() / "ran").string() + "'\n");
     test::WriteFileBytes(dir.path() / "garbage.exe", {0x4D, 0x5A, 0, 0, 1, 2, 3});
     fs::create_symlink(outside, dir.path() / "link.exe");
-    ASSERT_EQ(::mkfifo((dir.path() / "fifo.exe").c_str(), 0600), 0);
+    ASSERT_TRUE(test::MakePipe(dir.path() / "fifo.exe"));
     fs::create_directory(dir.path() / "folder.exe");
     struct Case {
         const char16_t* name;
