@@ -230,13 +230,16 @@ bool ArchiveExtractor::ReplaceFile(const char16_t* name, const uint8_t* content,
         RecordFailure(Failure::kWriteFailed, CurrentPathOf(name));
         return false;
     }
+    const bool watched = inRoot_ && !watchedName_.empty() && View(name) == watchedName_;
+    FileId id;
+    if (watched && !file.Identify(id)) file.Abandon();
     const ReplacingFile::Outcome outcome = FinishOutputFile(file, record.attributes);
     if (outcome != ReplacingFile::Outcome::kDone) {
         RecordFileFailure(outcome, name);
         return false;
     }
-    if (inRoot_ && !watchedName_.empty() && View(name) == watchedName_) {
-        watchedId_ = file.id();
+    if (watched) {
+        watchedId_ = id;
         watchedWritten_ = true;
     }
     return true;

@@ -21,25 +21,14 @@ static_assert(kMaxPath == PATH_MAX, "path buffers are sized by the platform's ow
 FileHandle OpenForRead(const char16_t* path) {
     std::string native;
     if (!NativePath(path, native)) return kInvalidHandle;
-    int fd;
-    do {
-        fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = OpenRetrying(native.c_str(), O_RDONLY | O_CLOEXEC);
     return fd < 0 ? kInvalidHandle : fd;
 }
 
 uint32_t ReadBytes(FileHandle file, void* buffer, uint32_t count) {
     if (buffer == nullptr || count == 0 || file == kInvalidHandle) return 0;
-    auto* bytes = static_cast<char*>(buffer);
-    uint32_t total = 0;
-    while (total < count) {
-        ssize_t got = ::read(file, bytes + total, count - total);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return 0;
-        if (got == 0) break;
-        total += static_cast<uint32_t>(got);
-    }
-    return total;
+    const int64_t got = ReadFully(file, buffer, count);
+    return got < 0 ? 0 : static_cast<uint32_t>(got);
 }
 
 void CloseFile(FileHandle file) {

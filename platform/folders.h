@@ -69,15 +69,14 @@ class ReplacingFile {
     // Creates the temporary for name in folder, which stays open until Commit or Abandon.
     bool Create(DirectoryHandle folder, const char16_t* name);
     FileHandle handle() const;
+    // The new file's identity, which tells it apart from any other file; asked before Commit.
+    bool Identify(FileId& id) const;
     // Mode 0444 when readOnly, else 0666, less the umask; then the rename over the name.
     Outcome Commit(bool readOnly);
     void Abandon();
-    // The committed file, told apart from any other by its identity.
-    const FileId& id() const { return id_; }
 
   private:
     std::unique_ptr<posix::AtomicReplacement> replacement_;
-    FileId id_;
 };
 
 // Writes all count bytes unless an error stops it; the bytes written.

@@ -131,10 +131,15 @@ FileHandle ReplacingFile::handle() const {
     return replacement_ && replacement_->fd() >= 0 ? replacement_->fd() : kInvalidHandle;
 }
 
-ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly) {
+bool ReplacingFile::Identify(FileId& id) const {
     struct stat info;
-    if (handle() == kInvalidHandle || ::fstat(handle(), &info) != 0) return Outcome::kFailed;
-    id_ = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    if (handle() == kInvalidHandle || ::fstat(handle(), &info) != 0) return false;
+    id = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    return true;
+}
+
+ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly) {
+    if (handle() == kInvalidHandle) return Outcome::kFailed;
     const mode_t mode = (readOnly ? 0444 : 0666) & ~CurrentUmask();
     if (replacement_->Commit(mode, false)) return Outcome::kDone;
     return errno == EISDIR ? Outcome::kFolderInTheWay : Outcome::kFailed;

@@ -1,5 +1,6 @@
 #include "platform/posix_support.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -14,12 +15,27 @@ constexpr int kTemporaryAttempts = 100;
 
 std::atomic<uint64_t> g_temporaryCounter{0};
 
+// The process's part of the name, made once (a forked child makes its own).
+std::string g_processPrefix;
+
+void ForgetProcessPrefix() {
+    g_processPrefix.clear();
+}
+
+const std::string& ProcessPrefix() {
+    static const bool registered = ::pthread_atfork(nullptr, nullptr, ForgetProcessPrefix) == 0;
+    (void)registered;
+    if (g_processPrefix.empty()) {
+        g_processPrefix = std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-";
+    }
+    return g_processPrefix;
+}
+
 std::string TemporaryName() {
     struct timespec now;
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     const uint64_t unique = static_cast<uint64_t>(now.tv_nsec) ^ (g_temporaryCounter++ << 32);
-    return std::string(kTemporaryPrefix) + std::to_string(::getpid()) + "-" +
-           std::to_string(unique) + std::string(kTemporarySuffix);
+    return ProcessPrefix() + std::to_string(unique) + std::string(kTemporarySuffix);
 }
 
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
@@ -71,8 +87,12 @@ bool WriteFully(int fd, const void* bytes, uint64_t count) {
 }
 
 mode_t CurrentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    // Read once: the programs never change it, and reading it means setting it twice.
+    static const mode_t mask = [] {
+        const mode_t current = ::umask(0);
+        ::umask(current);
+        return current;
+    }();
     return mask;
 }
 
