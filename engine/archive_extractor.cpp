@@ -4,6 +4,7 @@
 #include <new>
 
 #include "engine/bzip2_decoder.h"
+#include "engine/bzip2_parallel.h"
 #include "format/archive_header.h"
 #include "platform/text.h"
 #include "protection/md5.h"
@@ -154,6 +155,12 @@ int ArchiveExtractor::DecodePayload() {
 
 int ArchiveExtractor::Decompress() {
     if (!decoder || !output || !input) return 0;
+    // A whole stream of several blocks decodes on every processor. Anything else, a damaged
+    // stream included, takes the one call below, which decides how it fails.
+    if (DecodeBlocksInParallel(input->data, packedSize, output->data, unpackedSize,
+                               DecoderThreads()) != 0) {
+        return 1;
+    }
     uint32_t outCount = unpackedSize;
     uint32_t inCount = packedSize;
     const int code = decoder->Decode(output->data, &outCount, input->data, &inCount);

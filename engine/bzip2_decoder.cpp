@@ -1,6 +1,7 @@
 #include "engine/bzip2_decoder.h"
 
 #include <cstring>
+#include <thread>
 
 #include "engine/archive_extractor.h"
 
@@ -8,11 +9,20 @@ namespace winqor {
 namespace {
 
 int g_decoderVerbosity = 4;
+unsigned g_decoderThreads = 0;
 
 }  // namespace
 
 void SetDecoderVerbosity(int verbosity) {
     g_decoderVerbosity = verbosity;
+}
+
+void SetDecoderThreads(unsigned threads) {
+    g_decoderThreads = threads;
+}
+
+unsigned DecoderThreads() {
+    return g_decoderThreads != 0 ? g_decoderThreads : std::thread::hardware_concurrency();
 }
 
 Bzip2Decoder::Bzip2Decoder() : state(kClosed) {

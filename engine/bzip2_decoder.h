@@ -7,6 +7,11 @@
 
 namespace winqor {
 
+// How many threads may decode the blocks of one stream: the given count, or one per
+// processor when it is 0 (the default). Tests set it to reach the parallel path on any host.
+void SetDecoderThreads(unsigned threads);
+unsigned DecoderThreads();
+
 class StreamDecoder {
   public:
     // One more decompression step on what is attached; the base has nothing to do.
