@@ -27,6 +27,17 @@ make_mixed_tree() {
   done < <(find /usr/include /usr/share/doc -type f -size -16k -size +1k 2>/dev/null | LC_ALL=C sort)
 }
 
+# A tree holding one file of $2 bytes: the system's shared libraries, then text, as in the
+# mixed tree but in one piece.
+make_single_file_tree() {
+  local root=$1 bytes=$2
+  mkdir -p "$root"
+  { find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +100k 2>/dev/null |
+      LC_ALL=C sort | head -n 40 | xargs cat 2>/dev/null | head -c 6000000
+    find /usr/include /usr/share/doc -type f 2>/dev/null | LC_ALL=C sort | xargs cat 2>/dev/null
+  } | head -c "$bytes" > "$root/one.bin" || true
+}
+
 # A tree of 2,400 small files.
 make_many_files_tree() {
   local root=$1 n=0 file
