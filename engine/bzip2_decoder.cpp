@@ -40,7 +40,14 @@ void Bzip2Decoder::End() {
 
 int Bzip2Decoder::Init() {
     // Null allocator and opaque slots make the library use its default allocator.
+    return Init(nullptr, nullptr, nullptr);
+}
+
+int Bzip2Decoder::Init(Allocate allocate, Release release, void* opaque) {
     std::memset(&stream, 0, sizeof stream);
+    stream.bzalloc = allocate;
+    stream.bzfree = release;
+    stream.opaque = opaque;
     if (BZ2_bzDecompressInit(&stream, g_decoderVerbosity, 0) != BZ_OK) return 0;
     state = kOpen;
     return 1;

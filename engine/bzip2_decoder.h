@@ -34,6 +34,11 @@ class Bzip2Decoder final : public StreamDecoder {
 
     // 1 when the stream is open, 0 when the library refused.
     int Init();
+    // The same, with the library's memory from allocate and back to release (opaque is
+    // handed to both), for callers that keep memory between streams.
+    using Allocate = void* (*)(void* opaque, int count, int size);
+    using Release = void (*)(void* opaque, void* memory);
+    int Init(Allocate allocate, Release release, void* opaque);
     // 0 on error, 1 when the library needs more input or room, 2 at the end of the stream.
     // outCount: in, room in out; out, bytes produced. inCount: in, bytes available; out,
     // bytes not consumed. Input still pending from an earlier call stays attached.

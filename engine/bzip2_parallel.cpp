@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -32,21 +34,81 @@ uint64_t BytesPerThread(int level) {
 
 enum class Outcome { kDecoded, kBroken, kTooLong, kAbandoned };
 
+// The library's memory for one thread's streams, kept from one block to the next: the same
+// few large blocks every time, which would otherwise be mapped and cleared again per block.
+class LibraryMemory {
+  public:
+    LibraryMemory() = default;
+    LibraryMemory(const LibraryMemory&) = delete;
+    LibraryMemory& operator=(const LibraryMemory&) = delete;
+    ~LibraryMemory() {
+        for (const Block& block : blocks_) std::free(block.memory);
+    }
+
+    static void* Allocate(void* self, int count, int size) {
+        return static_cast<LibraryMemory*>(self)->Take(static_cast<size_t>(count) *
+                                                       static_cast<size_t>(size));
+    }
+    static void Release(void* self, void* memory) {
+        for (Block& block : static_cast<LibraryMemory*>(self)->blocks_) {
+            if (block.memory == memory) block.inUse = false;
+        }
+    }
+
+  private:
+    struct Block {
+        void* memory;
+        size_t size;
+        bool inUse;
+    };
+    void* Take(size_t size) {
+        for (Block& block : blocks_) {
+            if (!block.inUse && block.size == size) {
+                block.inUse = true;
+                return block.memory;
+            }
+        }
+        void* memory = std::malloc(size);
+        if (memory != nullptr) blocks_.push_back({memory, size, true});
+        return memory;
+    }
+    std::vector<Block> blocks_;
+};
+
+// Bytes held aside, grown without clearing what the library overwrites anyway.
+class Scratch {
+  public:
+    uint8_t* data() { return bytes_.get(); }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    // Grows to size bytes, keeping the first 'keep'.
+    void Grow(size_t size, size_t keep) {
+        auto bigger = std::make_unique_for_overwrite<uint8_t[]>(size);
+        if (keep > 0) std::memcpy(bigger.get(), bytes_.get(), keep);
+        bytes_ = std::move(bigger);
+        size_ = size;
+    }
+
+  private:
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t size_ = 0;
+};
+
 // One block's output on its way: held aside while its place is unknown, then in its place.
 struct BlockOutput {
-    uint8_t first = 0;             // the first byte, before anything else is chosen
-    std::vector<uint8_t> scratch;  // valid when hasScratch
+    uint8_t first = 0;  // the first byte, before anything else is chosen
+    Scratch scratch;    // valid when hasScratch
     bool hasScratch = false;
     uint8_t* place = nullptr;  // the block's start in the output, once known
     uint32_t room = 0;         // bytes from place to the output's end
     uint32_t produced = 0;
 
-    const uint8_t* Held() const { return hasScratch ? scratch.data() : &first; }
+    const uint8_t* Held() { return hasScratch ? scratch.data() : &first; }
 };
 
 // A block decoded before its place was known, waiting for the blocks before it.
 struct Parked {
-    std::vector<uint8_t> bytes;
+    Scratch bytes;
     uint32_t size = 0;
     bool held = false;
 };
@@ -65,7 +127,8 @@ class BlockDecoding {
     bool Run(size_t to, unsigned threads);
     void Work();
     std::optional<size_t> Take();
-    Outcome Decode(size_t index, std::vector<uint8_t>& wrapped, BlockOutput& output);
+    Outcome Decode(size_t index, std::vector<uint8_t>& wrapped, LibraryMemory& memory,
+                   BlockOutput& output);
     uint8_t* PieceFor(size_t index, BlockOutput& output, uint32_t& size, Outcome& stop);
     Outcome Finish(size_t index, BlockOutput& output);
     void GiveUp(size_t index, Outcome outcome, BlockOutput& output);
@@ -74,7 +137,7 @@ class BlockDecoding {
     bool Stopped(size_t index) const { return tooLong_ || stopAt_ < index; }
     void WaitForScratchOrPlace(std::unique_lock<std::mutex>& lock, size_t index);
     void TakeScratch(BlockOutput& output);
-    void ReturnScratch(std::vector<uint8_t> scratch);
+    void ReturnScratch(Scratch scratch);
     uint32_t GrowScratch(BlockOutput& output);
     bool MoveInPlace(BlockOutput& output);
     void Commit(uint32_t size);
@@ -96,7 +159,7 @@ class BlockDecoding {
     size_t committed_ = 0;  // segments in their place, all before the others
     uint32_t committedBytes_ = 0;
     std::vector<Parked> parked_;
-    std::vector<std::vector<uint8_t>> spareScratch_;
+    std::vector<Scratch> spareScratch_;
     unsigned scratchInUse_ = 0;
     unsigned maxScratch_ = 0;
 };
@@ -152,7 +215,8 @@ bool BlockDecoding::Run(size_t to, unsigned threads) {
     to_ = to;
     next_ = committed_;
     stopAt_ = to;
-    parked_.assign(to, Parked{});
+    parked_.clear();
+    parked_.resize(to);
     scratchInUse_ = 0;
     maxScratch_ = threads;
     std::vector<std::thread> helpers;
@@ -171,9 +235,10 @@ bool BlockDecoding::Run(size_t to, unsigned threads) {
 
 void BlockDecoding::Work() {
     std::vector<uint8_t> wrapped;
+    LibraryMemory memory;
     while (const auto index = Take()) {
         BlockOutput output;
-        const Outcome outcome = Decode(*index, wrapped, output);
+        const Outcome outcome = Decode(*index, wrapped, memory, output);
         if (outcome != Outcome::kDecoded) GiveUp(*index, outcome, output);
     }
 }
@@ -184,10 +249,12 @@ std::optional<size_t> BlockDecoding::Take() {
     return next_++;
 }
 
-Outcome BlockDecoding::Decode(size_t index, std::vector<uint8_t>& wrapped, BlockOutput& output) {
+Outcome BlockDecoding::Decode(size_t index, std::vector<uint8_t>& wrapped, LibraryMemory& memory,
+                              BlockOutput& output) {
     WrapBlock(stream_, markers_[index].bit, markers_[index + 1].bit, wrapped);
     Bzip2Decoder decoder;
-    if (decoder.Init() == 0) return Outcome::kBroken;
+    if (decoder.Init(LibraryMemory::Allocate, LibraryMemory::Release, &memory) == 0)
+        return Outcome::kBroken;
     // The library decodes a whole block before its first byte comes out. Asking for one byte
     // first leaves the choice of where the rest goes until then, when the block's place is
     // more likely known.
@@ -267,13 +334,13 @@ void BlockDecoding::TakeScratch(BlockOutput& output) {
         spareScratch_.pop_back();
     }
     ++scratchInUse_;
-    if (output.scratch.empty()) output.scratch.resize(100'000 * static_cast<size_t>(level_));
+    if (output.scratch.empty()) output.scratch.Grow(100'000 * static_cast<size_t>(level_), 0);
     // Only the first byte has come out so far.
-    output.scratch[0] = output.first;
+    output.scratch.data()[0] = output.first;
     output.hasScratch = true;
 }
 
-void BlockDecoding::ReturnScratch(std::vector<uint8_t> scratch) {
+void BlockDecoding::ReturnScratch(Scratch scratch) {
     spareScratch_.push_back(std::move(scratch));
     --scratchInUse_;
     changed_.notify_all();
@@ -284,10 +351,10 @@ void BlockDecoding::ReturnScratch(std::vector<uint8_t> scratch) {
 uint32_t BlockDecoding::GrowScratch(BlockOutput& output) {
     const uint32_t limit = outBytes_ - committedBytes_;
     if (output.produced >= limit) return 0;
-    std::vector<uint8_t>& scratch = output.scratch;
+    Scratch& scratch = output.scratch;
     if (scratch.size() - output.produced < kPieceBytes && scratch.size() < limit) {
-        scratch.resize(std::min<size_t>(
-            limit, std::max<size_t>(scratch.size() * 2, output.produced + kPieceBytes)));
+        const size_t grown = std::max<size_t>(scratch.size() * 2, output.produced + kPieceBytes);
+        scratch.Grow(std::min<size_t>(limit, grown), output.produced);
     }
     const size_t usable = std::min<size_t>(scratch.size(), limit);
     return static_cast<uint32_t>(std::min<size_t>(kPieceBytes, usable - output.produced));
