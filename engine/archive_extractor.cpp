@@ -57,6 +57,8 @@ const char* DescribeFailure(Failure failure) {
             return "refused the output folder: it is a symbolic link";
         case Failure::kRootNotOwned:
             return "refused the output folder: it belongs to another user";
+        case Failure::kExtractionEnded:
+            return "the extraction ended before it could report";
     }
     return "unknown failure";
 }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/byte_buffer.h"
 #include "engine/record_sink.h"
@@ -46,6 +48,7 @@ enum class Failure {
     kFolderInTheWay,   // a folder stands at a file's name
     kRootIsLink,       // the self-extracting run's output folder is a symbolic link
     kRootNotOwned,     // the self-extracting run's output folder belongs to another user
+    kExtractionEnded,  // the process that wrote the files ended before it reported
 };
 
 const char* DescribeFailure(Failure failure);
@@ -80,6 +83,12 @@ class ArchiveExtractor {
     bool ReenterRoot();
     // Closes the root and the folder of the walk; done when an extraction ends.
     void CloseFolders();
+    // Gives up, for the whole process and for good, the right to change anything outside the
+    // root; says on the debug channel when the system cannot do it.
+    void ConfineToRoot();
+    // Runs steps (which write below the root) in a child process confined to the root and
+    // takes back their result, failure and watched file. Without a child, runs them here.
+    int RunConfined(const std::function<int()>& steps);
     // Makes and enters folderPath, decodes, and writes the records below it. DecodePayload's
     // result, or 0 when the folder cannot be made or entered; a failed walk does not change it.
     int ExtractToFolder(const char16_t* folderPath);
@@ -131,6 +140,8 @@ class ArchiveExtractor {
     bool ReplaceFile(const char16_t* name, const uint8_t* content, const RecordView& record);
     void RecordFileFailure(ReplacingFile::Outcome outcome, const char16_t* name);
     std::u16string CurrentPathOf(const char16_t* name) const;
+    bool TakeChildOutcome(std::string_view message, int& result);
+    void EnterLastFolder();
     void RecordMalformed();
 
     RecordSink* sink_ = nullptr;
@@ -138,6 +149,7 @@ class ArchiveExtractor {
     DirectoryHandle current_ = kInvalidDirectory;  // the folder of the group being written
     std::u16string currentPath_;                   // its joined path, for messages
     bool inRoot_ = false;                          // the group being written is the root's
+    std::vector<std::u16string> lastFolder_;       // the components of the folder entered last
     std::u16string watchedName_;
     FileId watchedId_;
     bool watchedWritten_ = false;

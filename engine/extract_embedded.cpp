@@ -68,19 +68,28 @@ bool EnterOutputFolder(ArchiveExtractor& extractor, const char16_t* outputFolder
     return false;
 }
 
-// Everything after the output folder was entered; the folder stays open until it returns.
-int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* payload,
-                        uint64_t payloadBytesAvailable) {
+// What the confined child does once the output folder was entered: the folder stays open.
+int DecodeAndWrite(ArchiveExtractor& extractor, const uint8_t* payload,
+                   uint64_t payloadBytesAvailable) {
     if (extractor.ValidateHeader() == 0 ||
         CopyPayload(extractor, payload, payloadBytesAvailable) == 0) {
         return 0;
     }
     const int decoded = extractor.DecodePayload();
-    if (decoded == 0) return 0;
+    // A walk that fails part way still leaves its files, and Setup.exe is still started.
+    if (decoded != 0) extractor.OutputArchive();
+    return decoded;
+}
+
+// The files are written by a child confined to the output folder; Setup.exe is started by
+// this process, unconfined, since an installer must write where it installs.
+int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* payload,
+                        uint64_t payloadBytesAvailable) {
     const bool runSetup = RunsSetup(*g_currentHeader);
     if (runSetup) extractor.WatchRootFile(kSetupProgram);
-    // A walk that fails part way still leaves its files, and Setup.exe is still started.
-    extractor.OutputArchive();
+    const int decoded = extractor.RunConfined(
+        [&] { return DecodeAndWrite(extractor, payload, payloadBytesAvailable); });
+    if (decoded == 0) return 0;
     // The walk leaves the current directory in the last folder it wrote.
     extractor.ReenterRoot();
     if (!runSetup) return decoded;

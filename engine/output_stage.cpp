@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "engine/archive_extractor.h"
+#include "engine/confinement_probe.h"
 #include "engine/file_ops.h"
 #include "engine/record_names.h"
 #include "format/archive_header.h"
@@ -62,8 +63,11 @@ bool ArchiveExtractor::WatchedFileWritten(FileId& id) const {
 
 int ArchiveExtractor::ExtractToFolder(const char16_t* folderPath) {
     if (EnterRoot(folderPath) == 0) return 0;
-    const int decoded = DecodePayload();
-    if (decoded != 0) OutputArchive();
+    const int decoded = RunConfined([this] {
+        const int result = DecodePayload();
+        if (result != 0) OutputArchive();
+        return result;
+    });
     CloseFolders();
     return decoded;
 }
@@ -88,6 +92,7 @@ int ArchiveExtractor::OutputArchive() {
         DebugPrint(u"qorOutputArchive:unexpected error\n");
         return 0;
     }
+    if (sink_ == nullptr) ProbeConfinement();
     while (remaining > 0) {
         const uint32_t consumed = OutputDirectory(remaining);
         if (consumed == 0 || consumed > remaining) {
@@ -160,6 +165,7 @@ bool ArchiveExtractor::EnterDirectory(const char16_t* joined, const char16_t* co
     if (entered == EnterResult::kEntered) {
         currentPath_ = View(joined);
         inRoot_ = count == 0;
+        lastFolder_.assign(components, components + count);
         return true;
     }
     RecordFailure(FailureOfEnter(entered), View(joined));

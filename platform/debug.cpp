@@ -68,6 +68,10 @@ void UseStandardErrorSink() {
     CurrentSink() = WriteToStandardError;
 }
 
+void ForwardDebugText(std::string_view text) {
+    if (CurrentSink()) CurrentSink()(text);
+}
+
 void OutputDebugString(const char16_t* text) {
     if (text == nullptr || !CurrentSink()) return;
     CurrentSink()(Utf16ToUtf8Lossy(std::u16string_view(text, Utf16Length(text))));

@@ -16,6 +16,9 @@ DebugSink SetDebugSink(DebugSink sink);
 // Restores the sink that writes to standard error.
 void UseStandardErrorSink();
 
+// Passes on a message that another sink received (in a child process, say), as it stands.
+void ForwardDebugText(std::string_view text);
+
 // Sends a terminated UTF-16 text as it stands, without formatting.
 void OutputDebugString(const char16_t* text);
 

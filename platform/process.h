@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 
 #include "platform/folder.h"
 #include "platform/folders.h"
@@ -22,6 +24,16 @@ uint32_t GetModuleFileName(char16_t* buffer, uint32_t units);
 // was started (its exit status is not looked at), 0 when it is missing, another file, or
 // cannot be started.
 int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected);
+
+// Sends one message from a child process to its parent; false when the parent is gone.
+using MessageToParent = std::function<bool(std::string_view message)>;
+
+// Runs work in a child process, a copy of this one, and waits for it; each message the child
+// sends reaches receive here, whole and in order, as it comes. The child ends when work
+// returns. true when the child was started and ended normally; false when it could not be
+// started (work has not run) or ended abnormally (a crash: what it sent until then arrived).
+bool RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
+                       const std::function<void(std::string_view message)>& receive, bool& started);
 
 // A write past the process's file-size limit then fails like a full disk (the write reports
 // an error and the program says which file it could not write) instead of ending the program

@@ -100,6 +100,32 @@ void WaitForExit(pid_t child) {
     }
 }
 
+// Messages travel as a 32-bit length in the machine's order (both ends are this program)
+// followed by the bytes.
+bool SendFramed(int pipe, std::string_view message) {
+    const auto length = static_cast<uint32_t>(message.size());
+    return WriteFully(pipe, &length, sizeof length) && WriteFully(pipe, message.data(), length);
+}
+
+// Reads messages until the child closes its end; false on a message cut short.
+bool ReceiveFramed(int pipe, const std::function<void(std::string_view)>& receive) {
+    std::string message;
+    for (;;) {
+        uint32_t length = 0;
+        const int64_t got = ReadFully(pipe, &length, sizeof length);
+        if (got == 0) return true;
+        if (got != sizeof length) return false;
+        message.resize(length);
+        if (ReadFully(pipe, message.data(), length) != length) return false;
+        receive(message);
+    }
+}
+
+[[noreturn]] void RunChild(int pipe, const std::function<void(const MessageToParent&)>& work) {
+    work([pipe](std::string_view message) { return SendFramed(pipe, message); });
+    ::_exit(0);
+}
+
 }  // namespace
 
 uint32_t GetModuleFileName(char16_t* buffer, uint32_t units) {
@@ -120,6 +146,28 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
     WaitForExit(child);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     return 1;
+}
+
+bool RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
+                       const std::function<void(std::string_view message)>& receive,
+                       bool& started) {
+    int channel[2];
+    started = false;
+    if (::pipe2(channel, O_CLOEXEC) != 0) return false;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        RunChild(channel[1], work);
+    }
+    ::close(channel[1]);
+    started = child > 0;
+    const bool whole = started && ReceiveFramed(channel[0], receive);
+    ::close(channel[0]);
+    if (!started) return false;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return whole && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 void IgnoreFileSizeLimitSignal() {

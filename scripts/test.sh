@@ -15,7 +15,7 @@ run_suite() {
 }
 
 mkdir -p build
-run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TEST_SEAMS=ON
 # Memory errors and leaks in the unit test programs, a second way (valgrind's memcheck).
 scripts/valgrind.sh build/release
 # Every fuzz target for a few seconds, so that a broken target is caught (fuzz/run.sh).
@@ -24,7 +24,7 @@ fuzz/run.sh --smoke 5
 # of every test program and of every aze and winqor the end-to-end tests run.
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DWINQOR_SANITIZE=ON
+run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DWINQOR_SANITIZE=ON -DWINQOR_TEST_SEAMS=ON
 # Data races in the decoding threads: the engine's unit tests alone, with ThreadSanitizer.
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TSAN=ON > build/tsan.configure.log 2>&1 ||
   { cat build/tsan.configure.log; exit 1; }

@@ -3,6 +3,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "support/special_files.h"
 
 namespace winqor::test {
@@ -53,6 +55,14 @@ long ReadNow(int reader) {
 
 void ClosePipeReader(int reader) {
     if (reader >= 0) ::close(reader);
+}
+
+void SetEnvironment(const char* name, const char* value) {
+    if (value == nullptr) {
+        ::unsetenv(name);
+    } else {
+        ::setenv(name, value, 1);
+    }
 }
 
 }  // namespace winqor::test

@@ -149,6 +149,8 @@ int RunExtract(const ReadOptions& options) {
         PrintError("cannot create or enter the destination folder", destination);
         return kExitWriteFailed;
     }
+    // From here on this process can change nothing outside the destination.
+    extractor->ConfineToRoot();
     if (extractor->OutputArchive() == 0) {
         PrintFailure(*extractor, destination);
         return kExitWriteFailed;

@@ -14,6 +14,7 @@
 #include "format/record_stream.h"
 #include "platform/text.h"
 #include "protection/password.h"
+#include "support/special_files.h"
 #include "support/test_support.h"
 #include "ui/password_controller.h"
 #include "writer/archive_writer.h"
@@ -240,6 +241,33 @@ TEST_F(MainDialogTest, RelativeDestinationFollowsTheCurrentDirectory) {
     ASSERT_EQ(dialog_.Extract(), ExtractOutcome::kExtracted);
     EXPECT_TRUE(HoldsSample(movedTo / "second"));
     EXPECT_FALSE(fs::exists(dir_.path() / "second"));
+}
+
+// The window's extraction runs confined to the destination: the test builds' probe cannot
+// write beside it, and can once confinement is switched off (so the test can fail).
+TEST_F(MainDialogTest, ExtractionIsConfinedToTheDestination) {
+    dialog_.m_archivePath = U16(Write("plain.aze", SampleArchive()));
+    const fs::path escape = dir_.path() / "escaped";
+    struct ProbeOff {
+        ~ProbeOff() {
+            test::SetEnvironment("WINQOR_TEST_ESCAPE_TO", nullptr);
+            test::SetEnvironment("WINQOR_TEST_UNCONFINED", nullptr);
+        }
+    } probeOff;
+    test::SetEnvironment("WINQOR_TEST_ESCAPE_TO", escape.c_str());
+    for (const char* unconfined : {static_cast<const char*>(nullptr), "1"}) {
+        test::SetEnvironment("WINQOR_TEST_UNCONFINED", unconfined);
+        dialog_.m_destinationFolder = U16(dir_.path() / (unconfined ? "free" : "walled"));
+        test::DebugCapture debug;
+        ASSERT_EQ(dialog_.Extract(), ExtractOutcome::kExtracted);
+        if (debug.All().find("confinement probe") == std::string::npos) {
+            GTEST_SKIP() << "no probe in this build";
+        }
+        if (!unconfined && debug.All().find("not confined") != std::string::npos) {
+            GTEST_SKIP() << "this system cannot confine a process";
+        }
+        EXPECT_EQ(fs::exists(escape), unconfined != nullptr) << debug.All();
+    }
 }
 
 TEST_F(MainDialogTest, ExtractingTwiceReplacesTheFiles) {

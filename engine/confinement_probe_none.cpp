@@ -1,0 +1,11 @@
+#include "engine/confinement_probe.h"
+
+namespace winqor {
+
+bool ConfinementSkippedForTests() {
+    return false;
+}
+
+void ProbeConfinement() {}
+
+}  // namespace winqor
