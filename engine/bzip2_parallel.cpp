@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <span>
 #include <system_error>
@@ -32,6 +33,7 @@ uint64_t BytesPerThread(int level) {
     return 6 * 100'000 * static_cast<uint64_t>(level) + 64 * 1024;
 }
 
+// kTooLong: the block does not fit the output, or memory to hold it aside is short.
 enum class Outcome { kDecoded, kBroken, kTooLong, kAbandoned };
 
 // The library's memory for one thread's streams, kept from one block to the next: the same
@@ -81,12 +83,15 @@ class Scratch {
     uint8_t* data() { return bytes_.get(); }
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    // Grows to size bytes, keeping the first 'keep'.
-    void Grow(size_t size, size_t keep) {
-        auto bigger = std::make_unique_for_overwrite<uint8_t[]>(size);
+    // Grows to size bytes, keeping the first 'keep'; false, changing nothing, when memory is
+    // short.
+    bool Grow(size_t size, size_t keep) {
+        std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[size]);
+        if (!bigger) return false;
         if (keep > 0) std::memcpy(bigger.get(), bytes_.get(), keep);
         bytes_ = std::move(bigger);
         size_ = size;
+        return true;
     }
 
   private:
@@ -136,7 +141,7 @@ class BlockDecoding {
     // The helpers below run with mutex_ held.
     bool Stopped(size_t index) const { return tooLong_ || stopAt_ < index; }
     void WaitForScratchOrPlace(std::unique_lock<std::mutex>& lock, size_t index);
-    void TakeScratch(BlockOutput& output);
+    bool TakeScratch(BlockOutput& output);
     void ReturnScratch(Scratch scratch);
     uint32_t GrowScratch(BlockOutput& output);
     bool MoveInPlace(BlockOutput& output);
@@ -289,7 +294,7 @@ uint8_t* BlockDecoding::PieceFor(size_t index, BlockOutput& output, uint32_t& si
         size = std::min(kPieceBytes, output.room - output.produced);
         return size == 0 ? nullptr : output.place + output.produced;
     }
-    if (!output.hasScratch) TakeScratch(output);
+    if (!output.hasScratch && !TakeScratch(output)) return nullptr;
     size = GrowScratch(output);
     return size == 0 ? nullptr : output.scratch.data() + output.produced;
 }
@@ -301,7 +306,7 @@ Outcome BlockDecoding::Finish(size_t index, BlockOutput& output) {
     if (output.place == nullptr && index == committed_ && !MoveInPlace(output))
         return Outcome::kTooLong;
     if (output.place == nullptr) {
-        if (!output.hasScratch) TakeScratch(output);
+        if (!output.hasScratch && !TakeScratch(output)) return Outcome::kTooLong;
         parked_[index] = {std::move(output.scratch), output.produced, true};
         output.hasScratch = false;
         return Outcome::kDecoded;
@@ -328,16 +333,18 @@ void BlockDecoding::WaitForScratchOrPlace(std::unique_lock<std::mutex>& lock, si
     });
 }
 
-void BlockDecoding::TakeScratch(BlockOutput& output) {
+bool BlockDecoding::TakeScratch(BlockOutput& output) {
     if (!spareScratch_.empty()) {
         output.scratch = std::move(spareScratch_.back());
         spareScratch_.pop_back();
+    } else if (!output.scratch.Grow(100'000 * static_cast<size_t>(level_), 0)) {
+        return false;
     }
     ++scratchInUse_;
-    if (output.scratch.empty()) output.scratch.Grow(100'000 * static_cast<size_t>(level_), 0);
     // Only the first byte has come out so far.
     output.scratch.data()[0] = output.first;
     output.hasScratch = true;
+    return true;
 }
 
 void BlockDecoding::ReturnScratch(Scratch scratch) {
@@ -354,7 +361,7 @@ uint32_t BlockDecoding::GrowScratch(BlockOutput& output) {
     Scratch& scratch = output.scratch;
     if (scratch.size() - output.produced < kPieceBytes && scratch.size() < limit) {
         const size_t grown = std::max<size_t>(scratch.size() * 2, output.produced + kPieceBytes);
-        scratch.Grow(std::min<size_t>(limit, grown), output.produced);
+        if (!scratch.Grow(std::min<size_t>(limit, grown), output.produced)) return 0;
     }
     const size_t usable = std::min<size_t>(scratch.size(), limit);
     return static_cast<uint32_t>(std::min<size_t>(kPieceBytes, usable - output.produced));
