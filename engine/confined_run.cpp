@@ -24,12 +24,14 @@ constexpr char kOutcomeMessage = 'R';
 // The outcome's fixed part. The failure's place follows it as UTF-16 units, then the folder
 // the walk entered last, its components each ended by a zero unit.
 struct Outcome {
+    FileId watchedId;
     int32_t result = 0;
     int32_t failure = 0;
-    uint8_t watchedWritten = 0;
-    FileId watchedId;
+    uint32_t watchedWritten = 0;
     uint32_t whereUnits = 0;
 };
+// Every byte is a field: no uninitialised padding travels over the channel.
+static_assert(sizeof(Outcome) == 2 * sizeof(uint64_t) + 4 * sizeof(uint32_t));
 
 template <typename T>
 void Append(std::string& bytes, const T& value) {
