@@ -108,6 +108,10 @@ expect_status 1 "a missing archive" -- "$aze" sfx -o x.run --stub "$probe" missi
 expect_status 3 "an output that cannot be written" -- "$aze" sfx -o no/such/x.run --stub "$probe" plain.aze
 expect_match "write failure message" "$err" "^aze: cannot write the program: .*: no/such/x.run$"
 expect_status 2 "no -o" -- "$aze" sfx --stub "$probe" plain.aze
+# strip drops everything past the ELF sections, the resource table too.
+cp "$probe" stripped-stub && strip --strip-all stripped-stub
+expect_status 2 "a stub stripped after the build" -- "$aze" sfx -o x.run --stub stripped-stub plain.aze
+expect_equal "its message" "$err" "aze: not a winqor program: it has no resource table (strip removes it); copy the build's bin/winqor or the installed one as they are, or give --stub PATH: stripped-stub"
 [ ! -e x.run ] || fail "a refused sfx wrote its program"
 
 cp plain.aze not-embedded.aze

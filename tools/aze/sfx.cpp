@@ -45,6 +45,14 @@ std::string StubPath(const SfxOptions& options) {
     return (fs::path(Utf16ToUtf8Lossy(self)).parent_path() / kStubName).string();
 }
 
+// Every winqor program ends with its resource table, as built with the placeholder at least.
+// A file without one is no stub: most often a winqor stripped after the build, which lost the
+// table with everything else past its ELF sections.
+bool HasResourceTable(const std::vector<uint8_t>& program) {
+    ResourceTable table;
+    return ParseResourceTable(program, table) != TableStatus::kAbsent;
+}
+
 // An archive is embedded byte for byte, so nothing about it can be chosen here.
 int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
     if (options.runSetup || !options.passwordFile.empty()) {
@@ -97,10 +105,9 @@ std::string OutputFolderOf(const std::string& program) {
     return Utf16ToUtf8Lossy(folder);
 }
 
-int WriteProgram(const SfxOptions& options, const std::vector<uint8_t>& archive) {
-    const std::string stub = StubPath(options);
-    std::vector<uint8_t> program, out;
-    std::string error;
+// The winqor program to copy, read before any archive is made so that a wrong one costs no
+// packing.
+int ReadStub(const std::string& stub, std::vector<uint8_t>& program) {
     const ReadOutcome read = ReadBounded(stub, kMaxStubBytes, program);
     if (read != ReadOutcome::kRead) {
         PrintError(read == ReadOutcome::kTooLarge
@@ -109,6 +116,20 @@ int WriteProgram(const SfxOptions& options, const std::vector<uint8_t>& archive)
                    stub);
         return kExitUsage;
     }
+    if (!HasResourceTable(program)) {
+        PrintError(
+            "not a winqor program: it has no resource table (strip removes it); copy the "
+            "build's bin/winqor or the installed one as they are, or give --stub PATH",
+            stub);
+        return kExitUsage;
+    }
+    return kExitSuccess;
+}
+
+int WriteProgram(const SfxOptions& options, const std::string& stub,
+                 const std::vector<uint8_t>& program, const std::vector<uint8_t>& archive) {
+    std::vector<uint8_t> out;
+    std::string error;
     const NewResource addition{kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, archive};
     if (!AppendResources(program, {&addition, 1}, out, error)) {
         PrintError(error, stub);
@@ -127,10 +148,13 @@ int WriteProgram(const SfxOptions& options, const std::vector<uint8_t>& archive)
 
 int RunSfx(const SfxOptions& options) {
     std::error_code error;
-    std::vector<uint8_t> archive;
+    const std::string stub = StubPath(options);
+    std::vector<uint8_t> program, archive;
+    const int read = ReadStub(stub, program);
+    if (read != kExitSuccess) return read;
     const int made = fs::is_directory(options.input, error) ? ArchiveFromFolder(options, archive)
                                                             : ArchiveFromFile(options, archive);
-    return made != kExitSuccess ? made : WriteProgram(options, archive);
+    return made != kExitSuccess ? made : WriteProgram(options, stub, program, archive);
 }
 
 int LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor) {
