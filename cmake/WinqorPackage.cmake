@@ -18,6 +18,11 @@ if(WINQOR_BUILD_GUI)
   install(DIRECTORY ${WINQOR_DATA_DIR}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor
           FILES_MATCHING PATTERN "winqor.png")
   install(FILES ${PROJECT_SOURCE_DIR}/docs/man/winqor.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # winqor's debug information (the build moves it to bin/winqor.debug) stays out of the
+  # package and of a plain install: `cmake --install BUILD --component debug` puts it in
+  # bin/.debug/, where a debugger looks for the file that winqor's .gnu_debuglink names.
+  install(FILES $<TARGET_FILE:winqor>.debug DESTINATION ${CMAKE_INSTALL_BINDIR}/.debug
+          COMPONENT debug EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_GENERATOR DEB)
@@ -37,6 +42,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Depends is computed from the programs' shared libraries (dpkg-shlibdeps, from dpkg-dev).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Never strip: winqor ends with an appended resource table (its placeholder, beside which
-# aze sfx puts the archive), and strip would drop the table.
+# aze sfx puts the archive), and strip would drop the table. The build has already stripped
+# winqor, before adding the table; aze keeps its symbols, which cost no self-extracting program
+# anything.
 set(CPACK_STRIP_FILES OFF)
 include(CPack)

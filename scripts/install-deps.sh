@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   bzip2 xvfb xauth xdotool x11-utils imagemagick strace
   dpkg-dev file desktop-file-utils libxml2-utils xdg-utils shared-mime-info libglib2.0-bin groff-base
-  clang libclang-rt-14-dev valgrind
+  clang libclang-rt-14-dev valgrind binutils gdb
 )
 
 missing=()

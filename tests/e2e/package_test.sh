@@ -2,18 +2,44 @@
 # The Debian package, built with cpack from this build folder, unpacked into a temporary root
 # with dpkg -x, and its programs run from there: aze on the reference archives, a
 # self-extracting program made with the installed aze and winqor, winqor on its own. Then
-# `cmake --install --strip`, which must leave winqor's resource table in place too.
+# `cmake --install --strip`, which must leave winqor's resource table in place too, and the
+# debug component, beside which a debugger finds winqor's functions and lines.
 # usage: package_test.sh BUILD_DIR VECTORS_DIR
 . "$(dirname "$0")/lib.sh"
 build=$(readlink -f "$1")
 vectors=$2
-for tool in cpack dpkg-deb dpkg-shlibdeps; do
+# What every self-extracting program adds to its archive, at most.
+max_overhead=$((200 * 1024))
+for tool in cpack dpkg-deb dpkg-shlibdeps readelf strip; do
   command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 [ -f "$vectors/plain.aze" ] || { echo "SKIP: no reference archives in $vectors"; exit 77; }
 cd "$work"
 umask 022
 expected=$(LC_ALL=C sort "$vectors/expected-tree.txt")
+
+# The winqor that aze sfx copies: no debug information and no symbol table, its resource
+# table at the end, and no larger than strip makes it plus that table.
+expect_lean_stub() {
+  local what=$1 program=$2
+  checks=$((checks + 1))
+  ! readelf -SW "$program" | grep -qE ' \.(debug_[a-z_]+|symtab) ' ||
+    fail "$what carries debug information or a symbol table"
+  expect_equal "$what ends with its resource table" "$(tail -c 8 "$program")" "WQRESTBL"
+  cp "$program" "$work/restripped" && strip --strip-all "$work/restripped"
+  local extra=$(($(stat -c %s "$program") - $(stat -c %s "$work/restripped")))
+  checks=$((checks + 1))
+  [ "$extra" -le 4096 ] || fail "$what is $extra bytes larger than stripped"
+}
+
+# A self-extracting program adds little to its archive.
+expect_small_overhead() {
+  local what=$1 program=$2 archive=$3
+  local overhead=$(($(stat -c %s "$program") - $(stat -c %s "$archive")))
+  echo "$what: $overhead bytes more than its archive"
+  checks=$((checks + 1))
+  [ "$overhead" -le "$max_overhead" ] || fail "$what adds $overhead bytes to its archive"
+}
 
 expect_status 0 "cpack" -- cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/package"
 deb=$(ls package/*.deb 2> /dev/null | head -n 1)
@@ -36,6 +62,8 @@ for path in usr/bin/aze usr/bin/winqor usr/share/applications/winqor.desktop \
   usr/share/icons/hicolor/{16x16,48x48,256x256}/mimetypes/application-x-aze.png; do
   expect_match "the package holds $path" "$contents" "^\./$path$"
 done
+checks=$((checks + 1))
+! grep -q 'winqor\.debug' <<<"$contents" || fail "the package holds winqor's debug information"
 
 mkdir root
 expect_status 0 "dpkg -x" -- dpkg -x "$deb" root
@@ -43,6 +71,7 @@ aze=$work/root/usr/bin/aze
 winqor=$work/root/usr/bin/winqor
 checks=$((checks + 1))
 cmp -s "$winqor" "$build/bin/winqor" || fail "the installed winqor differs from the built one"
+expect_lean_stub "the installed winqor" "$winqor"
 
 # --- the installed aze on the reference archives ---
 cp "$vectors/plain.aze" "$vectors/encrypted.aze" .
@@ -57,6 +86,7 @@ expect_status 1 "installed aze refuses a wrong password" -- \
 # --- a self-extracting program from the installed aze and the winqor beside it ---
 mkdir dist
 expect_status 0 "installed aze sfx, stub found beside it" -- "$aze" sfx -o dist/pack.run plain.aze
+expect_small_overhead "the program" dist/pack.run plain.aze
 expect_status 0 "the program runs" -- env -u DISPLAY -u WAYLAND_DISPLAY dist/pack.run
 expect_equal "its tree" "$(describe_tree dist/pack)" "$expected"
 expect_status 0 "a folder packed by the installed aze" -- "$aze" sfx -o dist/again.run plain-out
@@ -85,10 +115,24 @@ fi
 
 # --- cmake --install --strip: aze may be stripped, winqor must not be ---
 expect_status 0 "cmake --install --strip" -- cmake --install "$build" --prefix "$work/stripped" --strip
+checks=$((checks + 1))
+cmp -s "$work/stripped/bin/winqor" "$build/bin/winqor" || fail "install --strip changed winqor"
 expect_status 1 "winqor of a stripped install" -- env -u DISPLAY -u WAYLAND_DISPLAY "$work/stripped/bin/winqor"
 expect_match "still carries its placeholder" "$err" "^found SETUP_ARCHIVE resource$"
 expect_status 0 "sfx with the winqor of a stripped install" -- \
   "$work/stripped/bin/aze" sfx -o dist/stripped.run plain.aze
 expect_status 0 "its program runs" -- env -u DISPLAY -u WAYLAND_DISPLAY dist/stripped.run
 expect_equal "its tree" "$(describe_tree dist/stripped)" "$expected"
+expect_small_overhead "that program" dist/stripped.run plain.aze
+
+# --- the debug component: winqor's functions and lines for a debugger ---
+expect_status 0 "cmake --install --component debug" -- \
+  cmake --install "$build" --prefix "$work/stripped" --component debug
+checks=$((checks + 1))
+[ -f "$work/stripped/bin/.debug/winqor.debug" ] || fail "no bin/.debug/winqor.debug"
+if command -v gdb > /dev/null; then
+  expect_status 0 "gdb on the installed winqor" -- \
+    gdb -nx -batch -ex 'info line main' "$work/stripped/bin/winqor"
+  expect_match "gdb finds main's file and line" "$out" '^Line [0-9]+ of "[^"]*app/main\.cpp"'
+fi
 finish
