@@ -9,9 +9,11 @@ namespace winqor {
 
 CWinQORApp theApp;
 
-bool CWinQORApp::InitInstance() {
+bool CWinQORApp::InitInstance(const char* archiveArgument) {
     // A usable archive carried in the program runs without any window of its own (except
-    // the password dialog); only when there is none does the extraction window open.
+    // the password dialog) and whatever the program was started with, so that an installer
+    // behaves the same however it is launched; only when there is none does the extraction
+    // window open, with the archive the desktop or the user named.
     // The exit status tells a script whether the run did all its work: a run that took place
     // but failed part way is still a failure to whoever started the program.
     bool complete = false;
@@ -27,7 +29,9 @@ bool CWinQORApp::InitInstance() {
         exitCode_ = 1;
         return false;
     }
-    RunMainDialog();
+    // Nothing has moved the current directory yet, so a relative argument still means what
+    // the user meant.
+    RunMainDialog(archiveArgument);
     return false;
 }
 

@@ -6,9 +6,10 @@ namespace winqor {
 
 class CWinQORApp {
   public:
-    // Runs the program's one piece of work. Always false: there is no message loop to enter
-    // afterwards.
-    bool InitInstance();
+    // Runs the program's one piece of work. archiveArgument (null for none) is the archive the
+    // extraction window opens with; a self-extracting run never looks at it. Always false:
+    // there is no message loop to enter afterwards.
+    bool InitInstance(const char* archiveArgument = nullptr);
 
     // The process's exit status once InitInstance has returned.
     int ExitCode() const { return exitCode_; }

@@ -7,6 +7,7 @@
 #include "engine/extract_embedded.h"
 #include "engine/file_ops.h"
 #include "format/archive_header.h"
+#include "platform/folder.h"
 #include "platform/folders.h"
 #include "platform/limits.h"
 #include "platform/text.h"
@@ -26,6 +27,13 @@ std::u16string CurrentFolder() {
     std::u16string folder(kMaxPath, u'\0');
     folder.resize(GetCurrentDirectory(folder.data(), kMaxPath));
     return folder;
+}
+
+bool IsExistingFile(const std::u16string& path) {
+    std::string native;
+    FolderEntry entry;
+    return !path.empty() && Utf16ToUtf8(path, native) &&
+           DescribePath(native, /*followLink=*/true, entry) && entry.kind == EntryKind::kFile;
 }
 
 }  // namespace
@@ -54,6 +62,14 @@ bool MainDialogController::BrowseArchive() {
     std::u16string chosen;
     if (!ChooseArchiveFile(CurrentFolder(), chosen) || chosen.empty()) return false;
     m_archivePath = WithDefaultExtension(chosen, kArchiveExtension);
+    SetDefaultDestination();
+    return true;
+}
+
+bool MainDialogController::OpenArchive(const std::u16string& path) {
+    // An existing file is named as it is: no extension is added, unlike a typed name.
+    if (!IsExistingFile(path)) return false;
+    m_archivePath = path;
     SetDefaultDestination();
     return true;
 }

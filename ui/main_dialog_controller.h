@@ -29,6 +29,12 @@ class MainDialogController {
     // fields. True when the fields changed.
     bool BrowseArchive();
 
+    // Takes path as the archive exactly as if it had been picked in the file dialog (both
+    // fields change), but only when it names an existing regular file, a link to one
+    // included; anything else leaves the fields alone. True when the fields changed. The
+    // window opens with the file it was started with and takes files dropped on it this way.
+    bool OpenArchive(const std::u16string& path);
+
     // Offers the folder picker; a chosen folder replaces m_destinationFolder. True when it
     // changed.
     bool BrowseFolder();

@@ -11,7 +11,9 @@ bool OpenDisplay();
 // password was given, its digest then in g_passwordDigest. False when it was cancelled.
 bool AskPassword();
 
-// The main extraction window, until the user leaves it.
-void RunMainDialog();
+// The main extraction window, until the user leaves it. It opens with the archive that
+// archiveArgument names (a path or a file: URI) in its fields, when that is an existing
+// file, as if it had been picked in the file dialog; empty fields otherwise or for null.
+void RunMainDialog(const char* archiveArgument = nullptr);
 
 }  // namespace winqor

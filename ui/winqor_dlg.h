@@ -24,6 +24,10 @@ class CWinQORDlg : public CDialog, public MainDialogController {
 
   private:
     void OnBrowseArchive();
+    // A file dropped from a file manager, given by its URI: taken like a file picked with the
+    // archive's "...". True when it was.
+    bool OnDropFiles(const char* uri);
+    void AcceptFileDrops();
     void OnBrowseFolder();
     // A command of the window menu, by its id.
     void OnSysCommand(unsigned commandId);
@@ -33,6 +37,9 @@ class CWinQORDlg : public CDialog, public MainDialogController {
 
     static gboolean OnButtonPress(GtkWidget*, GdkEventButton* event, CWinQORDlg* self);
     static gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, CWinQORDlg* self);
+    static void OnDragDataReceived(GtkWidget* widget, GdkDragContext* context, gint, gint,
+                                   GtkSelectionData* data, guint info, guint time,
+                                   CWinQORDlg* self);
 };
 
 }  // namespace winqor

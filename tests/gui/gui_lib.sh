@@ -61,9 +61,11 @@ start_xvfb() {
     export DISPLAY=":$(head -n 1 "$WORK/display")"
 }
 
-# Starts winqor in folder $1 (its current directory).
+# Starts winqor in folder $1 (its current directory), with the arguments that follow.
 start_winqor() {
-    (cd "$1" && exec "$WINQOR") > "$WORK/winqor.log" 2>&1 &
+    local folder=$1
+    shift
+    (cd "$folder" && exec "$WINQOR" "$@") > "$WORK/winqor.log" 2>&1 &
     APP_PID=$!
     MAIN_WINDOW=$(wait_window '^winQOR$')
 }
@@ -131,6 +133,15 @@ wait_file() {
         sleep 0.1
     done
     fail "$1 was not written"
+}
+
+# Waits until a folder holds exactly the sample tree of make_test_archive.
+wait_tree() {
+    for _ in $(seq 100); do
+        "$MAKE_ARCHIVE" --check "$1" > /dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    "$MAKE_ARCHIVE" --check "$1" || fail "$1 does not hold the archive's tree"
 }
 
 # The files below a folder with their contents' digests, one per line, sorted.

@@ -338,6 +338,40 @@ TEST_F(MainDialogTest, BrowseArchiveSetsBothFieldsOrNothing) {
     }
 }
 
+struct OpenArchiveCase {
+    const char* name;         // in the test's folder
+    const char* destination;  // in the test's folder; null when the file is not taken
+};
+
+// The file the program was started with or that was dropped on the window: an existing regular
+// file is taken like a picked one (no extension added), anything else leaves the fields alone.
+TEST_F(MainDialogTest, OpenArchiveTakesOnlyAnExistingFile) {
+    Write("pkg.aze", SampleArchive());
+    Write("no extension", SampleArchive());
+    fs::create_directory(dir_.path() / "folder.aze");
+    fs::create_symlink("pkg.aze", dir_.path() / "link.aze");
+    fs::create_symlink("absent.aze", dir_.path() / "dangling.aze");
+    ASSERT_TRUE(test::MakePipe(dir_.path() / "pipe.aze"));
+    const OpenArchiveCase cases[] = {
+        {"pkg.aze", "pkg"},      {"no extension", "no extension.d"},
+        {"link.aze", "link"},    {"absent.aze", nullptr},
+        {"folder.aze", nullptr}, {"dangling.aze", nullptr},
+        {"pipe.aze", nullptr},   {"", nullptr},
+    };
+    for (const OpenArchiveCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        dialog_ = ScriptedDialog();
+        dialog_.m_archivePath = u"typed.aze";
+        dialog_.m_destinationFolder = u"typed dest";
+        const std::u16string path = c.name[0] == '\0' ? u"" : U16(dir_.path() / c.name);
+        const bool taken = c.destination != nullptr;
+        EXPECT_EQ(dialog_.OpenArchive(path), taken);
+        EXPECT_EQ(dialog_.m_archivePath, taken ? path : u"typed.aze");
+        EXPECT_EQ(dialog_.m_destinationFolder,
+                  taken ? U16(dir_.path() / c.destination) : u"typed dest");
+    }
+}
+
 TEST_F(MainDialogTest, ArchiveDialogOpensWhereTheLastExtractionLeftOff) {
     fs::current_path(dir_.path());
     dialog_.m_archivePath = U16(Write("plain.aze", SampleArchive()));
