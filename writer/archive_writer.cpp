@@ -28,6 +28,15 @@ bool SealPayload(std::vector<uint8_t>& payload, const ArchiveOptions& options, H
 
 }  // namespace
 
+std::array<uint8_t, 4> ContentKeySeed(const std::array<uint8_t, 16>& passwordDigest,
+                                      std::span<const uint8_t> records) {
+    std::vector<uint8_t> hashed(passwordDigest.begin(), passwordDigest.end());
+    hashed.insert(hashed.end(), records.begin(), records.end());
+    uint8_t digest[kDigestBytes];
+    Md5Digest(digest, hashed.data(), static_cast<int32_t>(hashed.size()));
+    return {digest[0], digest[1], digest[2], digest[3]};
+}
+
 bool WriteArchive(std::span<const uint8_t> records, const ArchiveOptions& options,
                   std::vector<uint8_t>& archive, std::string& error) {
     if (records.empty() || records.size() > kMaxPayloadSize) {

@@ -103,9 +103,9 @@ void RunOnThreads(unsigned count, Work work) {
     for (auto& helper : helpers) helper.join();
 }
 
-// Every block is compressed on its own, as many at once as there are processors, and the
-// blocks are then joined into one stream.
-bool CompressInBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out) {
+// Every block is compressed on its own, as many at once as there are threads, and the blocks
+// are then joined into one stream. Where a block starts depends on the input's size alone.
+bool CompressInBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out, unsigned threads) {
     const size_t blocks = (in.size() + kOneBlockInput - 1) / kOneBlockInput;
     const size_t blockInput = (in.size() + blocks - 1) / blocks;
     std::vector<std::vector<uint8_t>> streams(blocks);
@@ -122,17 +122,16 @@ bool CompressInBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out) {
             compressed[i] = produced > 0 ? 1 : 0;
         }
     };
-    const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
-    RunOnThreads(static_cast<unsigned>(std::min<size_t>(processors, blocks)),
-                 compressTheNextBlocks);
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    RunOnThreads(static_cast<unsigned>(std::min<size_t>(threads, blocks)), compressTheNextBlocks);
     if (std::find(compressed.begin(), compressed.end(), 0) != compressed.end()) return false;
     return JoinSingleBlockStreams(streams, out);
 }
 
 }  // namespace
 
-bool CompressBzip2(std::span<const uint8_t> in, std::vector<uint8_t>& out) {
-    if (in.size() > kOneBlockInput && CompressInBlocks(in, out)) return true;
+bool CompressBzip2(std::span<const uint8_t> in, std::vector<uint8_t>& out, unsigned threads) {
+    if (in.size() > kOneBlockInput && CompressInBlocks(in, out, threads)) return true;
     AllocationCache cache;
     out.clear();
     const size_t produced = CompressOneStream(in, out, cache);

@@ -64,6 +64,7 @@ class TreePlanner {
     }
     bool AcceptName(const FolderEntry& entry, const std::string& where, std::u16string& name);
     bool Include(const FolderEntry& entry, const std::string& where);
+    uint64_t StoredTime(const FolderEntry& file) const;
     bool AddBytes(uint64_t bytes, const std::string& where);
     bool ListSorted(const FolderHandle& handle, const std::string& where,
                     std::vector<FolderEntry>& entries);
@@ -102,6 +103,13 @@ bool TreePlanner::Include(const FolderEntry& entry, const std::string& where) {
     return false;
 }
 
+uint64_t TreePlanner::StoredTime(const FolderEntry& file) const {
+    if (options_.latestTime && file.modifiedSeconds >= *options_.latestTime) {
+        return FileTimeFromUnixTime(*options_.latestTime, 0);
+    }
+    return FileTimeFromUnixTime(file.modifiedSeconds, file.modifiedNanoseconds);
+}
+
 bool TreePlanner::AddBytes(uint64_t bytes, const std::string& where) {
     streamBytes_ += bytes;
     if (streamBytes_ <= kStreamLimit) return true;
@@ -134,8 +142,7 @@ bool TreePlanner::PlanFile(const FolderEntry& entry, std::u16string name, std::s
     }
     if (!AddBytes(needs, where)) return false;
     folders_[folderIndex].files.push_back(
-        {std::move(name), entry.name, std::move(where), AttributesFor(entry),
-         FileTimeFromUnixTime(entry.modifiedSeconds, entry.modifiedNanoseconds)});
+        {std::move(name), entry.name, std::move(where), AttributesFor(entry), StoredTime(entry)});
     return true;
 }
 
@@ -144,6 +151,7 @@ bool TreePlanner::PlanFile(const FolderEntry& entry, std::u16string name, std::s
 bool TreePlanner::PlanEntry(const FolderEntry& entry, size_t folderIndex,
                             std::vector<Subfolder>& subfolders) {
     std::string where = JoinWhere(folders_[folderIndex].where, entry.name);
+    if (options_.exclude.Excludes(where, entry.kind == EntryKind::kFolder)) return true;
     if (!Include(entry, where)) return true;
     std::u16string name;
     if (!AcceptName(entry, where, name)) return false;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/folder.h"
+#include "writer/path_pattern.h"
 
 namespace winqor {
 
@@ -23,6 +24,11 @@ struct WalkMessage {
 struct TreeWalkOptions {
     // A file that the walk leaves out, with a warning: the archive being written.
     std::optional<FileId> leaveOut;
+    // Entries left out silently; an excluded folder is not read at all.
+    ExcludeList exclude;
+    // Seconds since 1970: a later modification time is stored as this one, so that a tree
+    // checked out at another moment still gives the same records.
+    std::optional<int64_t> latestTime;
     // Called once the whole tree is listed, before any file is read (tests change the tree
     // there, as another program might).
     std::function<void()> afterListing;

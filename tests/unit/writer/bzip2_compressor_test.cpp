@@ -84,6 +84,18 @@ TEST_F(Bzip2CompressorTest, EverySizeAndKindOfInputDecodesInOnePass) {
     }
 }
 
+// Blocks are cut where the input's size says, so the stream is the same however many
+// threads compress it: archives of one tree are equal on every machine.
+TEST(CompressBzip2, SameBytesWhateverTheNumberOfThreads) {
+    const std::vector<uint8_t> input = Text(5 * kOneBlock + 17);
+    std::vector<uint8_t> alone, onFour, onEveryProcessor;
+    ASSERT_TRUE(CompressBzip2(input, alone, 1));
+    ASSERT_TRUE(CompressBzip2(input, onFour, 4));
+    ASSERT_TRUE(CompressBzip2(input, onEveryProcessor));
+    EXPECT_TRUE(onFour == alone);
+    EXPECT_TRUE(onEveryProcessor == alone);
+}
+
 TEST(JoinSingleBlockStreams, RefusesWhatIsNotOneBlock) {
     std::vector<uint8_t> one, two, joined;
     ASSERT_TRUE(CompressBzip2(Text(1000), one));

@@ -103,6 +103,20 @@ TEST_F(TreeWalkerTest, FileTimeIsTheModificationTimeSince1601) {
     EXPECT_EQ(Records()[1].fileTime, 133485408000000000ull + 1234567);
 }
 
+TEST_F(TreeWalkerTest, LatestTimeClampsLaterFileTimesOnly) {
+    using namespace std::chrono;
+    const sys_seconds latest{seconds{1704067200}};
+    WriteText(Root() / "early", "e");
+    WriteText(Root() / "late", "l");
+    fs::last_write_time(Root() / "early", file_clock::from_sys(latest - seconds{5}));
+    fs::last_write_time(Root() / "late", file_clock::from_sys(latest + nanoseconds{1500}));
+    TreeWalkOptions options;
+    options.latestTime = 1704067200;
+    ASSERT_TRUE(Walk(options));
+    EXPECT_EQ(Records()[1].fileTime, 133485408000000000ull - 5 * 10'000'000);
+    EXPECT_EQ(Records()[2].fileTime, 133485408000000000ull);
+}
+
 TEST(FileTimeFromUnixTime, Conversions) {
     struct Case {
         int64_t seconds;
@@ -254,6 +268,21 @@ TEST_F(TreeWalkerTest, RefusesATreeOneByteOverTheLimit) {
     fs::resize_file(Root() / "g", kRoomForF - 1000 - 36);
     EXPECT_TRUE(Walk());
     EXPECT_EQ(result_.records.size(), kMaxPayloadSize);
+}
+
+TEST_F(TreeWalkerTest, ExcludedEntriesAreLeftOutAndExcludedFoldersNeverRead) {
+    fs::create_directories(Root() / "build");
+    fs::create_directories(Root() / "src");
+    WriteText(Root() / "build/caf\xE9", "a name the walk would refuse");
+    WriteText(Root() / "src/main.o", "o");
+    WriteText(Root() / "src/main.c", "c");
+    fs::create_symlink("src", Root() / "link.o");
+    TreeWalkOptions options;
+    options.exclude.Add("build");
+    options.exclude.Add("*.o");
+    ASSERT_TRUE(Walk(options)) << result_.error.what;
+    EXPECT_EQ(Names(), (std::vector<std::u16string>{u"", u"\\src", u"main.c"}));
+    EXPECT_TRUE(result_.warnings.empty());  // not even the link
 }
 
 TEST_F(TreeWalkerTest, AFolderThatCannotBeReadIsAnError) {
