@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -93,11 +94,13 @@ class CreateTest : public ::testing::Test {
 
     fs::path At(const std::string& name) const { return dir_.path() / name; }
 
-    // Runs aze in the temporary folder, standard input from stdinFrom.
-    AzeRun Aze(const std::string& arguments, const std::string& stdinFrom = "/dev/null") {
-        const std::string command = "cd " + Quote(dir_.path().string()) + " && " +
-                                    Quote(WINQOR_AZE) + " " + arguments + " <" + Quote(stdinFrom) +
-                                    " >.out 2>.err; echo $? >.status";
+    // Runs aze in the temporary folder, standard input from stdinFrom, with environment
+    // ("NAME=value ...") added to its own.
+    AzeRun Aze(const std::string& arguments, const std::string& stdinFrom = "/dev/null",
+               const std::string& environment = "") {
+        const std::string command = "cd " + Quote(dir_.path().string()) + " && env " + environment +
+                                    " " + Quote(WINQOR_AZE) + " " + arguments + " <" +
+                                    Quote(stdinFrom) + " >.out 2>.err; echo $? >.status";
         std::system(command.c_str());
         AzeRun run;
         run.status = std::stoi(ReadText(At(".status")));
@@ -152,6 +155,20 @@ class CreateTest : public ::testing::Test {
         fs::permissions(root / "readonly.txt", fs::perms::owner_read | fs::perms::group_read);
         fs::create_symlink("README.txt", root / "link");
         ASSERT_EQ(std::system(("mkfifo " + Quote((root / "pipe").string())).c_str()), 0);
+    }
+
+    // Runs aze, which must succeed, and returns the bytes of the file it wrote.
+    std::vector<uint8_t> Made(const std::string& arguments, const std::string& file,
+                              const std::string& environment = "") {
+        const AzeRun run = Aze(arguments, "/dev/null", environment);
+        EXPECT_EQ(run.status, 0) << arguments << ": " << run.err;
+        return test::ReadFileBytes(At(file));
+    }
+
+    std::vector<std::u16string> StoredNames(const std::string& archive) {
+        std::vector<std::u16string> names;
+        for (const Record& record : Open(archive).records) names.push_back(record.name);
+        return names;
     }
 
     test::TempDir dir_;
@@ -291,21 +308,27 @@ TEST_F(CreateTest, RefusesWhatNoReaderWouldAccept) {
 
 TEST_F(CreateTest, UsageErrors) {
     WriteText(At("file"), "not a folder");
+    fs::create_directory(At("tree"));
     const struct {
         const char* arguments;
+        const char* environment;
         const char* message;
     } cases[] = {
-        {"create missing", "aze: not a folder: missing\n"},
-        {"create file", "aze: not a folder: file\n"},
-        {"create .", "give -o OUT.aze"},
-        {"create", "DIR is required"},
+        {"create missing", "", "aze: not a folder: missing\n"},
+        {"create file", "", "aze: not a folder: file\n"},
+        {"create .", "", "give -o OUT.aze"},
+        {"create", "", "DIR is required"},
+        {"create --exclude-from missing tree", "", "cannot read the patterns"},
+        {"create tree", "SOURCE_DATE_EPOCH=12abc", "SOURCE_DATE_EPOCH is not a decimal number"},
+        {"create tree", "SOURCE_DATE_EPOCH=-5", "SOURCE_DATE_EPOCH is not a decimal number"},
+        {"create tree", "SOURCE_DATE_EPOCH=", "SOURCE_DATE_EPOCH is not a decimal number"},
     };
     for (const auto& c : cases) {
-        const AzeRun run = Aze(c.arguments);
+        const AzeRun run = Aze(c.arguments, "/dev/null", c.environment);
         EXPECT_EQ(run.status, 2) << c.arguments;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     }
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"file"}));
+    EXPECT_EQ(Listing(), (std::vector<std::string>{"file", "tree"}));
 }
 
 TEST_F(CreateTest, AFailedWriteLeavesNothingBehind) {
@@ -337,6 +360,79 @@ TEST_F(CreateTest, ReplacesAnOldArchiveAndNeverPacksItInsideItself) {
     ASSERT_EQ(Aze("create -o tree/self.aze tree").status, 0);
     EXPECT_EQ(Open("tree/self.aze").records.size(), 2u);
     EXPECT_EQ(std::distance(fs::directory_iterator(At("tree")), fs::directory_iterator()), 2);
+}
+
+// Several blocks, so that the compressor works on every processor.
+void MakeTreeOfSeveralBlocks(const fs::path& root) {
+    fs::create_directories(root / "sub");
+    WriteText(root / "big.txt", Prose(2'000'000, 6));
+    WriteText(root / "sub/small.txt", "small");
+}
+
+void SetModified(const fs::path& path, int64_t secondsSince1970) {
+    using namespace std::chrono;
+    fs::last_write_time(path, file_clock::from_sys(sys_seconds{seconds{secondsSince1970}}));
+}
+
+TEST_F(CreateTest, PlainArchivesOfOneTreeAreEqualAndSourceDateEpochClampsTimes) {
+    MakeTreeOfSeveralBlocks(At("tree"));
+    SetModified(At("tree/sub/small.txt"), 1'700'000'000);
+    const std::string epoch = "SOURCE_DATE_EPOCH=1600000000";
+    const auto first = Made("create -o one.aze tree", "one.aze");
+    EXPECT_EQ(Made("create -o two.aze tree", "two.aze"), first);
+    EXPECT_EQ(std::memcmp(KeySeed(Open("one.aze").header), "\0\0\0\0", 4), 0);
+    const auto clamped = Made("create -o three.aze tree", "three.aze", epoch);
+    EXPECT_NE(clamped, first);
+    // a file touched later changes the archive, unless its time is clamped
+    SetModified(At("tree/sub/small.txt"), 1'800'000'000);
+    EXPECT_NE(Made("create -o four.aze tree", "four.aze"), first);
+    EXPECT_EQ(Made("create -o five.aze tree", "five.aze", epoch), clamped);
+    EXPECT_EQ(Open("five.aze").records[3].fileTime, (1'600'000'000ull + 11644473600) * 10'000'000);
+}
+
+TEST_F(CreateTest, EncryptedArchivesDifferUnlessReproducible) {
+    MakeTreeOfSeveralBlocks(At("tree"));
+    WriteText(At("pw"), "Secret1\n");
+    const std::string password = " --password-file pw tree";
+    EXPECT_NE(Made("create -o a.aze" + password, "a.aze"),
+              Made("create -o b.aze" + password, "b.aze"));
+    const auto once = Made("create --reproducible -o c.aze" + password, "c.aze");
+    EXPECT_EQ(Made("create --reproducible -o d.aze" + password, "d.aze"), once);
+    EXPECT_EQ(Open("d.aze", u"Secret1").records, test::ExpectedRecords(At("tree")));
+    WriteText(At("pw"), "Secret2\n");
+    EXPECT_NE(Made("create --reproducible -o e.aze" + password, "e.aze"), once);
+}
+
+TEST_F(CreateTest, ExcludedNamesPathsAndFoldersAreLeftOut) {
+    for (const char* folder : {"src/deep", "docs", "build/out"})
+        fs::create_directories(At("tree") / folder);
+    for (const char* file : {"a.o", "src/deep/b.o", "src/main.c", "docs/draft.txt", "docs/keep.txt",
+                             "build/out/x", "notes", "src/notes"}) {
+        WriteText(At("tree") / file, file);
+    }
+    WriteText(At("patterns"), "notes\n\nbuild\n");
+    const AzeRun run =
+        Aze("create --exclude '*.o' --exclude docs/draft.txt --exclude-from patterns tree");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(StoredNames("tree.aze"),
+              (std::vector<std::u16string>{u"", u"\\docs", u"keep.txt", u"\\src", u"main.c",
+                                           u"\\src\\deep"}));
+}
+
+// The program is the stub and the archive alone: packing one tree twice gives the same program.
+TEST_F(CreateTest, SelfExtractingProgramsOfOneTreeAreEqual) {
+    const fs::path stub = fs::path(WINQOR_AZE).parent_path() / "winqor";
+    if (!fs::exists(stub)) GTEST_SKIP() << "no winqor beside aze to copy";
+    MakeTreeOfSeveralBlocks(At("tree"));
+    WriteText(At("tree/skip.o"), "left out");
+    const std::string arguments = "sfx --exclude '*.o' --stub " + Quote(stub.string()) + " -o ";
+    const auto first = Made(arguments + "one.run tree", "one.run");
+    EXPECT_EQ(Made(arguments + "two.run tree", "two.run"), first);
+    const AzeRun list = Aze("list two.run");
+    EXPECT_EQ(list.out.find("skip.o"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("F sub/small.txt 5"), std::string::npos) << list.out;
+    EXPECT_EQ(Aze("sfx --exclude x -o three.run one.run").status, 2);
 }
 
 class TerminalTest : public CreateTest {

@@ -19,17 +19,25 @@ inline constexpr int kExitBadArchive = 1;  // not valid, damaged, or the passwor
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitWriteFailed = 3;  // extraction started; what was written stays
 
-struct CreateOptions {
-    std::string output;  // empty: DIR with ".aze"
+// How a folder is packed, for create and sfx alike.
+struct PackOptions {
     std::string passwordFile;
     bool runSetup = false;
+    std::vector<std::string> excludes;
+    std::string excludeFrom;  // one pattern a line
+    // With a password: the key seed made of the password and the records, not at random.
+    bool reproducible = false;
+};
+
+struct CreateOptions {
+    std::string output;  // empty: DIR with ".aze"
+    PackOptions pack;
     std::string input;
 };
 
 struct SfxOptions {
     std::string output;
-    std::string passwordFile;
-    bool runSetup = false;
+    PackOptions pack;
     std::string stub;  // empty: the winqor program beside aze
     std::string input;
 };
@@ -54,11 +62,13 @@ struct PackedFolder {
     size_t recordBytes = 0;
 };
 
-// Walks folder, obtains the password (passwordFile, else the terminal, else none) and makes
-// the archive bytes; the file at output, if it lies in the folder, is left out. Warnings and
-// the failure line are printed. An exit status: 0, or 1 when no archive can be made.
-int PackFolder(const std::string& folder, const std::string& passwordFile, bool runSetup,
-               const std::string& output, PackedFolder& packed);
+// Walks folder, leaving out what the options exclude, obtains the password (passwordFile, else
+// the terminal, else none) and makes the archive bytes; the file at output, if it lies in the
+// folder, is left out, and SOURCE_DATE_EPOCH, when set, is the latest file time stored.
+// Warnings and the failure line are printed. An exit status: 0; 2 when SOURCE_DATE_EPOCH or
+// the exclude file is not usable; 1 when no archive can be made.
+int PackFolder(const std::string& folder, const PackOptions& options, const std::string& output,
+               PackedFolder& packed);
 
 // One line on standard error: "aze: WHAT: WHERE" (WHERE left out when empty). WHERE is a name
 // or path, shown escaped (see EscapeForDisplay) so that it cannot forge lines or send the

@@ -1,6 +1,8 @@
 // aze create: packs a folder into an archive, written whole or not at all.
 #include <array>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -89,14 +91,60 @@ void PrintWarnings(const std::string& input, const std::vector<WalkMessage>& war
     }
 }
 
-// The archive being replaced is left out of the tree when it lies inside it.
-TreeWalkOptions WalkOptionsFor(const std::string& output) {
-    TreeWalkOptions options;
+// Far more patterns than anyone writes; a larger file (a device that never ends) is refused.
+constexpr uint64_t kMaxExcludeFileBytes = 1 << 20;
+
+// Adds one pattern per line of file; empty lines, and a carriage return before a line end,
+// are ignored.
+bool AddExcludesFrom(const std::string& file, ExcludeList& exclude) {
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    if (ReadWholeFile(file, kMaxExcludeFileBytes, bytes, reason) != ReadOutcome::kRead) {
+        PrintError("cannot read the patterns (a file of at most 1 MiB)", file);
+        return false;
+    }
+    std::string line;
+    for (size_t at = 0; at <= bytes.size(); ++at) {
+        if (at < bytes.size() && bytes[at] != '\n') {
+            line += static_cast<char>(bytes[at]);
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) exclude.Add(line);
+        line.clear();
+    }
+    return true;
+}
+
+// SOURCE_DATE_EPOCH, the convention of reproducible builds: when set, a decimal count of
+// seconds since 1970 that no stored file time may exceed.
+bool ReadSourceDateEpoch(std::optional<int64_t>& latest) {
+    const char* value = std::getenv("SOURCE_DATE_EPOCH");
+    if (value == nullptr) return true;
+    const std::string text = value;
+    int64_t seconds = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (text.empty() || text.front() == '-' || error != std::errc() ||
+        end != text.data() + text.size()) {
+        PrintError("SOURCE_DATE_EPOCH is not a decimal number of seconds since 1970", text);
+        return false;
+    }
+    latest = seconds;
+    return true;
+}
+
+// What the walk leaves out and the latest time it stores; the archive being replaced is left
+// out of the tree when it lies inside it. false, the failure printed, on a usage error.
+bool WalkOptionsFor(const PackOptions& pack, const std::string& output, TreeWalkOptions& options) {
     FolderEntry existing;
     if (DescribePath(output, false, existing) && existing.kind == EntryKind::kFile) {
         options.leaveOut = existing.id;
     }
-    return options;
+    for (const std::string& pattern : pack.excludes) options.exclude.Add(pattern);
+    if (!pack.excludeFrom.empty() && !AddExcludesFrom(pack.excludeFrom, options.exclude)) {
+        return false;
+    }
+    return ReadSourceDateEpoch(options.latestTime);
 }
 
 int CheckArguments(const CreateOptions& options, std::string& output) {
@@ -113,13 +161,20 @@ int CheckArguments(const CreateOptions& options, std::string& output) {
     return kExitSuccess;
 }
 
-// The archive options for the tree: the password's digest, the setup flag, a fresh key seed.
-bool ChooseArchiveOptions(const std::string& passwordFile, bool runSetup,
+// The archive options for the tree: the password's digest, the setup flag and, with a
+// password, the key seed: fresh unless asked to be reproducible. A plain archive's stays zero.
+bool ChooseArchiveOptions(const PackOptions& pack, const std::vector<uint8_t>& records,
                           ArchiveOptions& archiveOptions) {
     std::optional<std::u16string> password;
-    archiveOptions.runSetup = runSetup;
-    if (!ObtainNewPassword(passwordFile, password) || !SealWithPassword(password, archiveOptions)) {
+    archiveOptions.runSetup = pack.runSetup;
+    if (!ObtainNewPassword(pack.passwordFile, password) ||
+        !SealWithPassword(password, archiveOptions)) {
         return false;
+    }
+    if (!archiveOptions.passwordDigest) return true;
+    if (pack.reproducible) {
+        archiveOptions.keySeed = ContentKeySeed(*archiveOptions.passwordDigest, records);
+        return true;
     }
     if (!RandomBytes(archiveOptions.keySeed.data(), archiveOptions.keySeed.size())) {
         PrintError("the system's random generator failed");
@@ -130,17 +185,19 @@ bool ChooseArchiveOptions(const std::string& passwordFile, bool runSetup,
 
 }  // namespace
 
-int PackFolder(const std::string& folder, const std::string& passwordFile, bool runSetup,
-               const std::string& output, PackedFolder& packed) {
+int PackFolder(const std::string& folder, const PackOptions& options, const std::string& output,
+               PackedFolder& packed) {
+    TreeWalkOptions walkOptions;
+    if (!WalkOptionsFor(options, output, walkOptions)) return kExitUsage;
     TreeWalkResult tree;
-    const bool walked = WalkTree(folder, WalkOptionsFor(output), tree);
+    const bool walked = WalkTree(folder, walkOptions, tree);
     PrintWarnings(folder, tree.warnings);
     if (!walked) {
         PrintError(tree.error.what, Shown(folder, tree.error.where));
         return kExitBadArchive;
     }
     ArchiveOptions archiveOptions;
-    if (!ChooseArchiveOptions(passwordFile, runSetup, archiveOptions)) return kExitBadArchive;
+    if (!ChooseArchiveOptions(options, tree.records, archiveOptions)) return kExitBadArchive;
     std::string error;
     if (!WriteArchive(tree.records, archiveOptions, packed.archive, error)) {
         PrintError("cannot make an archive of the folder (" + error + ")", folder);
@@ -156,8 +213,7 @@ int RunCreate(const CreateOptions& options) {
     std::string output;
     if (int status = CheckArguments(options, output); status != kExitSuccess) return status;
     PackedFolder packed;
-    const int status =
-        PackFolder(options.input, options.passwordFile, options.runSetup, output, packed);
+    const int status = PackFolder(options.input, options.pack, output, packed);
     if (status != kExitSuccess) return status;
     std::string error;
     if (!ReplaceFileContents(output, packed.archive, error)) {

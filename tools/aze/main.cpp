@@ -28,6 +28,8 @@ constexpr char kMainFooter[] =
     "\n"
     "A password is read from --password-file or asked on the terminal, never taken from\n"
     "the command line. DES encryption keeps an archive from casual reading only.\n"
+    "A plain archive is reproducible: the same tree gives the same bytes, and\n"
+    "SOURCE_DATE_EPOCH (seconds since 1970), when set, is the latest file time stored.\n"
     "'aze COMMAND --help' describes a command; the manual page is aze(1).\n";
 
 std::string Footer(const char* example) {
@@ -46,13 +48,32 @@ void AddRunSetup(CLI::App* command, bool& target) {
                       "the self-extracting run then starts the folder's Setup.exe");
 }
 
+// What create and sfx share: the password, the setup flag, what is left out, the key seed.
+void AddPackOptions(CLI::App* command, PackOptions& options) {
+    AddPasswordFile(command, options.passwordFile);
+    AddRunSetup(command, options.runSetup);
+    command
+        ->add_option("--exclude", options.excludes,
+                     "leave out what PATTERN matches ('*', '?', [...]): a name at any depth, or "
+                     "with a '/' a path below DIR; a folder left out is not read (repeatable)")
+        ->type_name("PATTERN")
+        ->allow_extra_args(false);
+    command
+        ->add_option("--exclude-from", options.excludeFrom,
+                     "leave out what the patterns of FILE match, one a line")
+        ->type_name("FILE");
+    command->add_flag("--reproducible", options.reproducible,
+                      "with a password, the key seed is made of the password and the tree "
+                      "instead of at random: the same tree and password give the same archive, "
+                      "so equal archives tell that their contents are equal");
+}
+
 void AddCreate(CLI::App& app, CreateOptions& options) {
     auto* command = app.add_subcommand(
         "create", "pack a folder into an archive (links and special files are skipped)");
     command->add_option("-o", options.output, "the archive to write (default: DIR.aze beside DIR)")
         ->type_name("OUT.aze");
-    AddPasswordFile(command, options.passwordFile);
-    AddRunSetup(command, options.runSetup);
+    AddPackOptions(command, options.pack);
     command->add_option("DIR", options.input, "the folder to pack")->required();
     command->footer(Footer("aze create --password-file key.txt -o backup.aze documents/"));
 }
@@ -63,8 +84,7 @@ void AddSfx(CLI::App& app, SfxOptions& options) {
     command->add_option("-o", options.output, "the program to write (made executable)")
         ->required()
         ->type_name("PROGRAM");
-    AddPasswordFile(command, options.passwordFile);
-    AddRunSetup(command, options.runSetup);
+    AddPackOptions(command, options.pack);
     command
         ->add_option("--stub", options.stub,
                      "the winqor program to copy (default: the winqor beside aze)")

@@ -55,10 +55,12 @@ bool HasResourceTable(const std::vector<uint8_t>& program) {
 
 // An archive is embedded byte for byte, so nothing about it can be chosen here.
 int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
-    if (options.runSetup || !options.passwordFile.empty()) {
+    const PackOptions& pack = options.pack;
+    if (pack.runSetup || !pack.passwordFile.empty() || !pack.excludes.empty() ||
+        !pack.excludeFrom.empty() || pack.reproducible) {
         PrintError(
-            "--run-setup and --password-file apply to a folder; an archive is "
-            "embedded unchanged");
+            "--run-setup, --password-file, --exclude, --exclude-from and --reproducible apply "
+            "to a folder; an archive is embedded unchanged");
         return kExitUsage;
     }
     const ReadOutcome read = ReadBounded(options.input, kMaxArchiveBytes, archive);
@@ -86,13 +88,12 @@ int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
 int ArchiveFromFolder(const SfxOptions& options, std::vector<uint8_t>& archive) {
     std::error_code error;
     const fs::path setup = fs::path(options.input) / "Setup.exe";
-    if (options.runSetup && !fs::is_regular_file(fs::symlink_status(setup, error))) {
+    if (options.pack.runSetup && !fs::is_regular_file(fs::symlink_status(setup, error))) {
         PrintError("--run-setup needs a Setup.exe at the top of the folder", options.input);
         return kExitUsage;
     }
     PackedFolder packed;
-    const int status =
-        PackFolder(options.input, options.passwordFile, options.runSetup, options.output, packed);
+    const int status = PackFolder(options.input, options.pack, options.output, packed);
     archive = std::move(packed.archive);
     return status;
 }
