@@ -21,6 +21,8 @@
 #include <span>
 #include <vector>
 
+#include "format/bzip2_bits.h"
+
 namespace winqor {
 
 struct StreamMarker {
@@ -33,9 +35,6 @@ int StreamLevel(std::span<const uint8_t> stream);
 
 // Every block and end magic after the stream header, in the order of their bits.
 std::vector<StreamMarker> FindMarkers(std::span<const uint8_t> stream);
-
-// The count (at most 48) bits from bit 'at', most significant first; bits past the end are 0.
-uint64_t BitsAt(std::span<const uint8_t> stream, uint64_t at, int count);
 
 // The 32-bit CRC stored after the block magic at 'blockBit'.
 uint32_t BlockCrcAt(std::span<const uint8_t> stream, uint64_t blockBit);
