@@ -15,7 +15,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "protection/password.h"
-#include "support/special_files.h"
+#include "support/file_fixtures.h"
 
 namespace winqor::fuzz {
 namespace fs = std::filesystem;

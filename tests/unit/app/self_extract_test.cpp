@@ -13,7 +13,7 @@
 #include "format/archive_header.h"
 #include "platform/text.h"
 #include "protection/password.h"
-#include "support/special_files.h"
+#include "support/file_fixtures.h"
 #include "support/test_support.h"
 #include "support/tree.h"
 #include "writer/archive_writer.h"

@@ -11,7 +11,7 @@
 #include "platform/folders.h"
 #include "platform/limits.h"
 #include "platform/text.h"
-#include "support/special_files.h"
+#include "support/file_fixtures.h"
 #include "support/test_support.h"
 
 namespace winqor {

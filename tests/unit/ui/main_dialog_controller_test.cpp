@@ -14,7 +14,7 @@
 #include "format/record_stream.h"
 #include "platform/text.h"
 #include "protection/password.h"
-#include "support/special_files.h"
+#include "support/file_fixtures.h"
 #include "support/test_support.h"
 #include "ui/password_controller.h"
 #include "writer/archive_writer.h"

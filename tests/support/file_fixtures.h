@@ -1,6 +1,6 @@
 // What hostile-destination tests put in place and look at: entries that are not plain files,
 // and facts about a file that std::filesystem does not give. Shared by the tests and the fuzz
-// harness; the system calls live in the platform's own file (special_files_posix.cpp).
+// harness; the system calls live in the platform's own file (file_fixtures_posix.cpp).
 #pragma once
 
 #include <cstdint>

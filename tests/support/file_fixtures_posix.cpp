@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "support/special_files.h"
+#include "support/file_fixtures.h"
 
 namespace winqor::test {
 
