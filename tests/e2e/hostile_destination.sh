@@ -17,25 +17,25 @@ readme_md5=fb183096506aa0563a683517b6aea60f
 md5_of() { md5sum <"$1" | cut -d' ' -f1; }
 # Temporaries of a run that did not finish, anywhere below a folder.
 temporaries() { find "$1" -name '.winqor-*.partial' | wc -l; }
-# Waits (at most a minute) until a command succeeds.
-wait_for() {
-  for _ in $(seq 600); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
 is_root() { [ "$(id -u)" -eq 0 ]; }
 
 # --- a run killed while it replaces a file: the old file stays whole ---
 mkdir killed && printf 'old readme' >killed/README.txt
 # Every rename is held, so the run stops with README.txt complete under its temporary name.
-strace -o /dev/null -e inject=rename,renameat,renameat2:delay_enter=60000000 \
+# strace writes a held call's name as it enters it: reading that from a pipe is the signal
+# that the run is there.
+mkfifo trace
+strace -o trace -e trace=rename,renameat,renameat2 \
+  -e inject=rename,renameat,renameat2:delay_enter=60000000 \
   "$aze" extract -C killed plain.aze >/dev/null 2>&1 &
 tracer=$!
+exec 3<trace
 checks=$((checks + 1))
-held() { [ "$(temporaries killed)" -ge 1 ]; }
-wait_for held || fail "the held run never wrote its temporary"
+read -r -t 60 -d '(' -u 3 call || fail "the held run never reached its rename"
 pkill -KILL -P "$tracer"
 kill -KILL "$tracer" 2>/dev/null
 wait "$tracer" 2>/dev/null
+exec 3<&-
 expect_equal "the old file after the kill" "$(cat killed/README.txt)" "old readme"
 expect_equal "the temporary is the only trace" "$(ls -A killed | grep -c '^\.winqor-[0-9-]*\.partial$')" "1"
 
