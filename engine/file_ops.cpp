@@ -30,14 +30,6 @@ uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {
     return WriteToFile(file, buffer, count);
 }
 
-int MakeFolder(const char16_t* path) {
-    return MakeDirectory(path) == MakeDirectoryResult::kFailed ? 0 : 1;
-}
-
-int EnterFolder(const char16_t* path) {
-    return MakeFolder(path) != 0 && ChangeDirectory(path) ? 1 : 0;
-}
-
 int JoinPath(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative) {
     uint32_t length = 0;
     while (base != nullptr && base[length] != 0 && length < kMaxPath - 1) {

@@ -21,13 +21,6 @@ ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes
 // Writes count bytes; the bytes written, or 0 on an error, a null buffer or a count of 0.
 uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count);
 
-// 1 when the folder exists afterwards (also when something of that name already exists);
-// only the last component is created.
-int MakeFolder(const char16_t* path);
-
-// MakeFolder, then make it the current directory; 1 on success.
-int EnterFolder(const char16_t* path);
-
 // base (cut to kMaxPath - 1 units) followed by relative, skipping a doubled backslash. When
 // the two do not fit in kMaxPath units, out holds the base alone. Always 1.
 int JoinPath(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative);

@@ -19,8 +19,6 @@ enum class MakeDirectoryResult { kCreated, kAlreadyExists, kFailed };
 // Creates the last component of path; "already exists" also when a file has that name.
 MakeDirectoryResult MakeDirectory(const char16_t* path);
 
-bool ChangeDirectory(const char16_t* path);
-
 // The current directory as an absolute path; its length in units, or 0 when it cannot be
 // read or does not fit units (terminator included).
 uint32_t GetCurrentDirectory(char16_t* buffer, uint32_t units);

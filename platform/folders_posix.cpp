@@ -63,11 +63,6 @@ MakeDirectoryResult MakeDirectory(const char16_t* path) {
     return errno == EEXIST ? MakeDirectoryResult::kAlreadyExists : MakeDirectoryResult::kFailed;
 }
 
-bool ChangeDirectory(const char16_t* path) {
-    std::string native;
-    return NativePath(path, native) && !native.empty() && ::chdir(native.c_str()) == 0;
-}
-
 uint32_t GetCurrentDirectory(char16_t* buffer, uint32_t units) {
     char native[PATH_MAX];
     std::u16string wide;

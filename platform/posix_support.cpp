@@ -96,11 +96,6 @@ mode_t CurrentUmask() {
     return mask;
 }
 
-bool IsTemporaryName(std::string_view name) {
-    return name.size() > kTemporaryPrefix.size() + kTemporarySuffix.size() &&
-           name.starts_with(kTemporaryPrefix) && name.ends_with(kTemporarySuffix);
-}
-
 bool AtomicReplacement::Begin(int folder, std::string name) {
     Abandon();
     folder_ = folder;

@@ -69,15 +69,13 @@ class Descriptor {
     int fd_;
 };
 
-// Temporaries are named ".winqor-<pid>-<n>.partial": hidden, and never a name the writers
-// give a real file, so one left by a killed run is told apart (and may be removed).
-bool IsTemporaryName(std::string_view name);
-
 // A new file that takes its name in a folder only once it is complete. It is created under a
 // temporary name there (exclusively, without following links, private to its owner), written
 // through fd(), and renamed over the name by Commit: whatever entry held the name before (a
 // file, a link, a pipe, a device) is replaced, never opened, and stays whole until then. An
-// uncommitted temporary is removed when the object goes.
+// uncommitted temporary is removed when the object goes. Temporaries are named
+// ".winqor-<pid>-<n>.partial": hidden, so that one left by a killed run is told apart from a
+// real file (and may be removed).
 class AtomicReplacement {
   public:
     AtomicReplacement() = default;

@@ -71,6 +71,14 @@ bool MakeOwnerExecutable(int program) {
     ::_exit(127);
 }
 
+// Waits for the child to end; its wait status.
+int WaitForExit(pid_t child) {
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
 // Starts the child; the start's own error travels back through a pipe that closes on exec,
 // so an empty read means the program runs.
 pid_t Spawn(int program) {
@@ -86,18 +94,10 @@ pid_t Spawn(int program) {
     } while (got < 0 && errno == EINTR);
     ::close(report[0]);
     if (child > 0 && got > 0) {
-        int status;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
+        WaitForExit(child);
         return -1;
     }
     return child;
-}
-
-void WaitForExit(pid_t child) {
-    int status;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
 }
 
 // Messages travel as a 32-bit length in the machine's order (both ends are this program)
@@ -164,9 +164,7 @@ bool RunInChildProcess(const std::function<void(const MessageToParent& send)>& w
     const bool whole = started && ReceiveFramed(channel[0], receive);
     ::close(channel[0]);
     if (!started) return false;
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = WaitForExit(child);
     return whole && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
