@@ -6,7 +6,8 @@
 
 namespace winqor {
 
-using FileHandle = int;
+// A descriptor on Linux, a HANDLE on Windows: wide enough for either.
+using FileHandle = intptr_t;
 inline constexpr FileHandle kInvalidHandle = -1;
 
 // Opens an existing file for reading.

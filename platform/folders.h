@@ -24,7 +24,7 @@ MakeDirectoryResult MakeDirectory(const char16_t* path);
 uint32_t GetCurrentDirectory(char16_t* buffer, uint32_t units);
 
 // An open folder: a walk reaches everything below it from here, never by a path again.
-using DirectoryHandle = int;
+using DirectoryHandle = intptr_t;
 inline constexpr DirectoryHandle kInvalidDirectory = -1;
 
 void CloseDirectory(DirectoryHandle folder);

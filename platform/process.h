@@ -40,4 +40,9 @@ bool RunInChildProcess(const std::function<void(const MessageToParent& send)>& w
 // with a signal. Called once at start-up.
 void IgnoreFileSizeLimitSignal();
 
+// Libraries the program loads later come from the system's own folder only, never from the
+// program's folder or the current one (where a downloaded installer may have company).
+// Called first thing at start-up; nothing to do where the loader never looks there.
+void RestrictLibrarySearch();
+
 }  // namespace winqor

@@ -172,4 +172,8 @@ void IgnoreFileSizeLimitSignal() {
     ::signal(SIGXFSZ, SIG_IGN);
 }
 
+// The dynamic loader never looks in the program's folder unless told to (an RPATH of $ORIGIN,
+// which no program here has).
+void RestrictLibrarySearch() {}
+
 }  // namespace winqor
