@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "platform/folders.h"
 #include "platform/text.h"
 
 namespace winqor {
@@ -10,7 +11,7 @@ namespace {
 bool IsSafeComponent(std::u16string_view component) {
     if (component.empty() || component == u"." || component == u"..") return false;
     if (component.find_first_of(u"\\/:") != std::u16string_view::npos) return false;
-    return IsValidUtf16(component);
+    return IsValidUtf16(component) && IsPlainNameHere(component);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "platform/file.h"
 #include "platform/folder.h"
@@ -76,6 +77,13 @@ class ReplacingFile {
   private:
     std::unique_ptr<posix::AtomicReplacement> replacement_;
 };
+
+// False for a name that this system would take for something other than a plain entry of the
+// folder, or for the same entry as another name. On Windows: a reserved device name (CON, PRN,
+// AUX, NUL, COM1-COM9, LPT1-LPT9, with or without an extension, any case), a name ending in a
+// dot or a space, and a character that names a stream or a pattern there (< > : " | ? * and
+// the control characters). Linux takes every name but "/" and NUL as it stands.
+bool IsPlainNameHere(std::u16string_view name);
 
 // Writes all count bytes unless an error stops it; the bytes written.
 uint32_t WriteToFile(FileHandle file, const void* buffer, uint32_t count);

@@ -150,4 +150,8 @@ uint32_t WriteToFile(FileHandle file, const void* buffer, uint32_t count) {
     return WriteFully(file, buffer, count) ? count : 0;
 }
 
+bool IsPlainNameHere(std::u16string_view) {
+    return true;
+}
+
 }  // namespace winqor
