@@ -1,20 +1,12 @@
 #include "protection/random.h"
 
-#include <openssl/rand.h>
-
-#include <climits>
+#include "protection/crypto_backend.h"
 
 namespace winqor {
 
 bool RandomBytes(uint8_t* out, size_t count) {
     if (out == nullptr) return count == 0;
-    while (count > 0) {
-        const int chunk = count > INT_MAX ? INT_MAX : static_cast<int>(count);
-        if (RAND_bytes(out, chunk) != 1) return false;
-        out += chunk;
-        count -= static_cast<size_t>(chunk);
-    }
-    return true;
+    return count == 0 || crypto::SystemRandom(out, count);
 }
 
 }  // namespace winqor
