@@ -1,6 +1,7 @@
 // Writes the fuzz targets' seed corpora with the project's own writer:
 //   make_fuzz_corpus OUT_DIR     (OUT_DIR/<target>/<seed>; fuzz/corpus in the repository)
 // The seeds are small on purpose: libFuzzer grows them, and the repository keeps them.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -88,9 +89,9 @@ Bytes Archive(const Bytes& records, bool encrypted) {
 Bytes SizeAndPayload(const Bytes& records) {
     Bytes compressed;
     CompressBzip2(records, compressed);
-    Bytes out(4);
+    Bytes out(4 + compressed.size());
     WriteLe32(out.data(), static_cast<uint32_t>(records.size()));
-    out.insert(out.end(), compressed.begin(), compressed.end());
+    std::copy(compressed.begin(), compressed.end(), out.begin() + 4);
     return out;
 }
 

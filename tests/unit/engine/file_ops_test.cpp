@@ -84,7 +84,9 @@ TEST(RecordNames, SplitsSafeDirectoryNames) {
         const char16_t* components[8];
         uint32_t count = 99;
         EXPECT_EQ(SplitDirectoryName(buffer.data(), components, 8, count), c.safe) << c.name.size();
-        if (c.safe) EXPECT_EQ(count, c.count);
+        if (c.safe) {
+            EXPECT_EQ(count, c.count);
+        }
     }
     std::u16string many = u"\\a\\b\\c";
     const char16_t* two[2];
