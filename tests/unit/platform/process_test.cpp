@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -74,12 +73,9 @@ TEST(StartProgramAndWaitTest, RunsInTheCurrentDirectoryWithTheEnvironmentAndWait
     // Written without execute permission, as extracted files are; exits non-zero.
     WriteScript(setup, "sleep 0.3\necho \"$(pwd) $WINQOR_TEST_MARK $#\" > ran.txt\nexit 3\n");
     OpenFolder folder(dir.path());
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(StartProgramAndWait(folder.handle, u"Setup.exe", IdOf(setup)), 1);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
     ASSERT_TRUE(fs::exists(dir.path() / "ran.txt")) << "the wait ends with the program";
     EXPECT_EQ(ReadText(dir.path() / "ran.txt"), dir.path().string() + " inherited 0\n");
-    EXPECT_GE(elapsed, std::chrono::milliseconds(1300)) << "then one second's pause";
     EXPECT_NE(fs::status(setup).permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
