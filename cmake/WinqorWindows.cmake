@@ -19,4 +19,5 @@ target_compile_definitions(bz2 PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX)
 add_library(BZip2::BZip2 ALIAS bz2)
 
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0602)
+enable_language(RC)
 add_link_options(-static -static-libgcc -static-libstdc++)
