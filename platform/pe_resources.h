@@ -1,0 +1,101 @@
+// The resources of a Windows program (a PE32+ file): the three-level tree of its resource
+// data directory read, and a copy of the program written with entries added or replaced.
+// Pure code: no system calls, usable on any file's bytes, on any system.
+//
+// The tree, as the loader reads it (all integers little-endian):
+//
+//   directory (16 bytes): characteristics u32, time stamp u32, version u16 u16,
+//                         namedCount u16, idCount u16; then namedCount + idCount entries
+//   entry (8 bytes):      nameOrId u32  high bit set: offset of a length-prefixed UTF-16
+//                                       name, else an integer id
+//                         child u32     high bit set: offset of a directory, else of a
+//                                       data entry
+//   data entry (16 bytes): data RVA u32, size u32, code page u32, reserved u32
+//
+// Offsets are from the start of the tree; the data entry's RVA is an address in the loaded
+// image, mapped to the file through the section table. Level 1 is the type (SETUP_ARCHIVE
+// is a named type), level 2 the name or id (131), level 3 the language (0 neutral, 1033).
+//
+// A program written here keeps every section of its input and gains one, ".wqrsrc", at its
+// end that holds the complete new tree and every resource's bytes; the resource data
+// directory points at it. A program that already has that section gets it replaced, so
+// the section count stays the same however often a program is rewritten.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace winqor {
+
+// The type name of the self-extracting archive as Windows stores it.
+inline constexpr std::u16string_view kSetupArchiveTypeUtf16 = u"SETUP_ARCHIVE";
+// The section that AddPeResources appends (a section name has at most 8 bytes).
+inline constexpr std::string_view kPeResourceSectionName = ".wqrsrc";
+
+// A type, a name or a language: an integer id or a UTF-16 string.
+struct PeKey {
+    bool named = false;
+    uint32_t id = 0;      // when not named
+    std::u16string text;  // when named
+};
+
+struct PeResource {
+    PeKey type;
+    PeKey name;
+    PeKey language;
+    uint64_t offset = 0;  // where the bytes are in the file
+    uint32_t size = 0;
+    uint32_t codePage = 0;
+};
+
+enum class PeStatus {
+    kNotPe,        // no "MZ" header leading to a "PE\0\0" signature
+    kValid,        // a PE32+ program whose tree (possibly empty) holds together
+    kUnsupported,  // a PE, but not one this code reads: a 32-bit (PE32) program
+    kDamaged,      // headers, sections or resource tree that do not hold together
+};
+
+// Whether bytes start like a PE file: "MZ", and the "PE\0\0" signature where the DOS header
+// says, when bytes reach that far. head may be the file's first bytes only.
+bool LooksLikePe(std::span<const uint8_t> head);
+
+// Every resource of file in the tree's order. resources is empty unless the result is
+// kValid; error says what is wrong otherwise.
+PeStatus ReadPeResources(std::span<const uint8_t> file, std::vector<PeResource>& resources,
+                         std::string& error);
+
+// The resource of that named type (compared as Windows compares names, ignoring case) and
+// integer id, languages searched as FindResourceW does: neutral first, then English (United
+// States), then any other in tree order; null when there is none.
+const PeResource* FindPeResource(const std::vector<PeResource>& resources, std::u16string_view type,
+                                 uint32_t id);
+
+// A resource to add: a named type, an integer id and language.
+struct PeNewResource {
+    std::u16string_view type;
+    uint32_t id = 0;
+    uint32_t language = 0;
+    std::span<const uint8_t> data;
+};
+
+// Whether AddPeResources can rewrite file, checked before anything is made to add. false,
+// with the reason in error, when it cannot (see AddPeResources).
+bool CanAddPeResources(std::span<const uint8_t> file, std::string& error);
+
+// A copy of the program file with its resources plus additions (an addition replaces every
+// resource of the same type, id and language), in a ".wqrsrc" section at its end; the
+// CheckSum is recomputed. A COFF symbol table after the sections (an unstripped build)
+// moves behind the new section. false, with a message in error, when file is no PE32+
+// program, is signed, has no room for another section header, carries a damaged resource
+// tree, or has other data after its last section.
+bool AddPeResources(std::span<const uint8_t> file, std::span<const PeNewResource> additions,
+                    std::vector<uint8_t>& out, std::string& error);
+
+// The PE checksum of file: the 16-bit folding sum of its 16-bit words, the 4 bytes at
+// checksumOffset taken as 0, plus the file's length.
+uint32_t PeChecksum(std::span<const uint8_t> file, uint64_t checksumOffset);
+
+}  // namespace winqor

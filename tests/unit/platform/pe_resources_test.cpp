@@ -1,0 +1,309 @@
+#include "platform/pe_resources.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/resource_table.h"
+#include "support/pe_image.h"
+
+namespace winqor {
+namespace {
+
+using test::BuildPeImage;
+using test::PeImage;
+using test::PeImageOptions;
+using test::PeTestResource;
+namespace tree = test::one_resource_tree;
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+const std::vector<uint8_t> kPlaceholder(std::begin(kSetupArchivePlaceholder),
+                                        std::end(kSetupArchivePlaceholder));
+const std::vector<uint8_t> kArchive = Bytes("SFXSetup and the rest of an archive");
+
+PeTestResource Placeholder() {
+    return {{u"SETUP_ARCHIVE"}, {{}, 131}, 1033, kPlaceholder};
+}
+
+// What a built winqor.exe carries, in an order a resource compiler would not choose.
+std::vector<PeTestResource> StubResources() {
+    return {{{u"ZED"}, {u"ITEM"}, 1033, Bytes("named type, named entry")},
+            Placeholder(),
+            {{{}, 24}, {{}, 1}, 1033, Bytes("<assembly/>")},
+            {{{}, 3}, {{}, 1}, 1033, Bytes("icon bits")},
+            {{{}, 14}, {{}, 128}, 1033, Bytes("icon group")},
+            {{{}, 5}, {{}, 100}, 1033, Bytes("dialog template")},
+            {{{}, 6}, {{}, 1}, 1033, Bytes("string table")}};
+}
+
+std::vector<uint8_t> WithArchive(const std::vector<uint8_t>& program,
+                                 const std::vector<uint8_t>& archive) {
+    const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, kLanguageNeutral,
+                                 archive};
+    std::vector<uint8_t> out;
+    std::string error;
+    EXPECT_TRUE(AddPeResources(program, {&addition, 1}, out, error)) << error;
+    return out;
+}
+
+std::vector<PeResource> ReadAll(const std::vector<uint8_t>& file) {
+    std::vector<PeResource> resources;
+    std::string error;
+    EXPECT_EQ(ReadPeResources(file, resources, error), PeStatus::kValid) << error;
+    return resources;
+}
+
+std::vector<uint8_t> BytesOf(const std::vector<uint8_t>& file, const PeResource& resource) {
+    return {file.begin() + resource.offset, file.begin() + resource.offset + resource.size};
+}
+
+std::string Describe(const PeKey& key) {
+    return key.named ? std::string(key.text.begin(), key.text.end()) : std::to_string(key.id);
+}
+
+std::string Describe(const PeResource& resource) {
+    return Describe(resource.type) + "/" + Describe(resource.name) + "/" +
+           Describe(resource.language);
+}
+
+TEST(PeResourcesTest, AddingTheArchiveKeepsEveryResourceInWindowsOrder) {
+    const auto stub = BuildPeImage(StubResources()).bytes;
+    const auto program = WithArchive(stub, kArchive);
+    const auto resources = ReadAll(program);
+
+    const std::vector<std::string> order = {"SETUP_ARCHIVE/131/0", "SETUP_ARCHIVE/131/1033",
+                                            "ZED/ITEM/1033",       "3/1/1033",
+                                            "5/100/1033",          "6/1/1033",
+                                            "14/128/1033",         "24/1/1033"};
+    ASSERT_EQ(resources.size(), order.size());
+    const auto before = ReadAll(stub);
+    for (size_t i = 0; i < order.size(); ++i) {
+        SCOPED_TRACE(order[i]);
+        EXPECT_EQ(Describe(resources[i]), order[i]);
+        if (i == 0) continue;
+        const auto same = std::find_if(before.begin(), before.end(), [&](const PeResource& r) {
+            return Describe(r) == order[i];
+        });
+        ASSERT_NE(same, before.end());
+        EXPECT_EQ(BytesOf(program, resources[i]), BytesOf(stub, *same));
+    }
+    const PeResource* found = FindPeResource(resources, u"setup_archive", kSetupArchiveId);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(BytesOf(program, *found), kArchive);
+    EXPECT_EQ(found->offset % 8, 0u);
+}
+
+TEST(PeResourcesTest, TheNewSectionFollowsTheOthersAndTheChecksumHolds) {
+    const auto built = BuildPeImage(StubResources());
+    const auto program = WithArchive(built.bytes, kArchive);
+    EXPECT_EQ(test::ReadLe16At(program, built.sectionCountOffset), 3u);
+    EXPECT_EQ(program.size() % 0x200, 0u);
+    const uint32_t checksum = test::ReadLe32At(program, built.checksumOffset);
+    EXPECT_EQ(checksum, PeChecksum(program, built.checksumOffset));
+    // The original stays as it was up to its own end.
+    EXPECT_TRUE(
+        std::equal(built.bytes.begin() + 0x400, built.bytes.end(), program.begin() + 0x400));
+}
+
+TEST(PeResourcesTest, ASecondRunReplacesItsSectionAndTheArchive) {
+    const auto built = BuildPeImage(StubResources());
+    const auto first = WithArchive(built.bytes, kArchive);
+    const auto newer = Bytes("SFXSetup, a newer archive of another length");
+    const auto second = WithArchive(first, newer);
+    EXPECT_EQ(test::ReadLe16At(second, built.sectionCountOffset), 3u);
+    const auto resources = ReadAll(second);
+    EXPECT_EQ(resources.size(), ReadAll(first).size());
+    const PeResource* found = FindPeResource(resources, kSetupArchiveTypeUtf16, kSetupArchiveId);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(BytesOf(second, *found), newer);
+    EXPECT_EQ(WithArchive(second, kArchive), first);
+}
+
+TEST(PeResourcesTest, AnUnstrippedProgramKeepsItsSymbolTableBehindTheNewSection) {
+    PeImageOptions options;
+    options.symbols = 3;
+    const auto built = BuildPeImage({Placeholder()}, options);
+    const uint32_t oldSymbols = test::ReadLe32At(built.bytes, built.symbolTableOffset);
+    const std::vector<uint8_t> symbols(built.bytes.begin() + oldSymbols, built.bytes.end());
+    for (const auto& program : {WithArchive(built.bytes, kArchive),
+                                WithArchive(WithArchive(built.bytes, kArchive), kArchive)}) {
+        const uint32_t at = test::ReadLe32At(program, built.symbolTableOffset);
+        ASSERT_EQ(program.size() - at, symbols.size());
+        EXPECT_TRUE(std::equal(symbols.begin(), symbols.end(), program.begin() + at));
+    }
+}
+
+TEST(PeResourcesTest, LanguagesAreSearchedNeutralFirstThenEnglishThenAny) {
+    struct Case {
+        std::vector<uint32_t> languages;
+        int expected;  // -1: none found
+    };
+    const Case cases[] = {{{1033, 7, 0}, 0}, {{7, 1033}, 1033}, {{7, 1031}, 7}, {{}, -1}};
+    for (const auto& c : cases) {
+        std::vector<PeResource> resources;
+        for (uint32_t language : c.languages) {
+            PeResource resource;
+            resource.type = {true, 0, u"SETUP_ARCHIVE"};
+            resource.name.id = kSetupArchiveId;
+            resource.language.id = language;
+            resources.push_back(resource);
+        }
+        const PeResource* found =
+            FindPeResource(resources, kSetupArchiveTypeUtf16, kSetupArchiveId);
+        EXPECT_EQ(found == nullptr ? -1 : static_cast<int>(found->language.id), c.expected);
+    }
+}
+
+TEST(PeResourcesTest, ChecksumFoldsCarriesAndSkipsItsOwnField) {
+    struct Case {
+        std::vector<uint8_t> file;
+        uint64_t checksumOffset;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {{1, 0, 2, 0}, 100, 3 + 4},
+        {{0xFF, 0xFF, 2, 0}, 100, 2 + 4},  // 0xFFFF + 2 carries into 0x0002
+        {{1, 0, 9, 9, 9, 9, 2, 0}, 2, 3 + 8},
+        {{1, 0, 5}, 100, 6 + 3},  // an odd length ends with a zero byte
+    };
+    for (const auto& c : cases) EXPECT_EQ(PeChecksum(c.file, c.checksumOffset), c.expected);
+}
+
+TEST(PeResourcesTest, OnlyMzLeadingToAPeSignatureLooksLikeAProgram) {
+    const auto program = BuildPeImage({Placeholder()}).bytes;
+    std::vector<uint8_t> wrongSignature = program;
+    wrongSignature[0x40] = 'X';
+    std::vector<uint8_t> farSignature(program.begin(), program.begin() + 64);
+    test::WriteLe32At(farSignature, 0x3C, 0x10000);
+    EXPECT_TRUE(LooksLikePe(program));
+    EXPECT_TRUE(LooksLikePe(farSignature));  // only the whole file can tell
+    EXPECT_FALSE(LooksLikePe(wrongSignature));
+    EXPECT_FALSE(
+        LooksLikePe(Bytes("\x7f"
+                          "ELF and more bytes than a DOS header has, surely so")));
+}
+
+// A refusal: how the stub is made or damaged, the status of reading it and the message.
+struct Refusal {
+    const char* what;
+    PeImageOptions options;
+    uint64_t treeField;  // a field of the one-resource tree to overwrite, 0 for none
+    uint32_t value;
+    size_t cutTo;  // the file's length when not 0
+    PeStatus read;
+    const char* message;
+};
+
+PeImageOptions Options(void (*change)(PeImageOptions&)) {
+    PeImageOptions options;
+    change(options);
+    return options;
+}
+
+const Refusal kRefusals[] = {
+    {"PE32", Options([](PeImageOptions& o) { o.magic = 0x10B; }), 0, 0, 0, PeStatus::kUnsupported,
+     "a 32-bit (PE32) Windows program"},
+    {"signed", Options([](PeImageOptions& o) { o.isSigned = true; }), 0, 0, 0, PeStatus::kValid,
+     "the program is signed"},
+    {"no header room", Options([](PeImageOptions& o) { o.sizeOfHeaders = 0x1A0; }), 0, 0, 0,
+     PeStatus::kValid, "no room for another section header"},
+    {"other data after the sections", Options([](PeImageOptions& o) {
+         o.trailing = {1, 2, 3};
+     }),
+     0, 0, 0, PeStatus::kValid, "3 bytes of other data follow"},
+    {"directory outside the tree",
+     {},
+     tree::kRootChild,
+     0x80007FF0,
+     0,
+     PeStatus::kDamaged,
+     "a directory lies outside the tree"},
+    {"loop back to the root",
+     {},
+     tree::kTypeChild,
+     0x80000000,
+     0,
+     PeStatus::kDamaged,
+     "a directory is reached twice"},
+    {"data where a directory belongs",
+     {},
+     tree::kRootChild,
+     24,
+     0,
+     PeStatus::kDamaged,
+     "data stands where a directory belongs"},
+    {"entries past the end",
+     {},
+     tree::kRootCounts,
+     0xFFFFFFFF,
+     0,
+     PeStatus::kDamaged,
+     "more entries than the tree has room for"},
+    {"name past the end",
+     {},
+     tree::kTypeNameLength,
+     0xFFFF,
+     0,
+     PeStatus::kDamaged,
+     "a name runs past the end of the tree"},
+    {"data longer than its section",
+     {},
+     tree::kDataEntrySize,
+     0xFFFFFFF0,
+     0,
+     PeStatus::kDamaged,
+     "a resource's bytes lie outside the program's sections"},
+    {"data outside every section",
+     {},
+     tree::kDataEntryRva,
+     0x900000,
+     0,
+     PeStatus::kDamaged,
+     "a resource's bytes lie outside the program's sections"},
+    {"file cut inside the tree",
+     {},
+     0,
+     0,
+     0x420,
+     PeStatus::kDamaged,
+     "a section's data runs past the end of the file"},
+    {"file cut inside the headers", {}, 0, 0, 0x160, PeStatus::kDamaged, "its headers end early"},
+};
+
+TEST(PeResourcesTest, ProgramsThatCannotTakeTheArchiveAreRefused) {
+    for (const auto& refusal : kRefusals) {
+        SCOPED_TRACE(refusal.what);
+        PeImage image = BuildPeImage({Placeholder()}, refusal.options);
+        if (refusal.treeField != 0) {
+            test::WriteLe32At(image.bytes, image.treeOffset + refusal.treeField, refusal.value);
+        }
+        if (refusal.cutTo != 0) image.bytes.resize(refusal.cutTo);
+        std::vector<PeResource> resources;
+        std::string error;
+        EXPECT_EQ(ReadPeResources(image.bytes, resources, error), refusal.read) << error;
+        EXPECT_FALSE(CanAddPeResources(image.bytes, error));
+        EXPECT_NE(error.find(refusal.message), std::string::npos) << error;
+        std::vector<uint8_t> out;
+        const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, 0, kArchive};
+        EXPECT_FALSE(AddPeResources(image.bytes, {&addition, 1}, out, error));
+    }
+}
+
+TEST(PeResourcesTest, AFileThatIsNoProgramIsNotRead) {
+    std::vector<PeResource> resources;
+    std::string error;
+    EXPECT_EQ(ReadPeResources(Bytes("\x7f"
+                                    "ELF"),
+                              resources, error),
+              PeStatus::kNotPe);
+    EXPECT_FALSE(CanAddPeResources(Bytes("MZ"), error));
+    EXPECT_NE(error.find("not a Windows program"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace winqor
