@@ -26,7 +26,7 @@ cases=(
   "aze -v l|list"
   "aze create |docs my folder"
   "aze create -|--exclude --exclude-from --help --password-file --reproducible --run-setup --verbose -h -o -v"
-  "aze sfx --|--exclude --exclude-from --help --password-file --reproducible --run-setup --stub --verbose"
+  "aze sfx --|--exclude --exclude-from --help --password-file --reproducible --run-setup --stub --verbose --windows"
   "aze create --exclude-from n|notes.txt"
   "aze sfx --exclude p|pack.aze"
   "aze extract -|--help --password-file --verbose -C -h -v"

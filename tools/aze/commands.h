@@ -38,7 +38,8 @@ struct CreateOptions {
 struct SfxOptions {
     std::string output;
     PackOptions pack;
-    std::string stub;  // empty: the winqor program beside aze
+    std::string stub;      // empty: the winqor program beside aze
+    bool windows = false;  // without stub: the Windows winqor.exe installed beside aze's
     std::string input;
 };
 

@@ -25,6 +25,7 @@ constexpr char kMainFooter[] =
     "  aze list release.aze                   show what it holds\n"
     "  aze extract -C /tmp/out release.aze    unpack it below /tmp/out\n"
     "  aze sfx -o setup.run --run-setup dist/ make a self-extracting installer\n"
+    "  aze sfx --windows -o setup.exe dist/   the same for Windows\n"
     "\n"
     "A password is read from --password-file or asked on the terminal, never taken from\n"
     "the command line. DES encryption keeps an archive from casual reading only.\n"
@@ -85,15 +86,20 @@ void AddSfx(CLI::App& app, SfxOptions& options) {
         ->required()
         ->type_name("PROGRAM");
     AddPackOptions(command, options.pack);
+    command->add_flag("--windows", options.windows,
+                      "make a Windows program: copy the winqor.exe in ../lib/winqor/ from the "
+                      "folder of aze");
     command
         ->add_option("--stub", options.stub,
-                     "the winqor program to copy (default: the winqor beside aze)")
+                     "the winqor program to copy (default: the winqor beside aze); a Windows "
+                     "winqor.exe makes a Windows program, a Linux winqor a Linux one")
         ->type_name("WINQOR");
     command->add_option("INPUT", options.input, "a folder to pack, or an archive to embed as it is")
         ->required()
         ->type_name("DIR|ARCHIVE.aze");
     command->footer(
-        Footer("aze sfx -o setup.run --run-setup dist/    (setup.run unpacks into setup/)"));
+        Footer("aze sfx -o setup.run --run-setup dist/    (setup.run unpacks into setup/)\n"
+               "  aze sfx --windows -o setup.exe dist/       (a Windows program)"));
 }
 
 CLI::App* AddReader(CLI::App& app, const char* name, const char* help, const char* example,

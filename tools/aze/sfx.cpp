@@ -1,7 +1,9 @@
 // aze sfx: a copy of the winqor program that carries an archive as its neutral SETUP_ARCHIVE
-// resource, so that it unpacks the archive beside itself when started. Also the way back:
-// the archive inside such a program, for list, test and extract.
+// resource, so that it unpacks the archive beside itself when started: a Linux winqor gets it
+// in its resource table, a Windows winqor.exe in its PE resource tree. Also the way back: the
+// archive inside such a program, for list, test and extract.
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <iterator>
@@ -14,6 +16,7 @@
 #include "engine/extract_embedded.h"
 #include "format/archive_header.h"
 #include "platform/folder.h"
+#include "platform/pe_resources.h"
 #include "platform/process.h"
 #include "platform/resources.h"
 #include "platform/text.h"
@@ -25,11 +28,23 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kStubName[] = "winqor";
+// The Windows stub, from the folder of aze: bin/aze and lib/winqor/winqor.exe, in the build as
+// once installed.
+constexpr char kWindowsStubPath[] = "lib/winqor/winqor.exe";
 // An archive is its header and a payload of at most kMaxPayloadSize bytes: nothing past that
 // is read, whatever size a file or a resource entry claims.
 constexpr uint64_t kMaxArchiveBytes = kHeaderBytes + uint64_t{kMaxPayloadSize};
 // Far more than any winqor program; a larger file is not one, and is not read into memory.
 constexpr uint64_t kMaxStubBytes = uint64_t{1} << 30;
+// A self-extracting Windows program is read whole to find its archive: at most a stub and
+// an archive.
+constexpr uint64_t kMaxWindowsProgramBytes = kMaxStubBytes + kMaxArchiveBytes;
+// Enough of a file to see whether it is a Windows program: its DOS header points at the PE
+// signature, which comes early in every linker's output.
+constexpr uint64_t kPeHeadBytes = 4096;
+constexpr uint8_t kElfMagic[4] = {0x7F, 'E', 'L', 'F'};
+
+enum class StubKind { kLinux, kWindows };
 
 // The whole file when it holds at most limit bytes.
 ReadOutcome ReadBounded(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes) {
@@ -37,12 +52,21 @@ ReadOutcome ReadBounded(const std::string& path, uint64_t limit, std::vector<uin
     return ReadWholeFile(path, limit, bytes, ignored);
 }
 
-// The winqor program beside this aze, unless --stub names another.
+// The winqor program beside this aze (with --windows: winqor.exe in ../lib/winqor), unless
+// --stub names another.
 std::string StubPath(const SfxOptions& options) {
     if (!options.stub.empty()) return options.stub;
     char16_t self[kMaxPath];
-    if (GetModuleFileName(self, kMaxPath) == 0) return kStubName;
-    return (fs::path(Utf16ToUtf8Lossy(self)).parent_path() / kStubName).string();
+    const fs::path folder = GetModuleFileName(self, kMaxPath) == 0
+                                ? fs::path()
+                                : fs::path(Utf16ToUtf8Lossy(self)).parent_path();
+    if (options.windows) return (folder.parent_path() / kWindowsStubPath).string();
+    return (folder / kStubName).string();
+}
+
+bool IsElf(const std::vector<uint8_t>& program) {
+    return program.size() >= sizeof kElfMagic &&
+           std::memcmp(program.data(), kElfMagic, sizeof kElfMagic) == 0;
 }
 
 // Every winqor program ends with its resource table, as built with the placeholder at least.
@@ -106,14 +130,30 @@ std::string OutputFolderOf(const std::string& program) {
     return Utf16ToUtf8Lossy(folder);
 }
 
-// The winqor program to copy, read before any archive is made so that a wrong one costs no
-// packing.
-int ReadStub(const std::string& stub, std::vector<uint8_t>& program) {
-    const ReadOutcome read = ReadBounded(stub, kMaxStubBytes, program);
-    if (read != ReadOutcome::kRead) {
-        PrintError(read == ReadOutcome::kTooLarge
-                       ? "not a winqor program: larger than 1 GiB (give --stub PATH)"
-                       : "cannot read the winqor program to copy (give --stub PATH)",
+// A Windows winqor.exe carries the placeholder and can take another section: a damaged or
+// signed program, or one without room for another section header, is refused here.
+int CheckWindowsStub(const std::string& stub, const std::vector<uint8_t>& program) {
+    std::string error;
+    std::vector<PeResource> resources;
+    if (ReadPeResources(program, resources, error) != PeStatus::kValid ||
+        !CanAddPeResources(program, error)) {
+        PrintError(error, stub);
+        return kExitUsage;
+    }
+    if (FindPeResource(resources, kSetupArchiveTypeUtf16, kSetupArchiveId) == nullptr) {
+        PrintError("not a winqor program: it carries no SETUP_ARCHIVE resource (give --stub PATH)",
+                   stub);
+        return kExitUsage;
+    }
+    return kExitSuccess;
+}
+
+int CheckLinuxStub(const SfxOptions& options, const std::string& stub,
+                   const std::vector<uint8_t>& program) {
+    if (options.windows) {
+        PrintError(IsElf(program) ? "--windows needs a Windows winqor.exe, and this is a Linux "
+                                    "(ELF) program; leave out --windows to make a Linux program"
+                                  : "--windows needs a Windows winqor.exe, and this is none",
                    stub);
         return kExitUsage;
     }
@@ -127,12 +167,49 @@ int ReadStub(const std::string& stub, std::vector<uint8_t>& program) {
     return kExitSuccess;
 }
 
-int WriteProgram(const SfxOptions& options, const std::string& stub,
+std::string CannotReadStub(const SfxOptions& options, ReadOutcome read) {
+    if (read == ReadOutcome::kTooLarge) {
+        return "not a winqor program: larger than 1 GiB (give --stub PATH)";
+    }
+    if (options.windows && options.stub.empty()) {
+        return "cannot find the Windows winqor.exe to copy (aze looks in ../lib/winqor/ from "
+               "its own folder; give --stub PATH)";
+    }
+    return "cannot read the winqor program to copy (give --stub PATH)";
+}
+
+// The winqor program to copy, read before any archive is made so that a wrong one costs no
+// packing. Its bytes tell its kind: a PE file is a Windows program, anything else a Linux one.
+int ReadStub(const SfxOptions& options, const std::string& stub, std::vector<uint8_t>& program,
+             StubKind& kind) {
+    const ReadOutcome read = ReadBounded(stub, kMaxStubBytes, program);
+    if (read != ReadOutcome::kRead) {
+        PrintError(CannotReadStub(options, read), stub);
+        return kExitUsage;
+    }
+    kind = LooksLikePe(program) ? StubKind::kWindows : StubKind::kLinux;
+    return kind == StubKind::kWindows ? CheckWindowsStub(stub, program)
+                                      : CheckLinuxStub(options, stub, program);
+}
+
+// The stub with the archive as its neutral SETUP_ARCHIVE resource.
+bool MakeProgram(StubKind kind, const std::vector<uint8_t>& program,
+                 const std::vector<uint8_t>& archive, std::vector<uint8_t>& out,
+                 std::string& error) {
+    if (kind == StubKind::kWindows) {
+        const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, kLanguageNeutral,
+                                     archive};
+        return AddPeResources(program, {&addition, 1}, out, error);
+    }
+    const NewResource addition{kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, archive};
+    return AppendResources(program, {&addition, 1}, out, error);
+}
+
+int WriteProgram(const SfxOptions& options, const std::string& stub, StubKind kind,
                  const std::vector<uint8_t>& program, const std::vector<uint8_t>& archive) {
     std::vector<uint8_t> out;
     std::string error;
-    const NewResource addition{kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, archive};
-    if (!AppendResources(program, {&addition, 1}, out, error)) {
+    if (!MakeProgram(kind, program, archive, out, error)) {
         PrintError(error, stub);
         return kExitUsage;
     }
@@ -145,38 +222,83 @@ int WriteProgram(const SfxOptions& options, const std::string& stub,
     return kExitSuccess;
 }
 
+// The archive in a resource's bytes (at most kMaxArchiveBytes of them); see
+// LoadEmbeddedArchive.
+int LoadImage(std::span<const uint8_t> image, const std::string& program,
+              ArchiveExtractor& extractor) {
+    // The placeholder of a program built without an archive is no archive.
+    if (image.size() < sizeof kMagic ||
+        !std::equal(std::begin(kMagic), std::end(kMagic), image.begin())) {
+        return 0;
+    }
+    if (extractor.LoadFromImage(image.data(), image.size()) != 0) return 1;
+    PrintFailure(extractor, program);
+    return -1;
+}
+
+// A Windows program is read whole and its resource tree searched as FindResourceW searches
+// it: the neutral SETUP_ARCHIVE/131 first.
+int LoadFromWindowsProgram(const std::string& program, ArchiveExtractor& extractor) {
+    std::vector<uint8_t> bytes;
+    const ReadOutcome read = ReadBounded(program, kMaxWindowsProgramBytes, bytes);
+    if (read != ReadOutcome::kRead) {
+        PrintError(read == ReadOutcome::kTooLarge
+                       ? "not read: a Windows program larger than a stub and an archive can be"
+                       : "cannot read the program",
+                   program);
+        return -1;
+    }
+    std::string error;
+    std::vector<PeResource> resources;
+    const PeStatus status = ReadPeResources(bytes, resources, error);
+    if (status == PeStatus::kDamaged) {
+        PrintError(error, program);
+        return -1;
+    }
+    const PeResource* entry = FindPeResource(resources, kSetupArchiveTypeUtf16, kSetupArchiveId);
+    if (status != PeStatus::kValid || entry == nullptr) return 0;
+    const uint64_t size = std::min<uint64_t>(entry->size, kMaxArchiveBytes);
+    return LoadImage(std::span<const uint8_t>(bytes).subspan(entry->offset, size), program,
+                     extractor);
+}
+
+// Whether the opened file starts like a Windows program.
+bool IsWindowsProgram(const ResourceFile& file) {
+    const ResourceEntry whole{{}, 0, 0, 0, file.fileSize()};
+    std::vector<uint8_t> head;
+    return file.Read(whole, kPeHeadBytes, head) && LooksLikePe(head);
+}
+
 }  // namespace
 
 int RunSfx(const SfxOptions& options) {
     std::error_code error;
     const std::string stub = StubPath(options);
     std::vector<uint8_t> program, archive;
-    const int read = ReadStub(stub, program);
+    StubKind kind = StubKind::kLinux;
+    const int read = ReadStub(options, stub, program, kind);
     if (read != kExitSuccess) return read;
     const int made = fs::is_directory(options.input, error) ? ArchiveFromFolder(options, archive)
                                                             : ArchiveFromFile(options, archive);
-    return made != kExitSuccess ? made : WriteProgram(options, stub, program, archive);
+    return made != kExitSuccess ? made : WriteProgram(options, stub, kind, program, archive);
 }
 
 int LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor) {
     ResourceFile file;
     if (!file.Open(program)) return 0;
+    if (IsWindowsProgram(file)) return LoadFromWindowsProgram(program, extractor);
     if (file.status() == TableStatus::kCorrupt) {
         PrintError("damaged program file: its resource table does not hold together", program);
         return -1;
     }
     const ResourceEntry* entry = file.Find(kSetupArchiveType, kSetupArchiveId);
     std::vector<uint8_t> image;
-    if (entry == nullptr || entry->size < sizeof kMagic) return 0;
+    if (entry == nullptr) return 0;
     if (!file.Read(*entry, kMaxArchiveBytes, image)) {
         PrintError("cannot read the archive inside the program", program);
         return -1;
     }
-    // The placeholder of a program built without an archive is no archive.
-    if (!std::equal(std::begin(kMagic), std::end(kMagic), image.begin())) return 0;
-    if (extractor.LoadFromImage(image.data(), image.size()) != 0) return 1;
-    PrintFailure(extractor, program);
-    return -1;
+    return LoadImage(image, program, extractor);
 }
 
 }  // namespace winqor::aze
