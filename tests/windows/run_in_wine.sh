@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine and passes on its output and exit status.
+# usage: run_in_wine.sh PROGRAM.exe [ARGUMENTS...]
+# The output goes through a file: Wine's own processes (services, devices) that a program's
+# start may launch inherit its output and outlive it, and a pipe they held would keep the
+# test runner waiting for the end of the output long after the program ended.
+set -uo pipefail
+output=$(mktemp)
+trap 'rm -f "$output"' EXIT
+wine "$@" </dev/null >"$output" 2>&1
+status=$?
+cat "$output"
+exit $status
