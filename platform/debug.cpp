@@ -8,12 +8,13 @@
 
 namespace winqor {
 
-void WriteToStandardError(std::string_view text);  // debug_posix.cpp
+// The system's default sink: standard error on Linux, the debugger's output on Windows.
+void WriteToDefaultDebugSink(std::string_view text);  // debug_posix.cpp, debug_win32.cpp
 
 namespace {
 
 DebugSink& CurrentSink() {
-    static DebugSink sink = WriteToStandardError;
+    static DebugSink sink = WriteToDefaultDebugSink;
     return sink;
 }
 
@@ -65,7 +66,7 @@ DebugSink SetDebugSink(DebugSink sink) {
 }
 
 void UseStandardErrorSink() {
-    CurrentSink() = WriteToStandardError;
+    CurrentSink() = WriteToDefaultDebugSink;
 }
 
 void ForwardDebugText(std::string_view text) {

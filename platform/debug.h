@@ -1,5 +1,6 @@
 // The debug channel: the program's only diagnostics. Every message goes to one sink in a
-// single piece; the default sink writes it, as UTF-8, to standard error in one write.
+// single piece; the default sink writes it, as UTF-8, to standard error in one write (on
+// Windows: to the debugger's output channel, OutputDebugStringW, as UTF-16).
 #pragma once
 
 #include <functional>
@@ -13,7 +14,7 @@ using DebugSink = std::function<void(std::string_view)>;
 // Replaces the sink and returns the previous one. An empty sink silences the channel.
 DebugSink SetDebugSink(DebugSink sink);
 
-// Restores the sink that writes to standard error.
+// Restores the default sink (standard error; the debugger's output channel on Windows).
 void UseStandardErrorSink();
 
 // Passes on a message that another sink received (in a child process, say), as it stands.

@@ -12,4 +12,9 @@ void WriteToStandardError(std::string_view text) {
     posix::WriteFully(STDERR_FILENO, text.data(), text.size());
 }
 
+// The debug channel's default sink on Linux is standard error.
+void WriteToDefaultDebugSink(std::string_view text) {
+    WriteToStandardError(text);
+}
+
 }  // namespace winqor

@@ -11,9 +11,8 @@
 
 namespace winqor {
 
-namespace posix {
-class AtomicReplacement;
-}
+// The system's own state of a file being written (posix_support.h, win32_support.h).
+class FileReplacement;
 
 enum class MakeDirectoryResult { kCreated, kAlreadyExists, kFailed };
 
@@ -70,19 +69,22 @@ class ReplacingFile {
     FileHandle handle() const;
     // The new file's identity, which tells it apart from any other file; asked before Commit.
     bool Identify(FileId& id) const;
-    // Mode 0444 when readOnly, else 0666, less the umask; then the rename over the name.
+    // Mode 0444 when readOnly, else 0666, less the umask (on Windows: the read-only attribute
+    // when readOnly); then the rename over the name.
     Outcome Commit(bool readOnly);
     void Abandon();
 
   private:
-    std::unique_ptr<posix::AtomicReplacement> replacement_;
+    std::unique_ptr<FileReplacement> replacement_;
 };
 
 // False for a name that this system would take for something other than a plain entry of the
 // folder, or for the same entry as another name. On Windows: a reserved device name (CON, PRN,
-// AUX, NUL, COM1-COM9, LPT1-LPT9, with or without an extension, any case), a name ending in a
-// dot or a space, and a character that names a stream or a pattern there (< > : " | ? * and
-// the control characters). Linux takes every name but "/" and NUL as it stands.
+// AUX, NUL, CONIN$, CONOUT$, COM0-COM9, LPT0-LPT9 and COM/LPT with a superscript 1, 2 or 3,
+// with or without an extension, any case, also with spaces before the extension), a name
+// ending in a dot or a space, a separator, and a character that names a stream or a pattern
+// there (< > : " | ? * and the control characters). Linux takes every name but "/" and NUL
+// as it stands.
 bool IsPlainNameHere(std::u16string_view name);
 
 // Writes all count bytes unless an error stops it; the bytes written.

@@ -14,6 +14,10 @@
 namespace winqor {
 
 using namespace posix;
+
+// The state of a file being written: the POSIX AtomicReplacement.
+class FileReplacement : public AtomicReplacement {};
+
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
@@ -118,7 +122,7 @@ ReplacingFile::~ReplacingFile() = default;
 
 bool ReplacingFile::Create(DirectoryHandle folder, const char16_t* name) {
     std::string native;
-    replacement_ = std::make_unique<AtomicReplacement>();
+    replacement_ = std::make_unique<FileReplacement>();
     return NativePath(name, native) && !native.empty() && replacement_->Begin(folder, native);
 }
 

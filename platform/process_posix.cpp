@@ -79,6 +79,12 @@ int WaitForExit(pid_t child) {
     return status;
 }
 
+// The status a shell would show: the exit code, or 128 + the signal that ended the program.
+uint32_t ExitStatusOf(int status) {
+    if (WIFEXITED(status)) return static_cast<uint32_t>(WEXITSTATUS(status));
+    return WIFSIGNALED(status) ? 128u + static_cast<uint32_t>(WTERMSIG(status)) : 1u;
+}
+
 // Starts the child; the start's own error travels back through a pipe that closes on exec,
 // so an empty read means the program runs.
 pid_t Spawn(int program) {
@@ -136,14 +142,16 @@ uint32_t GetModuleFileName(char16_t* buffer, uint32_t units) {
     return ToUtf16Buffer(std::string_view(native, static_cast<size_t>(length)), buffer, units);
 }
 
-int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected) {
+int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected,
+                        uint32_t* exitStatus) {
     std::string native;
     if (!NativePath(name, native) || native.empty()) return 0;
     Descriptor program(OpenExpectedProgram(folder, native, expected));
     if (program.get() < 0 || !MakeOwnerExecutable(program.get())) return 0;
     const pid_t child = Spawn(program.get());
     if (child < 0) return 0;
-    WaitForExit(child);
+    const int status = WaitForExit(child);
+    if (exitStatus != nullptr) *exitStatus = ExitStatusOf(status);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     return 1;
 }

@@ -52,7 +52,9 @@ class ResourceFile {
 };
 
 // The running program's own file (/proc/self/exe), opened on first use and never closed.
-// Null when it cannot be opened.
+// Null when it cannot be opened. On Windows the running program's resources are its PE
+// resources: this object stands for them, and the calls below reach them through the system's
+// FindResourceW, LoadResource, LockResource and SizeofResource for it as for a null module.
 ResourceFile* OwnProgramResources();
 
 // The resource calls of a program. module null means the running program. A handle is the

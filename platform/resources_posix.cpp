@@ -15,9 +15,6 @@ namespace winqor {
 using namespace posix;
 namespace {
 
-// A table larger than this is taken as damaged rather than read into memory.
-constexpr uint64_t kMaxTableBytes = 1 << 20;
-
 int64_t CurrentSize(FileHandle file) {
     struct stat info;
     if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) return -1;
@@ -59,29 +56,6 @@ bool ResourceFile::ReadAt(uint64_t offset, uint8_t* buffer, uint64_t count) cons
     return true;
 }
 
-bool ResourceFile::ReadTable() {
-    table_ = {};
-    table_.programBytes = size_;
-    uint8_t tail[kResourceTrailerBytes];
-    const uint64_t tailBytes = size_ < kResourceTrailerBytes ? size_ : kResourceTrailerBytes;
-    if (!ReadAt(size_ - tailBytes, tail, tailBytes)) return false;
-    TableLocation where;
-    status_ = LocateTable(std::span<const uint8_t>(tail, tailBytes), size_, where);
-    if (status_ != TableStatus::kValid) return true;
-    if (where.tableBytes > kMaxTableBytes) {
-        status_ = TableStatus::kCorrupt;
-        return true;
-    }
-    std::vector<uint8_t> records(where.tableBytes);
-    if (!ReadAt(where.tableOffset, records.data(), records.size())) return false;
-    status_ = ParseEntries(records, where, table_);
-    return true;
-}
-
-const ResourceEntry* ResourceFile::Find(std::string_view type, uint32_t id) const {
-    return FindEntry(table_, type, id);
-}
-
 const uint8_t* ResourceFile::Load(const ResourceEntry& entry) {
     // A file that changed size since its table was read would fault inside the mapping.
     if (file_ == kInvalidHandle || CurrentSize(file_) != static_cast<int64_t>(size_)) {
@@ -94,16 +68,6 @@ const uint8_t* ResourceFile::Load(const ResourceEntry& entry) {
         mapping_ = static_cast<const uint8_t*>(mapped);
     }
     return mapping_ + entry.offset;
-}
-
-bool ResourceFile::Read(const ResourceEntry& entry, uint64_t maxBytes,
-                        std::vector<uint8_t>& bytes) const {
-    bytes.clear();
-    if (file_ == kInvalidHandle || entry.offset > size_ || entry.size > size_ - entry.offset) {
-        return false;
-    }
-    bytes.resize(entry.size < maxBytes ? entry.size : maxBytes);
-    return ReadAt(entry.offset, bytes.data(), bytes.size());
 }
 
 ResourceFile* OwnProgramResources() {

@@ -73,9 +73,11 @@ TEST(StartProgramAndWaitTest, RunsInTheCurrentDirectoryWithTheEnvironmentAndWait
     // Written without execute permission, as extracted files are; exits non-zero.
     WriteScript(setup, "sleep 0.3\necho \"$(pwd) $WINQOR_TEST_MARK $#\" > ran.txt\nexit 3\n");
     OpenFolder folder(dir.path());
-    EXPECT_EQ(StartProgramAndWait(folder.handle, u"Setup.exe", IdOf(setup)), 1);
+    uint32_t status = 0;
+    EXPECT_EQ(StartProgramAndWait(folder.handle, u"Setup.exe", IdOf(setup), &status), 1);
     ASSERT_TRUE(fs::exists(dir.path() / "ran.txt")) << "the wait ends with the program";
     EXPECT_EQ(ReadText(dir.path() / "ran.txt"), dir.path().string() + " inherited 0\n");
+    EXPECT_EQ(status, 3u);
     EXPECT_NE(fs::status(setup).permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
