@@ -1,0 +1,14 @@
+// Windows lets a process lower its own rights (a restricted token, a lower integrity level)
+// only for what it starts later, not for itself, and none of them keeps writes to one folder.
+#include "platform/win32_support.h"
+
+#include "platform/confine.h"
+
+namespace winqor {
+
+ConfineResult ConfineWritesTo(DirectoryHandle, std::string& reason) {
+    reason = "Windows cannot confine a running process's writes to one folder";
+    return ConfineResult::kUnsupported;
+}
+
+}  // namespace winqor

@@ -1,0 +1,38 @@
+#include "platform/win32_support.h"
+
+#include <string>
+
+#include "platform/file.h"
+#include "platform/limits.h"
+
+namespace winqor {
+
+using namespace win32;
+
+static_assert(kMaxPath == MAX_PATH, "path buffers are sized by the platform's own limit");
+
+FileHandle OpenForRead(const char16_t* path) {
+    std::wstring wide;
+    if (!WidePath(path, wide) || wide.empty()) return kInvalidHandle;
+    const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(file);
+}
+
+uint32_t ReadBytes(FileHandle file, void* buffer, uint32_t count) {
+    if (buffer == nullptr || count == 0 || file == kInvalidHandle) return 0;
+    const int64_t got = ReadFully(AsHandle(file), buffer, count);
+    return got < 0 ? 0 : static_cast<uint32_t>(got);
+}
+
+void CloseFile(FileHandle file) {
+    if (file != kInvalidHandle) ::CloseHandle(AsHandle(file));
+}
+
+int64_t FileSize(FileHandle file) {
+    LARGE_INTEGER size;
+    if (file == kInvalidHandle || !::GetFileSizeEx(AsHandle(file), &size)) return -1;
+    return size.QuadPart;
+}
+
+}  // namespace winqor

@@ -1,0 +1,244 @@
+// Folders held as handles. A held folder is opened without delete sharing: while the walk
+// holds it, nobody renames or removes it, and Windows renames no folder above an open one
+// either, so the path that a held folder has stays the path it had when it was opened.
+#include "platform/win32_support.h"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/folders.h"
+
+namespace winqor {
+
+using namespace win32;
+
+// The state of a file being written: the Win32 AtomicReplacement.
+class FileReplacement : public AtomicReplacement {};
+
+namespace {
+
+constexpr ACCESS_MASK kFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
+// Others may go on reading and writing below a held folder, but not rename or remove it.
+constexpr DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+HANDLE OpenFolderByPath(const std::wstring& path, bool followLink) {
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    return ::CreateFileW(path.c_str(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING, flags,
+                         nullptr);
+}
+
+bool IsReparsePointByPath(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && IsReparsePoint(attributes);
+}
+
+OpenRootResult OpenChosenRoot(const std::wstring& path, DirectoryHandle& root) {
+    Handle folder(OpenFolderByPath(path, true));
+    FileFacts facts;
+    if (!folder.valid() || !FactsOf(folder.get(), facts) || !IsFolder(facts.attributes)) {
+        return OpenRootResult::kFailed;
+    }
+    root = FromHandle(folder.Release());
+    return OpenRootResult::kOpened;
+}
+
+// A folder that the running user may trust: a real folder of its own (one this run has just
+// created is). Checked through the handle, so nothing swapped in after the check counts.
+OpenRootResult OpenOwnedRoot(const std::wstring& path, DirectoryHandle& root) {
+    Handle folder(OpenFolderByPath(path, false));
+    FileFacts facts;
+    if (!folder.valid() || !FactsOf(folder.get(), facts)) return OpenRootResult::kFailed;
+    if (IsReparsePoint(facts.attributes) || IsReparsePointByPath(path)) {
+        return OpenRootResult::kLink;
+    }
+    if (!IsFolder(facts.attributes)) return OpenRootResult::kFailed;
+    if (!IsOwnedByRunningUser(folder.get())) return OpenRootResult::kNotOwned;
+    root = FromHandle(folder.Release());
+    return OpenRootResult::kOpened;
+}
+
+// Opens one component below parent, creating it first when it is the last and missing.
+EnterResult OpenComponent(HANDLE parent, const std::wstring& name, bool last, Handle& opened) {
+    const RelativeOpen how{kFolderAccess, kFolderShare, last ? ULONG{FILE_OPEN_IF} : FILE_OPEN,
+                           FILE_DIRECTORY_FILE};
+    if (!NT_SUCCESS(OpenBelow(parent, name, how, opened))) {
+        return EntryIsReparsePoint(parent, name) ? EnterResult::kLinkRefused : EnterResult::kFailed;
+    }
+    FileFacts facts;
+    if (!FactsOf(opened.get(), facts)) return EnterResult::kFailed;
+    if (IsReparsePoint(facts.attributes) || EntryIsReparsePoint(parent, name)) {
+        return EnterResult::kLinkRefused;
+    }
+    return EnterResult::kEntered;
+}
+
+Handle Duplicate(HANDLE handle) {
+    HANDLE copy = nullptr;
+    const HANDLE process = ::GetCurrentProcess();
+    if (!::DuplicateHandle(process, handle, process, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        return Handle();
+    }
+    return Handle(copy);
+}
+
+bool IsCurrentDirectory(HANDLE folder) {
+    Handle current(::CreateFileW(L".", FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FileFacts now, held;
+    return current.valid() && FactsOf(current.get(), now) && FactsOf(folder, held) &&
+           now.id == held.id;
+}
+
+char16_t AsciiUpper(char16_t c) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+}
+
+bool IsPortDigit(char16_t c) {
+    // Windows takes the superscripts one, two and three for port numbers too.
+    return (c >= u'0' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3';
+}
+
+// The part before the first dot, trailing spaces dropped, names a device: "nul.txt" and
+// "CON .txt" are the devices NUL and CON.
+bool IsReservedDeviceName(std::u16string_view name) {
+    std::u16string_view stem = name.substr(0, name.find(u'.'));
+    while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+    std::u16string upper(stem);
+    for (char16_t& c : upper) c = AsciiUpper(c);
+    static constexpr std::array<std::u16string_view, 6> kDevices = {u"CON", u"PRN",    u"AUX",
+                                                                    u"NUL", u"CONIN$", u"CONOUT$"};
+    for (const std::u16string_view device : kDevices) {
+        if (upper == device) return true;
+    }
+    const std::u16string_view port(upper);
+    return port.size() == 4 && (port.starts_with(u"COM") || port.starts_with(u"LPT")) &&
+           IsPortDigit(port[3]);
+}
+
+}  // namespace
+
+MakeDirectoryResult MakeDirectory(const char16_t* path) {
+    std::wstring wide;
+    if (!WidePath(path, wide) || wide.empty()) return MakeDirectoryResult::kFailed;
+    if (::CreateDirectoryW(wide.c_str(), nullptr)) return MakeDirectoryResult::kCreated;
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) return MakeDirectoryResult::kAlreadyExists;
+    // A drive's root ("C:\") is refused as access denied, yet is there.
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES ? MakeDirectoryResult::kAlreadyExists
+                                                 : MakeDirectoryResult::kFailed;
+}
+
+uint32_t GetCurrentDirectory(char16_t* buffer, uint32_t units) {
+    if (buffer == nullptr || units == 0) return 0;
+    // When the path does not fit, the result is the size needed: larger than units - 1.
+    const DWORD length = ::GetCurrentDirectoryW(units, reinterpret_cast<wchar_t*>(buffer));
+    return length == 0 || length >= units ? 0 : length;
+}
+
+void CloseDirectory(DirectoryHandle folder) {
+    if (folder != kInvalidDirectory) ::CloseHandle(AsHandle(folder));
+}
+
+// Windows keeps the current directory as a path: the held folder's path is made current, and
+// the result is checked to be that very folder.
+bool MakeCurrent(DirectoryHandle folder) {
+    if (folder == kInvalidDirectory) return false;
+    const std::wstring path = PathOfHandle(AsHandle(folder));
+    return !path.empty() && ::SetCurrentDirectoryW(path.c_str()) &&
+           IsCurrentDirectory(AsHandle(folder));
+}
+
+OpenRootResult OpenRootFolder(const char16_t* path, RootTrust trust, DirectoryHandle& root) {
+    root = kInvalidDirectory;
+    std::wstring wide;
+    if (MakeDirectory(path) == MakeDirectoryResult::kFailed || !WidePath(path, wide)) {
+        return OpenRootResult::kFailed;
+    }
+    return trust == RootTrust::kOwned ? OpenOwnedRoot(wide, root) : OpenChosenRoot(wide, root);
+}
+
+EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* components,
+                             uint32_t count, DirectoryHandle& entered) {
+    entered = kInvalidDirectory;
+    if (root == kInvalidDirectory) return EnterResult::kFailed;
+    // Every folder on the way stays open until the last one is: none of them can be renamed
+    // or replaced by a link while the next is opened from it.
+    std::vector<Handle> chain;
+    HANDLE parent = AsHandle(root);
+    for (uint32_t i = 0; i < count; ++i) {
+        std::wstring name;
+        Handle opened;
+        if (!WidePath(components[i], name)) return EnterResult::kFailed;
+        const EnterResult result = OpenComponent(parent, name, i + 1 == count, opened);
+        if (result != EnterResult::kEntered) return result;
+        chain.push_back(std::move(opened));
+        parent = chain.back().get();
+    }
+    Handle folder = count == 0 ? Duplicate(AsHandle(root)) : std::move(chain.back());
+    if (!folder.valid() || !MakeCurrent(FromHandle(folder.get()))) return EnterResult::kFailed;
+    entered = FromHandle(folder.Release());
+    return EnterResult::kEntered;
+}
+
+ReplacingFile::ReplacingFile() = default;
+ReplacingFile::~ReplacingFile() = default;
+
+bool ReplacingFile::Create(DirectoryHandle folder, const char16_t* name) {
+    std::wstring wide;
+    replacement_ = std::make_unique<FileReplacement>();
+    return folder != kInvalidDirectory && WidePath(name, wide) &&
+           replacement_->Begin(AsHandle(folder), std::move(wide));
+}
+
+FileHandle ReplacingFile::handle() const {
+    if (!replacement_ || replacement_->handle() == INVALID_HANDLE_VALUE) return kInvalidHandle;
+    return FromHandle(replacement_->handle());
+}
+
+bool ReplacingFile::Identify(FileId& id) const {
+    FileFacts facts;
+    if (handle() == kInvalidHandle || !FactsOf(AsHandle(handle()), facts)) return false;
+    id = facts.id;
+    return true;
+}
+
+ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly) {
+    if (handle() == kInvalidHandle) return Outcome::kFailed;
+    switch (replacement_->Commit(readOnly, false)) {
+        case AtomicReplacement::Outcome::kDone:
+            return Outcome::kDone;
+        case AtomicReplacement::Outcome::kFolderInTheWay:
+            return Outcome::kFolderInTheWay;
+        default:
+            return Outcome::kFailed;
+    }
+}
+
+void ReplacingFile::Abandon() {
+    if (replacement_) replacement_->Abandon();
+}
+
+uint32_t WriteToFile(FileHandle file, const void* buffer, uint32_t count) {
+    if (file == kInvalidHandle || buffer == nullptr) return 0;
+    // A short count tells the caller the write failed; how far it got does not matter then.
+    return WriteFully(AsHandle(file), buffer, count) ? count : 0;
+}
+
+bool IsPlainNameHere(std::u16string_view name) {
+    if (name.empty()) return false;
+    for (const char16_t c : name) {
+        if (c < 0x20 || std::u16string_view(u"<>:\"|?*\\/").find(c) != std::u16string_view::npos) {
+            return false;
+        }
+    }
+    // Windows drops a trailing dot or space: "a." and "a " would name the entry "a".
+    if (name.back() == u'.' || name.back() == u' ') return false;
+    return !IsReservedDeviceName(name);
+}
+
+}  // namespace winqor

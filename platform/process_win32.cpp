@@ -1,0 +1,110 @@
+#include "platform/win32_support.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "platform/process.h"
+
+namespace winqor {
+
+using namespace win32;
+namespace {
+
+constexpr DWORD kPauseAfterProgramMs = 1000;
+constexpr DWORD kErrorElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
+
+// The program this run wrote, opened without following a reparse point and shared for reading
+// only: while the handle is open, nobody writes, renames or removes the file. Empty when the
+// name holds anything else than that regular file of the running user.
+Handle OpenExpectedProgram(HANDLE folder, const std::wstring& name, const FileId& expected) {
+    const RelativeOpen how{FILE_READ_DATA | FILE_EXECUTE | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                           FILE_SHARE_READ, FILE_OPEN, FILE_NON_DIRECTORY_FILE};
+    Handle program;
+    FileFacts facts;
+    if (!NT_SUCCESS(OpenBelow(folder, name, how, program)) || !FactsOf(program.get(), facts) ||
+        IsReparsePoint(facts.attributes) || EntryIsReparsePoint(folder, name) ||
+        !IsRegularFile(program.get(), facts) || !(facts.id == expected) ||
+        !IsOwnedByRunningUser(program.get())) {
+        return Handle();
+    }
+    return program;
+}
+
+// Started by its full path as the program to run, so that nothing is searched for and a path
+// with spaces is not split; its command line is that path, quoted, with no arguments.
+Handle Start(const std::wstring& path, bool& needsElevation) {
+    std::wstring commandLine = L"\"" + path + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                          NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
+        needsElevation = ::GetLastError() == kErrorElevationRequired;
+        return Handle();
+    }
+    ::CloseHandle(process.hThread);
+    return Handle(process.hProcess);
+}
+
+// A program whose manifest asks for an administrator's rights cannot be started by
+// CreateProcessW; the shell starts it after asking the user.
+Handle StartElevated(const std::wstring& path) {
+    const HRESULT com =
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW shell = {};
+    shell.cbSize = sizeof shell;
+    shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    shell.lpFile = path.c_str();
+    shell.nShow = SW_SHOWNORMAL;
+    const bool started = ::ShellExecuteExW(&shell) != 0;
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    return started ? Handle(shell.hProcess) : Handle();
+}
+
+}  // namespace
+
+uint32_t GetModuleFileName(char16_t* buffer, uint32_t units) {
+    if (buffer == nullptr || units == 0) return 0;
+    const DWORD length = ::GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(buffer), units);
+    // A path that fills the buffer was cut.
+    return length == 0 || length >= units ? 0 : length;
+}
+
+int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected,
+                        uint32_t* exitStatus) {
+    std::wstring wide;
+    if (folder == kInvalidDirectory || !WidePath(name, wide)) return 0;
+    Handle program = OpenExpectedProgram(AsHandle(folder), wide, expected);
+    const std::wstring path = program.valid() ? PathOfHandle(program.get()) : std::wstring();
+    if (path.empty()) return 0;
+    bool needsElevation = false;
+    Handle process = Start(path, needsElevation);
+    if (!process.valid() && needsElevation) process = StartElevated(path);
+    // Once the program runs, its image is what runs, whatever becomes of the file.
+    program.Reset();
+    if (!process.valid()) return 0;
+    ::WaitForSingleObject(process.get(), INFINITE);
+    DWORD status = 0;
+    if (exitStatus != nullptr && ::GetExitCodeProcess(process.get(), &status)) *exitStatus = status;
+    ::Sleep(kPauseAfterProgramMs);
+    return 1;
+}
+
+// Windows has no fork: the caller does the work in this process.
+bool RunInChildProcess(const std::function<void(const MessageToParent& send)>&,
+                       const std::function<void(std::string_view message)>&, bool& started) {
+    started = false;
+    return false;
+}
+
+// Windows has no file-size limit signal: a write past a limit fails as a write.
+void IgnoreFileSizeLimitSignal() {}
+
+// The loader looks in the program's own folder and the current one first unless told not to.
+void RestrictLibrarySearch() {
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+}  // namespace winqor
