@@ -1,0 +1,208 @@
+#include "platform/folders.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures_win32.h"
+
+namespace winqor {
+namespace {
+
+namespace fs = std::filesystem;
+using test::IsReadOnly;
+using test::IsReparsePoint;
+using test::Names;
+using test::ReadText;
+using test::WriteText;
+
+// A folder opened as an extraction's root, closed when the test ends.
+struct HeldRoot {
+    explicit HeldRoot(const fs::path& path, RootTrust trust = RootTrust::kChosen)
+        : result(OpenRootFolder(path.u16string().c_str(), trust, handle)) {}
+    ~HeldRoot() { CloseDirectory(handle); }
+    DirectoryHandle handle = kInvalidDirectory;
+    OpenRootResult result;
+};
+
+// Writes text as the file name in folder, as an extraction does.
+ReplacingFile::Outcome WriteReplacing(DirectoryHandle folder, const char16_t* name,
+                                      const std::string& text, bool readOnly) {
+    ReplacingFile file;
+    if (!file.Create(folder, name)) return ReplacingFile::Outcome::kFailed;
+    const auto size = static_cast<uint32_t>(text.size());
+    if (WriteToFile(file.handle(), text.data(), size) != size) {
+        return ReplacingFile::Outcome::kFailed;
+    }
+    return file.Commit(readOnly);
+}
+
+struct Standing {
+    const char* what;
+    bool hardLink;     // "name" is a second name of "other"
+    bool oldReadOnly;  // what stands at "name" is read-only
+    bool newReadOnly;  // the new file is asked to be read-only
+};
+
+TEST(ReplacingFileTest, ReplacesTheEntryAtTheNameWithoutWritingThroughIt) {
+    const Standing standings[] = {
+        {"a read-only file", false, true, true},
+        {"a hard link: the other name keeps the old content", true, false, false},
+        {"a read-only hard link: the other name stays read-only", true, true, false},
+    };
+    for (const Standing& standing : standings) {
+        SCOPED_TRACE(standing.what);
+        test::TempFolder dir;
+        const fs::path name = dir.path() / "name";
+        const fs::path other = dir.path() / "other";
+        WriteText(standing.hardLink ? other : name, "old");
+        if (standing.hardLink) fs::create_hard_link(other, name);
+        if (standing.oldReadOnly) test::SetReadOnly(name, true);
+        HeldRoot root(dir.path());
+
+        EXPECT_EQ(WriteReplacing(root.handle, u"name", "new", standing.newReadOnly),
+                  ReplacingFile::Outcome::kDone);
+        EXPECT_EQ(ReadText(name), "new");
+        EXPECT_EQ(IsReadOnly(name), standing.newReadOnly);
+        if (standing.hardLink) {
+            EXPECT_EQ(ReadText(other), "old");
+            EXPECT_EQ(IsReadOnly(other), standing.oldReadOnly);
+        }
+        const std::vector<std::string> expected = standing.hardLink
+                                                      ? std::vector<std::string>{"name", "other"}
+                                                      : std::vector<std::string>{"name"};
+        EXPECT_EQ(Names(dir.path()), expected) << "no temporary is left";
+    }
+}
+
+TEST(ReplacingFileTest, ReplacesALinkAtTheNameItselfNeverItsTarget) {
+    for (const bool folder : {true, false}) {
+        SCOPED_TRACE(folder ? "a link to a folder" : "a link to a file");
+        test::TempFolder dir;
+        const fs::path target = dir.path() / "target";
+        if (folder) {
+            fs::create_directory(target);
+        } else {
+            WriteText(target, "old");
+        }
+        std::string why;
+        const test::LinkMade made = test::MakeLink(dir.path() / "name", target, folder, why);
+        if (made == test::LinkMade::kNone) GTEST_SKIP() << why;
+        HeldRoot root(dir.path());
+        // Where a handle cannot be the link itself, nothing may be done through it.
+        const bool replaceable = !(folder && made == test::LinkMade::kHost);
+
+        EXPECT_EQ(WriteReplacing(root.handle, u"name", "new", false),
+                  replaceable ? ReplacingFile::Outcome::kDone : ReplacingFile::Outcome::kFailed);
+        if (replaceable) {
+            EXPECT_FALSE(IsReparsePoint(dir.path() / "name"));
+            EXPECT_EQ(ReadText(dir.path() / "name"), "new");
+        }
+        if (folder) {
+            EXPECT_TRUE(fs::is_directory(target) && fs::is_empty(target));
+        } else {
+            EXPECT_EQ(ReadText(target), "old");
+        }
+        EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"name", "target"}));
+    }
+}
+
+TEST(ReplacingFileTest, AFolderInTheWayStaysAsItWasAndIsReported) {
+    test::TempFolder dir;
+    fs::create_directory(dir.path() / "name");
+    WriteText(dir.path() / "name" / "inside", "kept");
+    HeldRoot root(dir.path());
+
+    EXPECT_EQ(WriteReplacing(root.handle, u"name", "new", false),
+              ReplacingFile::Outcome::kFolderInTheWay);
+    EXPECT_EQ(ReadText(dir.path() / "name" / "inside"), "kept");
+    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"name"}) << "no temporary is left";
+}
+
+TEST(EnterFolderBelowTest, RefusesAReparsePointBelowTheRootAndWritesNothingThrough) {
+    test::TempFolder dir;
+    const fs::path rootPath = dir.path() / "root";
+    const fs::path outside = dir.path() / "outside";
+    fs::create_directories(rootPath / "real");
+    fs::create_directory(outside);
+    std::string why;
+    if (test::MakeLink(rootPath / "link", outside, true, why) == test::LinkMade::kNone) {
+        GTEST_SKIP() << why;
+    }
+    test::CurrentFolderGuard restore;
+    HeldRoot root(rootPath);
+    ASSERT_EQ(root.result, OpenRootResult::kOpened);
+
+    const std::vector<std::vector<const char16_t*>> refused = {{u"link"}, {u"link", u"made"}};
+    for (const auto& components : refused) {
+        DirectoryHandle entered = kInvalidDirectory;
+        EXPECT_EQ(EnterFolderBelow(root.handle, components.data(),
+                                   static_cast<uint32_t>(components.size()), entered),
+                  EnterResult::kLinkRefused)
+            << components.size();
+        EXPECT_EQ(entered, kInvalidDirectory);
+    }
+    EXPECT_TRUE(fs::is_empty(outside));
+    DirectoryHandle root2 = kInvalidDirectory;
+    EXPECT_EQ(OpenRootFolder((rootPath / "link").u16string().c_str(), RootTrust::kOwned, root2),
+              OpenRootResult::kLink)
+        << "a root the run must own is no link";
+    CloseDirectory(root2);
+
+    // The way through real folders: the last one is made, entered and made current.
+    const char16_t* made[] = {u"real", u"new"};
+    DirectoryHandle entered = kInvalidDirectory;
+    ASSERT_EQ(EnterFolderBelow(root.handle, made, 2, entered), EnterResult::kEntered);
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), rootPath / "real" / "new"));
+    CloseDirectory(entered);
+}
+
+TEST(OpenRootFolderTest, TheHeldRootCanBeNeitherRenamedNorRemoved) {
+    test::TempFolder dir;
+    const fs::path rootPath = dir.path() / "out";
+    test::CurrentFolderGuard restore;
+    HeldRoot root(rootPath, RootTrust::kOwned);
+    ASSERT_EQ(root.result, OpenRootResult::kOpened) << "a folder this run made is its own";
+    const char16_t* below[] = {u"sub"};
+    DirectoryHandle entered = kInvalidDirectory;
+    ASSERT_EQ(EnterFolderBelow(root.handle, below, 1, entered), EnterResult::kEntered);
+    fs::current_path(dir.path());
+
+    for (const fs::path& held : {rootPath, rootPath / "sub"}) {
+        std::error_code error;
+        fs::rename(held, dir.path() / "moved", error);
+        EXPECT_TRUE(error) << held << " was renamed";
+        fs::remove(held, error);
+        EXPECT_TRUE(fs::is_directory(held)) << held << " was removed";
+    }
+    CloseDirectory(entered);
+}
+
+TEST(IsPlainNameHereTest, RefusesWhatWindowsTakesForADeviceAStreamOrAnotherName) {
+    const char16_t* plain[] = {
+        u"Setup.exe", u"a",       u"con1", u"CONSOLE",          u"com10",         u"lpt", u"nul_",
+        u"file.nul",  u".hidden", u"a b",  u"r\u00e9sum\u00e9", u"auxiliary.txt", u"COM"};
+    for (const char16_t* name : plain) EXPECT_TRUE(IsPlainNameHere(name)) << test::fs::path(name);
+    const char16_t* refused[] = {u"CON",       u"con",
+                                 u"Nul.txt",   u"nul.tar.gz",
+                                 u"CON .txt",  u"aux ",
+                                 u"COM1",      u"lpt9.log",
+                                 u"COM\u00B9", u"LPT\u00B2.txt",
+                                 u"lpt\u00B3", u"com0",
+                                 u"CONIN$",    u"conout$.txt",
+                                 u"name.",     u"name ",
+                                 u"a<b",       u"a>b",
+                                 u"a:b",       u"a\"b",
+                                 u"a|b",       u"a?b",
+                                 u"a*b",       u"a\x01b",
+                                 u"a\tb",      u"",
+                                 u"a\\b",      u"a/b",
+                                 u"."};
+    for (const char16_t* name : refused) {
+        EXPECT_FALSE(IsPlainNameHere(name)) << test::fs::path(name);
+    }
+}
+
+}  // namespace
+}  // namespace winqor
