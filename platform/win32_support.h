@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <winternl.h>
 
-#undef CreateDirectory
 #undef FindResource
 #undef GetCurrentDirectory
 #undef GetModuleFileName
