@@ -54,7 +54,7 @@ char16_t* StripExtension(char16_t* path) {
     if (path == nullptr || path[0] == 0) return path;
     const size_t length = Utf16Length(path);
     size_t componentStart = length;
-    while (componentStart > 0 && path[componentStart - 1] != kPathSeparator) --componentStart;
+    while (componentStart > 0 && !IsPathSeparator(path[componentStart - 1])) --componentStart;
     // The component's first character is never an extension's dot (".profile").
     for (size_t i = length - 1; i > componentStart; --i) {
         if (path[i] != u'.') continue;

@@ -12,4 +12,9 @@ inline constexpr uint32_t kMaxPath = 4096;
 // Record names separate folders with a backslash; the system's paths use this separator.
 inline constexpr char16_t kPathSeparator = u'/';
 
+// Whether a path character separates folders: only '/' on Linux.
+inline constexpr bool IsPathSeparator(char16_t c) {
+    return c == u'/';
+}
+
 }  // namespace winqor

@@ -12,4 +12,10 @@ inline constexpr uint32_t kMaxPath = 260;
 // Record names and the system's paths both separate folders with a backslash.
 inline constexpr char16_t kPathSeparator = u'\\';
 
+// Whether a path character separates folders: Windows takes '/' as well as '\\', so a
+// path typed with either is cut at the right place.
+inline constexpr bool IsPathSeparator(char16_t c) {
+    return c == u'\\' || c == u'/';
+}
+
 }  // namespace winqor
