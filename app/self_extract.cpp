@@ -17,14 +17,17 @@ namespace {
 
 constexpr char kPasswordPrompt[] = "Password: ";
 
-// True when the tree was written completely and Setup.exe, if asked for, was started.
-bool Extract(ArchiveExtractor& extractor, const EmbeddedImage& image, const char16_t* programPath) {
+RunReport Extract(ArchiveExtractor& extractor, const EmbeddedImage& image,
+                  const char16_t* programPath) {
     const uint8_t* payload = image.bytes + kHeaderBytes;
     const uint64_t available = image.size - kHeaderBytes;
     const int result = programPath == nullptr
                            ? extractor.ExtractEmbedded(payload, available)
                            : ExtractEmbeddedBeside(extractor, programPath, payload, available);
-    return result != 0 && extractor.failure() == Failure::kNone;
+    RunReport report;
+    report.complete = result != 0 && extractor.failure() == Failure::kNone;
+    report.setupStarted = extractor.SetupExitStatus(report.setupExitStatus);
+    return report;
 }
 
 }  // namespace
@@ -46,13 +49,13 @@ EmbeddedImage Prepare(ResourceFile* module) {
     return {bytes, bytes == nullptr ? 0 : SizeofResource(found)};
 }
 
-int RunEmbeddedArchive(const PasswordAsker& askPassword, bool* complete) {
-    return RunEmbeddedArchive(askPassword, nullptr, nullptr, complete);
+int RunEmbeddedArchive(const PasswordAsker& askPassword, RunReport* report) {
+    return RunEmbeddedArchive(askPassword, nullptr, nullptr, report);
 }
 
 int RunEmbeddedArchive(const PasswordAsker& askPassword, ResourceFile* module,
-                       const char16_t* programPath, bool* complete) {
-    if (complete != nullptr) *complete = false;
+                       const char16_t* programPath, RunReport* report) {
+    if (report != nullptr) *report = {};
     const EmbeddedImage image = Prepare(module);
     // The placeholder, and any image too short for a header, is no archive.
     if (image.bytes == nullptr || image.size < kHeaderBytes) return 0;
@@ -63,9 +66,14 @@ int RunEmbeddedArchive(const PasswordAsker& askPassword, ResourceFile* module,
     std::unique_ptr<ArchiveExtractor> extractor(new (std::nothrow) ArchiveExtractor);
     if (!extractor) return -1;
     // The run has taken place whatever the extraction's own result.
-    const bool extracted = Extract(*extractor, image, programPath);
-    if (complete != nullptr) *complete = extracted;
+    const RunReport extracted = Extract(*extractor, image, programPath);
+    if (report != nullptr) *report = extracted;
     return 1;
+}
+
+int RunExitStatus(int result, const RunReport& report) {
+    if (result == 1 && report.setupStarted) return static_cast<int>(report.setupExitStatus);
+    return result == 1 && report.complete ? 0 : 1;
 }
 
 bool AskPasswordOnTerminal(const SecretLineReader& readLine) {

@@ -25,15 +25,27 @@ struct EmbeddedImage {
 // bytes, or no bytes when there is none or it cannot be loaded. Reports on the debug channel.
 EmbeddedImage Prepare(ResourceFile* module = nullptr);
 
+// What a run that took place came to, beside RunEmbeddedArchive's result.
+struct RunReport {
+    // The tree was written completely and Setup.exe, if the header asked for it, was started.
+    bool complete = false;
+    bool setupStarted = false;
+    uint32_t setupExitStatus = 0;  // when setupStarted
+};
+
 // The running program's self-extracting run. 0: no usable embedded archive, the window
 // follows; -1: abandoned before extraction (no password given, no extractor to be had);
-// 1: a run took place, whatever its outcome. complete, when given, tells whether the tree was
-// written completely and Setup.exe, if the header asked for it, was started.
-int RunEmbeddedArchive(const PasswordAsker& askPassword, bool* complete = nullptr);
+// 1: a run took place, whatever its outcome, which report (when given) tells.
+int RunEmbeddedArchive(const PasswordAsker& askPassword, RunReport* report = nullptr);
 
 // The same run for the program file that module holds, extracting beside programPath.
 int RunEmbeddedArchive(const PasswordAsker& askPassword, ResourceFile* module,
-                       const char16_t* programPath, bool* complete = nullptr);
+                       const char16_t* programPath, RunReport* report = nullptr);
+
+// The process's exit status for a run's result and report, so that whoever started the
+// program (a package manager, a script) learns the truth: Setup.exe's own status when the
+// run started it; otherwise 0 for a complete run and 1 for a failed or abandoned one.
+int RunExitStatus(int result, const RunReport& report);
 
 // Reads one line without echo; false at the end of input.
 using SecretLineReader = std::function<bool(std::string& line)>;

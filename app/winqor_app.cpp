@@ -15,12 +15,12 @@ bool CWinQORApp::InitInstance(const char* archiveArgument) {
     // behaves the same however it is launched; only when there is none does the extraction
     // window open, with the archive the desktop or the user named.
     // The exit status tells a script whether the run did all its work: a run that took place
-    // but failed part way is still a failure to whoever started the program.
-    bool complete = false;
-    const int run =
-        RunEmbeddedArchive(SelfExtractPasswordAsker(OpenDisplay, AskPassword), &complete);
+    // but failed part way is still a failure to whoever started the program, and a Setup.exe
+    // that was started speaks for itself.
+    RunReport report;
+    const int run = RunEmbeddedArchive(SelfExtractPasswordAsker(OpenDisplay, AskPassword), &report);
     if (run != 0) {
-        exitCode_ = run == 1 && complete ? 0 : 1;
+        exitCode_ = RunExitStatus(run, report);
         return false;
     }
     if (!OpenDisplay()) {

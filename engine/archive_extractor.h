@@ -112,6 +112,14 @@ class ArchiveExtractor {
     bool WatchedFileWritten(FileId& id) const;
     DirectoryHandle rootFolder() const { return root_; }
 
+    // The exit status of the Setup.exe that a self-extracting run started; false when it
+    // started none. Noted beside the run's result, which it does not change.
+    bool SetupExitStatus(uint32_t& status) const;
+    void RecordSetupExit(uint32_t status) {
+        setupStarted_ = true;
+        setupExitStatus_ = status;
+    }
+
     Failure failure() const { return failure_; }
     // Where the failure happened: a path or a record name, empty when there is none.
     const std::u16string& failureWhere() const { return failureWhere_; }
@@ -153,6 +161,8 @@ class ArchiveExtractor {
     std::u16string watchedName_;
     FileId watchedId_;
     bool watchedWritten_ = false;
+    bool setupStarted_ = false;
+    uint32_t setupExitStatus_ = 0;
     Failure failure_ = Failure::kNone;
     std::u16string failureWhere_;
 };

@@ -53,7 +53,10 @@ int StartSetup(ArchiveExtractor& extractor) {
         OutputDebugString(u"Setup.exe was not extracted to the output folder: nothing started\n");
         return 0;
     }
-    return StartProgramAndWait(extractor.rootFolder(), kSetupProgram, written);
+    uint32_t status = 0;
+    if (StartProgramAndWait(extractor.rootFolder(), kSetupProgram, written, &status) == 0) return 0;
+    extractor.RecordSetupExit(status);
+    return 1;
 }
 
 // The run writes only into a real folder of the running user: in a shared folder, another user
@@ -119,6 +122,11 @@ int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPa
     const int result = DecodeWriteAndStart(extractor, payload, payloadBytesAvailable);
     extractor.CloseFolders();
     return result;
+}
+
+bool ArchiveExtractor::SetupExitStatus(uint32_t& status) const {
+    status = setupExitStatus_;
+    return setupStarted_;
 }
 
 int ArchiveExtractor::ExtractEmbedded(const uint8_t* payload, uint64_t payloadBytesAvailable) {

@@ -88,11 +88,8 @@ printf '#!/bin/sh\npwd > "%s/setup-ran"\n' "$work" >app/Setup.exe
 printf 'data\n' >app/lib/data.txt
 "$pack" app app.aze --run-setup || fail "pack_tree failed"
 expect_status 0 "sfx of an archive that runs Setup.exe" -- "$aze" sfx -o dist/app.run --stub "$probe" app.aze
-start=$(date +%s%N)
 expect_status 0 "the run with Setup.exe" -- dist/app.run
-elapsed_ms=$((($(date +%s%N) - start) / 1000000))
 expect_equal "Setup.exe ran in the output folder" "$(cat setup-ran 2>/dev/null)" "$work/dist/app"
-[ "$elapsed_ms" -ge 1000 ] || fail "the run ended ${elapsed_ms} ms after it began, before the pause"
 expect_equal "the files beside it" "$(cat dist/app/lib/data.txt)" "data"
 
 # --- what aze sfx refuses ---

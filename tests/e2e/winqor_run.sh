@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # The real winqor as a self-extracting program, without a display: its exit status says
-# whether the run did all its work.
-# usage: winqor_run.sh AZE WINQOR VECTORS_DIR
+# whether the run did all its work, or what the Setup.exe it started said.
+# usage: winqor_run.sh AZE WINQOR
 . "$(dirname "$0")/lib.sh"
 aze=$(readlink -f "$1")
 winqor=$(readlink -f "$2")
-vectors=$3
-require_vectors "$vectors"
 cd "$work"
 unset DISPLAY WAYLAND_DISPLAY
-cp "$vectors/plain.aze" "$vectors/encrypted.aze" .
-expected=$(LC_ALL=C sort "$vectors/expected-tree.txt")
+mkdir -p tree/docs
+printf 'read me\n' > tree/README.txt
+head -c 100000 /dev/urandom > tree/docs/blob.bin
+printf 'secret\n' > password
+"$aze" create -o plain.aze tree >/dev/null && "$aze" create -o encrypted.aze --password-file password tree >/dev/null ||
+  fail "aze create"
+expected=$(describe_tree tree)
 
 expect_status 0 "sfx with the built winqor" -- "$aze" sfx -o pack.run --stub "$winqor" plain.aze
 expect_status 0 "a complete run" -- ./pack.run
@@ -31,6 +34,13 @@ expect_equal "the file is untouched" "$(cat blocked)" "a file, not a folder"
 expect_status 0 "sfx of an encrypted archive" -- "$aze" sfx -o enc.run --stub "$winqor" encrypted.aze
 expect_status 1 "no display and no terminal abandons the run" -- ./enc.run </dev/null
 [ ! -e enc ] || fail "an abandoned run created its folder"
+
+mkdir -p app && printf '#!/bin/sh\nexit 7\n' > app/Setup.exe
+expect_status 0 "sfx that runs Setup.exe" -- "$aze" sfx -o app.run --stub "$winqor" --run-setup app
+expect_status 7 "the run exits with Setup.exe's status" -- ./app.run
+printf '#!/bin/sh\nexit 0\n' > app/Setup.exe
+expect_status 0 "sfx again, Setup.exe succeeding" -- "$aze" sfx -o app.run --stub "$winqor" --run-setup app
+expect_status 0 "then the run exits 0" -- ./app.run
 
 expect_status 1 "winqor as built, without a display" -- "$winqor"
 expect_match "one clear line" "$err" "winqor: cannot open a display"

@@ -48,9 +48,9 @@ class SelfExtractTest : public ::testing::Test {
     void SetUp() override { SetDecoderVerbosity(0); }
     void TearDown() override { g_currentHeader = nullptr; }
 
-    // A Setup.exe that notes where it ran, in a file outside the extracted tree.
+    // A Setup.exe that notes where it ran, in a file outside the extracted tree, and fails.
     std::vector<uint8_t> SetupScript() const {
-        return Bytes("#!/bin/sh\npwd > '" + (dir_.path() / "setup-ran").string() + "'\n");
+        return Bytes("#!/bin/sh\npwd > '" + (dir_.path() / "setup-ran").string() + "'\nexit 7\n");
     }
 
     std::vector<uint8_t> Archive(const ArchiveShape& shape) const {
@@ -240,7 +240,11 @@ TEST_F(SelfExtractTest, AMissingSetupExeLeavesTheTree) {
 }
 
 TEST_F(SelfExtractTest, SetupExeRunsInTheOutputFolderAndTheRunWaitsForIt) {
-    EXPECT_EQ(Run(Archive({.runSetup = true})), 1);
+    RunReport report;
+    EXPECT_EQ(RunEmbeddedArchive(nullptr, &Program(Archive({.runSetup = true})),
+                                 Wide(program_).c_str(), &report),
+              1);
+    EXPECT_EQ(RunExitStatus(1, report), 7) << "the run exits with Setup.exe's status";
     ASSERT_TRUE(SetupRan()) << "the run returns only once Setup.exe has ended";
     std::ifstream ran(dir_.path() / "setup-ran");
     std::string where;
@@ -286,11 +290,12 @@ TEST_F(SelfExtractTest, AnOutputFolderOfSomeoneElseIsRefusedBeforeAnyWrite) {
         fs::create_directory(elsewhere);
         c.prepare(output_, elsewhere);
         debug_.Clear();
-        bool complete = true;
+        RunReport report{.complete = true};
         ASSERT_EQ(RunEmbeddedArchive(nullptr, &Program(Archive({.runSetup = true})),
-                                     Wide(program_).c_str(), &complete),
+                                     Wide(program_).c_str(), &report),
                   1);
-        EXPECT_FALSE(complete);
+        EXPECT_FALSE(report.complete);
+        EXPECT_EQ(RunExitStatus(1, report), 1) << "a refused run is a failure";
         EXPECT_FALSE(SetupRan());
         EXPECT_TRUE(fs::is_empty(elsewhere));
         EXPECT_TRUE(fs::is_symlink(output_) || fs::is_empty(output_));
