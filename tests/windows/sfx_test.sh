@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The Windows self-extracting program end to end, under Wine: aze sfx --windows puts an archive
+# into winqor.exe; the result unpacks beside itself, starts the Setup.exe it carried in the
+# output folder with the inherited environment, waits for it and exits with its status; the
+# debug trace holds the run's lines; names Windows would take for devices or streams are refused.
+# usage: sfx_test.sh AZE WINQOR_EXE SETUP_PROBE_EXE, in the Wine prefix that WINEPREFIX names
+# (the Windows tests' fixture makes it and keeps its server running).
+source "$(dirname "$0")/../e2e/lib.sh"
+aze=$1 stub=$2 probe=$3
+for tool in wine wineserver; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+
+[ -n "${WINEPREFIX:-}" ] || { echo "skipped: no Wine prefix (WINEPREFIX)"; exit 77; }
+export WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+unset DISPLAY
+
+# Runs a Windows program with the debug channel on standard error ($trace), its status in $status.
+run_windows() {
+  WINEDEBUG=-all,warn+seh wine "$@" >"$work/stdout" 2>"$work/trace" && status=0 || status=$?
+  trace=$(cat "$work/trace")
+}
+windows_path() { winepath -w "$1" 2>/dev/null; }
+
+mkdir -p "$work/dist/docs" "$work/dl"
+printf 'read me\n' >"$work/dist/readme.txt"
+head -c 200000 /dev/urandom >"$work/dist/docs/blob.bin"
+cp "$probe" "$work/dist/Setup.exe"
+
+expect_status 0 "aze sfx --windows" -- "$aze" sfx --windows --stub "$stub" --run-setup \
+  -o "$work/dl/setup.exe" "$work/dist"
+
+export WINQOR_PROBE_RECORD=$(windows_path "$work/probe.txt") WINQOR_PROBE_MARK=inherited
+WINQOR_PROBE_EXIT=7 run_windows "$work/dl/setup.exe"
+expect_equal "the run exits with Setup.exe's status" "$status" 7
+rm "$work/dl/setup/Setup.exe"
+expect_equal "the tree unpacks beside the program" "$(describe_tree "$work/dl/setup")" \
+  "$(cd "$work/dist" && rm Setup.exe && describe_tree .)"
+expect_equal "Setup.exe ran in the output folder, with the environment" \
+  "$(tr -d '\r' <"$work/probe.txt")" "$(windows_path "$work/dl/setup")"$'\n'inherited
+for line in 'CWinQORDlg::Prepare\n' 'found SETUP_ARCHIVE resource\n' 'readme.txt\t\tfilesize = 8\n'; do
+  expect_match "the trace holds $line" "$trace" "OutputDebugString[AW] \"$(printf '%s' "$line" | sed 's/\\/\\\\/g')\""
+done
+expect_match "the trace names the output folder" "$trace" 'OutputFolder:[A-Z]:\\\\.*\\\\dl\\\\setup'
+
+# A second run over the tree it wrote, Setup.exe exiting 0: the program exits 0.
+rm -f "$work/probe.txt"
+run_windows "$work/dl/setup.exe"
+expect_equal "a run whose Setup.exe succeeds exits 0" "$status" 0
+
+# Names Windows takes for devices, or that end in a dot or a space, never reach the disk; the
+# archive is refused at that record and nothing is written outside the output folder.
+mkdir -p "$work/hazards"
+for name in CON NUL.txt com1.log 'trail.' 'space '; do printf 'x' >"$work/hazards/$name"; done
+expect_status 0 "aze sfx --windows of hazardous names" -- "$aze" sfx --windows --stub "$stub" \
+  -o "$work/dl/hazards.exe" "$work/hazards"
+run_windows "$work/dl/hazards.exe"
+expect_equal "a run that met such a name fails" "$status" 1
+expect_equal "none of those names was written" "$(ls -A "$work/dl/hazards" 2>/dev/null)" ""
+expect_match "the failure is on the debug channel" "$trace" 'qorOutputArchive:unexpected error'
+finish
