@@ -48,7 +48,7 @@ bool JoinSingleBlockStreams(const std::vector<std::vector<uint8_t>>& streams,
     out.clear();
     if (streams.empty() || streams[0].size() < 4) return false;
     const uint8_t sizeDigit = streams[0][3];
-    out.insert(out.end(), streams[0].begin(), streams[0].begin() + 4);
+    out.assign(streams[0].begin(), streams[0].begin() + 4);
     BitAppender writer(out);
     uint32_t combinedCrc = 0;
     for (const auto& stream : streams) {

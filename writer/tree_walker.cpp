@@ -37,9 +37,11 @@ std::string JoinWhere(const std::string& parent, const std::string& name) {
 }
 
 std::string WithThousands(uint64_t value) {
-    std::string digits = std::to_string(value);
-    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-    return digits;
+    const std::string digits = std::to_string(value);
+    const size_t lead = digits.size() % 3 == 0 ? 3 : digits.size() % 3;
+    std::string out = digits.substr(0, lead);
+    for (size_t at = lead; at < digits.size(); at += 3) out.append(",").append(digits, at, 3);
+    return out;
 }
 
 struct Subfolder {

@@ -19,7 +19,8 @@ std::u16string Ascii(const std::string& text) {
 // A password whose digest starts with a zero byte: no check value can ever match it.
 std::u16string PasswordWithZeroDigest() {
     for (int i = 0;; ++i) {
-        std::u16string candidate = Ascii("z" + std::to_string(i));
+        std::u16string candidate = u"z";
+        candidate.append(Ascii(std::to_string(i)));
         uint8_t digest[16];
         DerivePasswordDigest(digest, candidate.c_str());
         if (digest[0] == 0) return candidate;
