@@ -1,6 +1,7 @@
 # winqor.exe, the Windows program that `aze sfx --windows` copies, cross-built with mingw-w64
 # beside the Linux programs when WINQOR_WINDOWS is on. It is a build of this same source tree
-# (a project of its own, in BUILD/windows, whose tests run under Wine: ctest there), copied to
+# (a project of its own, in BUILD/windows, whose tests run under Wine: ctest there, with this
+# build's aze writing their archives), copied to
 # BUILD/lib/winqor/winqor.exe, where the build's bin/aze looks for it, and installed to
 # PREFIX/lib/winqor/winqor.exe, where an installed aze looks.
 option(WINQOR_WINDOWS "Also cross-build winqor.exe with mingw-w64 for aze sfx --windows" OFF)
@@ -24,6 +25,10 @@ ExternalProject_Add(winqor_windows
              -DCMAKE_BUILD_TYPE=Release
              -DWINQOR_BZIP2_SOURCE=${WINQOR_BZIP2_SOURCE}
              -DWINQOR_BUILD_TESTS=${WINQOR_BUILD_TESTS}
+             -DWINQOR_WARNINGS_AS_ERRORS=${WINQOR_WARNINGS_AS_ERRORS}
+             -DWINQOR_LINUX_AZE=$<TARGET_FILE:aze>
+  # The Windows tests make their archives with this build's aze.
+  DEPENDS aze
   INSTALL_COMMAND ${CMAKE_COMMAND} -E copy ${windows_program} ${stub_copy}
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${windows_program} ${stub_copy})

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, then builds and runs CTest twice, once in a
 # normal build and once with AddressSanitizer and UndefinedBehaviorSanitizer; the engine's
-# unit tests run a third time with ThreadSanitizer.
+# unit tests run a third time with ThreadSanitizer. The normal build also cross-builds the
+# Windows winqor.exe, whose tests run under Wine. Any compiler warning fails a build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,7 +16,13 @@ run_suite() {
 }
 
 mkdir -p build
-run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TEST_SEAMS=ON
+# winqor.exe's libbz2 is compiled from Debian's bzip2 source, fetched once into build/deps.
+scripts/fetch-bzip2-source.sh build/deps
+run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TEST_SEAMS=ON \
+  -DWINQOR_WARNINGS_AS_ERRORS=ON -DWINQOR_WINDOWS=ON -DWINQOR_BZIP2_SOURCE="$PWD/build/deps/bzip2"
+# winqor.exe under Wine: the unit tests of the portable layers and of the Win32 platform, the
+# reference archives, the self-extracting program end to end and the dialogs.
+(cd build/release/windows && ctest --output-on-failure -j"$jobs")
 # Memory errors and leaks in the unit test programs, a second way (valgrind's memcheck).
 scripts/valgrind.sh build/release
 # Every fuzz target for a few seconds, so that a broken target is caught (fuzz/run.sh).
@@ -24,11 +31,13 @@ fuzz/run.sh --smoke 5
 # of every test program and of every aze and winqor the end-to-end tests run.
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DWINQOR_SANITIZE=ON -DWINQOR_TEST_SEAMS=ON
+run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DWINQOR_SANITIZE=ON -DWINQOR_TEST_SEAMS=ON \
+  -DWINQOR_WARNINGS_AS_ERRORS=ON
 # Data races in the decoding threads: the engine's unit tests alone, with ThreadSanitizer.
-cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TSAN=ON > build/tsan.configure.log 2>&1 ||
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TSAN=ON -DWINQOR_WARNINGS_AS_ERRORS=ON \
+  > build/tsan.configure.log 2>&1 ||
   { cat build/tsan.configure.log; exit 1; }
 cmake --build build/tsan -j"$jobs" --target unit_engine
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/unit_engine --gtest_brief=1 \
   --gtest_filter='ParallelDecodeTest.*:DecoderTest.*:ExtractorTest.*'
-echo "all tests passed in the normal, the sanitizer and the thread sanitizer build"
+echo "all tests passed in the normal build, under Wine, and in the sanitizer and thread sanitizer builds"

@@ -4,10 +4,13 @@
 # self-extracting program made with the installed aze and winqor, winqor on its own. Then
 # `cmake --install --strip`, which must leave winqor's resource table in place too, and the
 # debug component, beside which a debugger finds winqor's functions and lines.
-# usage: package_test.sh BUILD_DIR VECTORS_DIR
+# With WINDOWS (a build that cross-builds winqor.exe), the package also carries winqor.exe, and
+# the installed aze sfx --windows makes an installer that unpacks under Wine.
+# usage: package_test.sh BUILD_DIR VECTORS_DIR [WINDOWS]
 . "$(dirname "$0")/lib.sh"
 build=$(readlink -f "$1")
 vectors=$2
+windows=${3:-}
 # What every self-extracting program adds to its archive, at most.
 max_overhead=$((200 * 1024))
 for tool in cpack dpkg-deb dpkg-shlibdeps readelf strip; do
@@ -92,6 +95,22 @@ expect_equal "its tree" "$(describe_tree dist/pack)" "$expected"
 expect_status 0 "a folder packed by the installed aze" -- "$aze" sfx -o dist/again.run plain-out
 expect_status 0 "that program runs too" -- env -u DISPLAY -u WAYLAND_DISPLAY dist/again.run
 expect_equal "its tree" "$(describe_tree dist/again)" "$expected"
+
+# --- a Windows installer from the installed aze and the winqor.exe it ships ---
+if [ -n "$windows" ]; then
+  expect_match "the package holds winqor.exe" "$contents" "^\./usr/lib/winqor/winqor\.exe$"
+  expect_status 0 "installed aze sfx --windows, winqor.exe found" -- \
+    "$aze" sfx --windows -o dist/setup.exe plain.aze
+  expect_status 0 "installed aze reads the installer back" -- "$aze" test dist/setup.exe
+  if command -v wine > /dev/null; then
+    prefix_script=$(dirname "$0")/../windows/wine_prefix.sh
+    bash "$prefix_script" start "$work/wineprefix" || fail "no Wine prefix"
+    expect_status 0 "the installer runs under Wine" -- \
+      env -u DISPLAY WINEPREFIX="$work/wineprefix" WINEDEBUG=-all wine dist/setup.exe
+    expect_equal "its tree" "$(describe_tree dist/setup)" "$expected"
+    bash "$prefix_script" stop "$work/wineprefix"
+  fi
+fi
 
 # --- the installed winqor on its own: its placeholder survived, so it wants its window ---
 expect_status 1 "installed winqor without a display" -- env -u DISPLAY -u WAYLAND_DISPLAY "$winqor"
