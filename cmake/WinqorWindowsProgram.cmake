@@ -26,6 +26,7 @@ ExternalProject_Add(winqor_windows
              -DWINQOR_BZIP2_SOURCE=${WINQOR_BZIP2_SOURCE}
              -DWINQOR_BUILD_TESTS=${WINQOR_BUILD_TESTS}
              -DWINQOR_WARNINGS_AS_ERRORS=${WINQOR_WARNINGS_AS_ERRORS}
+             -DWINQOR_TEST_SEAMS=${WINQOR_TEST_SEAMS}
              -DWINQOR_LINUX_AZE=$<TARGET_FILE:aze>
   # The Windows tests make their archives with this build's aze.
   DEPENDS aze

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/process.h"
+#include "platform/process_seam_win32.h"
 
 namespace winqor {
 
@@ -32,18 +33,69 @@ Handle OpenExpectedProgram(HANDLE folder, const std::wstring& name, const FileId
     return program;
 }
 
+// Every process the program starts belongs to this job, so that the wait can last until the
+// last of them ends: an installer that starts a copy of itself and exits is still waited for.
+// The job's completion port tells when it has no process left.
+struct ProgramJob {
+    Handle job;
+    Handle port;
+
+    bool Create() {
+        job.Reset(::CreateJobObjectW(nullptr, nullptr));
+        port.Reset(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
+        if (!job.valid() || !port.valid()) return false;
+        JOBOBJECT_ASSOCIATE_COMPLETION_PORT link = {};
+        link.CompletionKey = job.get();
+        link.CompletionPort = port.get();
+        return ::SetInformationJobObject(job.get(), JobObjectAssociateCompletionPortInformation,
+                                         &link, sizeof link) != 0;
+    }
+    bool Adopt(HANDLE process) const {
+        return job.valid() && ::AssignProcessToJobObject(job.get(), process) != 0;
+    }
+    bool Empty() const {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION facts = {};
+        return !::QueryInformationJobObject(job.get(), JobObjectBasicAccountingInformation, &facts,
+                                            sizeof facts, nullptr) ||
+               facts.ActiveProcesses == 0;
+    }
+    // Until no process of the job is left. The port's message says so at once; the count is
+    // looked at too, now and then, in case a system posts no such message.
+    void WaitUntilEmpty() const {
+        constexpr DWORD kLookAgainMs = 250;
+        while (!Empty()) {
+            DWORD message = 0;
+            ULONG_PTR key = 0;
+            OVERLAPPED* overlapped = nullptr;
+            if (::GetQueuedCompletionStatus(port.get(), &message, &key, &overlapped,
+                                            kLookAgainMs) &&
+                message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) {
+                return;
+            }
+        }
+    }
+};
+
 // Started by its full path as the program to run, so that nothing is searched for and a path
-// with spaces is not split; its command line is that path, quoted, with no arguments.
-Handle Start(const std::wstring& path, bool& needsElevation) {
+// with spaces is not split; its command line is that path, quoted, with no arguments. It starts
+// suspended, so that it is in the job before it can start anything.
+Handle Start(const std::wstring& path, const ProgramJob& job, bool& needsElevation) {
+    if (ElevationRequiredForTests()) {
+        needsElevation = true;
+        return Handle();
+    }
     std::wstring commandLine = L"\"" + path + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                          NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
+                          NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                          &process)) {
         needsElevation = ::GetLastError() == kErrorElevationRequired;
         return Handle();
     }
+    job.Adopt(process.hProcess);
+    ::ResumeThread(process.hThread);
     ::CloseHandle(process.hThread);
     return Handle(process.hProcess);
 }
@@ -79,15 +131,22 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
     Handle program = OpenExpectedProgram(AsHandle(folder), wide, expected);
     const std::wstring path = program.valid() ? PathOfHandle(program.get()) : std::wstring();
     if (path.empty()) return 0;
+    ProgramJob job;
+    const bool jobbed = job.Create();
     bool needsElevation = false;
-    Handle process = Start(path, needsElevation);
-    if (!process.valid() && needsElevation) process = StartElevated(path);
+    Handle process = Start(path, job, needsElevation);
+    // The shell's program is already running: what it started before joining escapes the job.
+    if (!process.valid() && needsElevation) {
+        process = StartElevated(path);
+        if (process.valid()) job.Adopt(process.get());
+    }
     // Once the program runs, its image is what runs, whatever becomes of the file.
     program.Reset();
     if (!process.valid()) return 0;
     ::WaitForSingleObject(process.get(), INFINITE);
     DWORD status = 0;
     if (exitStatus != nullptr && ::GetExitCodeProcess(process.get(), &status)) *exitStatus = status;
+    if (jobbed) job.WaitUntilEmpty();
     ::Sleep(kPauseAfterProgramMs);
     return 1;
 }

@@ -3,10 +3,13 @@
 # into winqor.exe; the result unpacks beside itself, starts the Setup.exe it carried in the
 # output folder with the inherited environment, waits for it and exits with its status; the
 # debug trace holds the run's lines; names Windows would take for devices or streams are refused.
-# usage: sfx_test.sh AZE WINQOR_EXE SETUP_PROBE_EXE, in the Wine prefix that WINEPREFIX names
-# (the Windows tests' fixture makes it and keeps its server running).
+# A Setup.exe that asks for an administrator's rights is started too, and a signed installer
+# verifies and still unpacks.
+# usage: sfx_test.sh AZE WINQOR_EXE SETUP_PROBE_EXE SETUP_PROBE_ADMIN_EXE [seams], in the Wine
+# prefix that WINEPREFIX names (the Windows tests' fixture makes it and keeps its server
+# running). "seams": winqor.exe carries the test seams (WINQOR_TEST_SEAMS).
 source "$(dirname "$0")/../e2e/lib.sh"
-aze=$1 stub=$2 probe=$3
+aze=$1 stub=$2 probe=$3 admin_probe=$4 seams=${5:-}
 for tool in wine wineserver; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
@@ -43,10 +46,50 @@ for line in 'CWinQORDlg::Prepare\n' 'found SETUP_ARCHIVE resource\n' 'readme.txt
 done
 expect_match "the trace names the output folder" "$trace" 'OutputFolder:[A-Z]:\\\\.*\\\\dl\\\\setup'
 
+# A Setup.exe that starts a copy of itself and exits is waited for until the copy ends too.
+WINQOR_PROBE_LINGER=1 run_windows "$work/dl/setup.exe"
+expect_equal "the run waited for what Setup.exe started" "$(tr -d '\r' <"$work/probe.txt" | tail -n 1)" \
+  "copy ended"
+
 # A second run over the tree it wrote, Setup.exe exiting 0: the program exits 0.
 rm -f "$work/probe.txt"
 run_windows "$work/dl/setup.exe"
 expect_equal "a run whose Setup.exe succeeds exits 0" "$status" 0
+
+# An installer whose manifest asks for an administrator's rights: CreateProcessW refuses it with
+# ERROR_ELEVATION_REQUIRED on Windows, and the shell then starts it. Wine starts it like any
+# other program, so the test seam makes CreateProcessW's refusal happen here.
+mkdir -p "$work/admin"
+cp "$admin_probe" "$work/admin/Setup.exe"
+expect_status 0 "aze sfx --windows of an elevating installer" -- "$aze" sfx --windows \
+  --stub "$stub" --run-setup -o "$work/dl/admin.exe" "$work/admin"
+rm -f "$work/probe.txt"
+WINQOR_TEST_ELEVATION_REQUIRED=1 WINQOR_PROBE_EXIT=5 run_windows "$work/dl/admin.exe"
+expect_equal "the elevating Setup.exe ran" "$(tr -d '\r' <"$work/probe.txt" 2>/dev/null | head -n 1)" \
+  "$(windows_path "$work/dl/admin")"
+expect_equal "and its status is passed on" "$status" 5
+if [ -n "$seams" ]; then
+  expect_match "through the shell, after CreateProcessW's refusal" "$trace" \
+    'test seam: CreateProcessW refused as needing elevation'
+fi
+
+# Signed after aze sfx, with a throw-away certificate: the signature verifies, and the signed
+# installer still unpacks (its archive lies in a resource section, which signing leaves alone).
+if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=winqor test" \
+    -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null || fail "openssl req"
+  expect_status 0 "osslsigncode sign" -- osslsigncode sign -certs "$work/cert.pem" \
+    -key "$work/key.pem" -n "winqor test" -in "$work/dl/setup.exe" -out "$work/dl/signed.exe"
+  expect_status 0 "osslsigncode verify" -- osslsigncode verify -CAfile "$work/cert.pem" \
+    -in "$work/dl/signed.exe"
+  run_windows "$work/dl/signed.exe"
+  rm -f "$work/dl/signed/Setup.exe" "$work/dl/setup/Setup.exe"
+  expect_equal "the signed installer unpacks" "$(describe_tree "$work/dl/signed")" \
+    "$(describe_tree "$work/dl/setup")"
+  expect_status 2 "aze sfx refuses a signed program as its stub" -- "$aze" sfx --windows \
+    --stub "$work/dl/signed.exe" -o "$work/dl/resigned.exe" "$work/admin"
+  expect_match "and says why" "$err" "signed"
+fi
 
 # Names Windows takes for devices, or that end in a dot or a space, never reach the disk; the
 # archive is refused at that record and nothing is written outside the output folder.
