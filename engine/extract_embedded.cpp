@@ -29,10 +29,6 @@ std::u16string Widen(const char* ascii) {
     return std::u16string(ascii, ascii + std::char_traits<char>::length(ascii));
 }
 
-std::u16string_view Text(const char16_t* text) {
-    return {text, Utf16Length(text)};
-}
-
 // Copies the stored payload into input; the image itself is never written, and nothing past
 // its end is read.
 int CopyPayload(ArchiveExtractor& extractor, const uint8_t* payload, uint64_t available) {
@@ -103,7 +99,7 @@ int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* payload,
 
 bool OutputFolderFor(const char16_t* programPath, char16_t folder[kMaxPath]) {
     folder[0] = 0;
-    if (programPath == nullptr || programPath[0] == 0 || !Append(folder, Text(programPath))) {
+    if (programPath == nullptr || programPath[0] == 0 || !Append(folder, Utf16View(programPath))) {
         return false;
     }
     const size_t length = Utf16Length(folder);
@@ -115,7 +111,7 @@ int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPa
                           const uint8_t* payload, uint64_t payloadBytesAvailable) {
     char16_t outputFolder[kMaxPath];
     if (!OutputFolderFor(programPath, outputFolder)) {
-        extractor.RecordFailure(Failure::kPathTooLong, Text(programPath));
+        extractor.RecordFailure(Failure::kPathTooLong, Utf16View(programPath));
         return 0;
     }
     if (!EnterOutputFolder(extractor, outputFolder)) return 0;

@@ -31,23 +31,30 @@ uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {
 }
 
 int JoinPath(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative) {
+    JoinPathFits(base, out, relative);
+    return 1;
+}
+
+bool JoinPathFits(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative) {
     uint32_t length = 0;
     while (base != nullptr && base[length] != 0 && length < kMaxPath - 1) {
         out[length] = base[length];
         ++length;
     }
     out[length] = 0;
-    if (relative == nullptr) return 1;
+    const bool baseWhole = base == nullptr || base[length] == 0;
+    if (relative == nullptr) return baseWhole;
     const bool baseEndsWithSeparator = length > 0 && out[length - 1] == kPathSeparator;
     if (baseEndsWithSeparator && (relative[0] == u'\\' || relative[0] == kPathSeparator)) {
         ++relative;
     }
     const size_t relativeLength = Utf16Length(relative);
-    if (relativeLength == 0 || relativeLength >= kMaxPath - length) return 1;
+    if (relativeLength == 0) return baseWhole;
+    if (relativeLength >= kMaxPath - length) return false;
     for (size_t i = 0; i <= relativeLength; ++i) {
         out[length + i] = relative[i] == u'\\' ? kPathSeparator : relative[i];
     }
-    return 1;
+    return baseWhole;
 }
 
 char16_t* StripExtension(char16_t* path) {

@@ -22,8 +22,13 @@ ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes
 uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count);
 
 // base (cut to kMaxPath - 1 units) followed by relative, skipping a doubled backslash. When
-// the two do not fit in kMaxPath units, out holds the base alone. Always 1.
+// the two do not fit in kMaxPath units, out holds the base alone. Always 1: callers that must
+// know whether the join fitted use JoinPathFits.
 int JoinPath(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative);
+
+// JoinPath that says whether out holds the whole join: false when base had to be cut or
+// relative did not fit beside it (out then holds the base alone, as with JoinPath).
+bool JoinPathFits(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative);
 
 // Cuts the extension of the last path component in place: from its last dot on, unless that
 // dot is the component's first character or what would stay of the component is "." or ".."

@@ -17,10 +17,6 @@
 namespace winqor {
 namespace {
 
-std::u16string_view View(const char16_t* text) {
-    return {text, Utf16Length(text)};
-}
-
 Failure FailureOfEnter(EnterResult result) {
     return result == EnterResult::kLinkRefused ? Failure::kLinkRefused : Failure::kFolderFailed;
 }
@@ -38,7 +34,7 @@ int ArchiveExtractor::EnterRoot(const char16_t* folderPath, RootTrust trust) {
     // The path is read back only to be shown; the walk goes from the descriptor.
     if (opened != OpenRootResult::kOpened || !MakeCurrent(root_) ||
         GetCurrentDirectory(folder, kMaxPath) == 0) {
-        RecordFailure(FailureOfRoot(opened), folderPath == nullptr ? u"" : View(folderPath));
+        RecordFailure(FailureOfRoot(opened), folderPath == nullptr ? u"" : Utf16View(folderPath));
         CloseFolders();
         return 0;
     }
@@ -141,13 +137,13 @@ bool ArchiveExtractor::ResolveDirectory(const char16_t* name, char16_t* joined, 
     // The components point into their own copy: the name itself stays whole for the join.
     std::copy(name, name + Utf16Length(name) + 1, parts);
     if (!SplitDirectoryName(parts, components, kMaxPath / 2, count)) {
-        RecordFailure(Failure::kUnsafeName, View(name));
+        RecordFailure(Failure::kUnsafeName, Utf16View(name));
         return false;
     }
-    JoinPath(folder, joined, name);
-    // A name that does not fit leaves the base alone: the group must not land in the root.
-    if (count > 0 && Utf16Length(joined) == Utf16Length(folder)) {
-        RecordFailure(Failure::kPathTooLong, View(name));
+    // A name that does not fit leaves the base alone: the group must not land in the root
+    // (the root record itself belongs there).
+    if (!JoinPathFits(folder, joined, name) && count > 0) {
+        RecordFailure(Failure::kPathTooLong, Utf16View(name));
         return false;
     }
     return true;
@@ -157,18 +153,18 @@ bool ArchiveExtractor::EnterDirectory(const char16_t* joined, const char16_t* co
                                       uint32_t count) {
     if (sink_ != nullptr) {
         if (sink_->Directory(joined, components, count)) return true;
-        RecordFailure(Failure::kFolderFailed, View(joined));
+        RecordFailure(Failure::kFolderFailed, Utf16View(joined));
         return false;
     }
     CloseDirectory(current_);
     const EnterResult entered = EnterFolderBelow(root_, components, count, current_);
     if (entered == EnterResult::kEntered) {
-        currentPath_ = View(joined);
+        currentPath_ = Utf16View(joined);
         inRoot_ = count == 0;
         lastFolder_.assign(components, components + count);
         return true;
     }
-    RecordFailure(FailureOfEnter(entered), View(joined));
+    RecordFailure(FailureOfEnter(entered), Utf16View(joined));
     return false;
 }
 
@@ -197,7 +193,7 @@ uint32_t ArchiveExtractor::OutputFile() {
     }
     if (!CopyNameOrFail(record, name)) return 0;
     if (!IsSafeFileName(name)) {
-        RecordFailure(Failure::kUnsafeName, View(name));
+        RecordFailure(Failure::kUnsafeName, Utf16View(name));
         return 0;
     }
     DebugPrint(u"%s\t\tfilesize = %d\n", name, static_cast<int>(record.size));
@@ -211,7 +207,7 @@ bool ArchiveExtractor::WriteFileContent(const char16_t* name, const RecordView& 
     const uint8_t* content = output->data + output->position + head;
     if (sink_ != nullptr) {
         if (!sink_->File(name, record.attributes, content, record.size)) {
-            RecordFailure(Failure::kCreateFailed, View(name));
+            RecordFailure(Failure::kCreateFailed, Utf16View(name));
             return false;
         }
         output->position += head;
@@ -236,7 +232,7 @@ bool ArchiveExtractor::ReplaceFile(const char16_t* name, const uint8_t* content,
         RecordFailure(Failure::kWriteFailed, CurrentPathOf(name));
         return false;
     }
-    const bool watched = inRoot_ && !watchedName_.empty() && View(name) == watchedName_;
+    const bool watched = inRoot_ && !watchedName_.empty() && Utf16View(name) == watchedName_;
     FileId id;
     if (watched && !file.Identify(id)) file.Abandon();
     const ReplacingFile::Outcome outcome = FinishOutputFile(file, record.attributes);
@@ -259,7 +255,7 @@ void ArchiveExtractor::RecordFileFailure(ReplacingFile::Outcome outcome, const c
 std::u16string ArchiveExtractor::CurrentPathOf(const char16_t* name) const {
     std::u16string path = currentPath_;
     if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
-    return path + std::u16string(View(name));
+    return path + std::u16string(Utf16View(name));
 }
 
 }  // namespace winqor

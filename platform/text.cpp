@@ -86,6 +86,10 @@ size_t Utf16Length(const char16_t* text) {
     return length;
 }
 
+std::u16string_view Utf16View(const char16_t* text) {
+    return {text, Utf16Length(text)};
+}
+
 bool IsValidUtf16(std::u16string_view text) {
     for (size_t i = 0; i < text.size();) {
         char32_t cp;

@@ -10,6 +10,9 @@ namespace winqor {
 // Length in units of a terminated UTF-16 string; 0 for null.
 size_t Utf16Length(const char16_t* text);
 
+// A terminated UTF-16 string as a view, without its terminator; empty for null.
+std::u16string_view Utf16View(const char16_t* text);
+
 // False when the text holds a lone surrogate.
 bool IsValidUtf16(std::u16string_view text);
 

@@ -52,18 +52,22 @@ TEST(JoinPath, JoinsRecordNamesWithTheSystemSeparator) {
         char16_t out[kMaxPath];
         EXPECT_EQ(JoinPath(c.base.c_str(), out, c.relative.c_str()), 1);
         EXPECT_EQ(std::u16string(out), c.out);
+        EXPECT_TRUE(JoinPathFits(c.base.c_str(), out, c.relative.c_str()));
     }
 }
 
 TEST(JoinPath, TooLongLeavesTheBaseAloneAndNeverOverflows) {
     char16_t out[kMaxPath];
     const std::u16string base(kMaxPath - 10, u'b');
-    JoinPath(base.c_str(), out, u"\\123456789");  // exactly kMaxPath units with the terminator
+    // exactly kMaxPath units with the terminator
+    EXPECT_EQ(JoinPath(base.c_str(), out, u"\\123456789"), 1);
     EXPECT_EQ(std::u16string(out), base);
-    JoinPath(base.c_str(), out, u"\\12345678");
+    EXPECT_FALSE(JoinPathFits(base.c_str(), out, u"\\123456789"));
+    EXPECT_EQ(std::u16string(out), base);
+    EXPECT_TRUE(JoinPathFits(base.c_str(), out, u"\\12345678"));
     EXPECT_EQ(std::u16string(out).size(), kMaxPath - 1);
     const std::u16string huge(kMaxPath * 2, u'h');
-    JoinPath(huge.c_str(), out, u"\\x");
+    EXPECT_FALSE(JoinPathFits(huge.c_str(), out, u"\\x"));
     EXPECT_EQ(std::u16string(out).size(), kMaxPath - 1);
 }
 
