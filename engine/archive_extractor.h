@@ -13,8 +13,8 @@
 #include "engine/record_sink.h"
 #include "format/record_stream.h"
 #include "platform/file.h"
-#include "platform/folders.h"
 #include "platform/limits.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 

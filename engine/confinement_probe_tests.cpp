@@ -6,8 +6,8 @@
 
 #include "engine/confinement_probe.h"
 #include "platform/debug.h"
-#include "platform/folder.h"
 #include "platform/text.h"
+#include "platform/whole_file.h"
 
 namespace winqor {
 

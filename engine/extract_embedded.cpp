@@ -5,9 +5,9 @@
 #include "engine/file_ops.h"
 #include "format/archive_header.h"
 #include "platform/debug.h"
-#include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 namespace {

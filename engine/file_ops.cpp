@@ -3,8 +3,8 @@
 #include <string_view>
 
 #include "format/record_stream.h"
-#include "platform/folders.h"
 #include "platform/text.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "platform/file.h"
-#include "platform/folders.h"
 #include "platform/limits.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 

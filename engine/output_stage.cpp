@@ -11,8 +11,8 @@
 #include "format/archive_header.h"
 #include "format/record_stream.h"
 #include "platform/debug.h"
-#include "platform/folders.h"
 #include "platform/text.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 namespace {

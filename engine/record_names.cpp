@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "platform/folders.h"
 #include "platform/text.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 namespace {

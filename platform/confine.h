@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/folders.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 

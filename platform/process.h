@@ -6,8 +6,8 @@
 #include <functional>
 #include <string_view>
 
-#include "platform/folder.h"
-#include "platform/folders.h"
+#include "platform/tree_reading.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 

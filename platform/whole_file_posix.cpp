@@ -5,7 +5,8 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/folder.h"
+#include "platform/tree_reading.h"
+#include "platform/whole_file.h"
 
 #include "platform/posix_support.h"
 

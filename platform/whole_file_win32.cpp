@@ -2,7 +2,8 @@
 
 #include <string>
 
-#include "platform/folder.h"
+#include "platform/tree_reading.h"
+#include "platform/whole_file.h"
 
 namespace winqor {
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstddef>
 
-#include "platform/folders.h"
+#include "platform/tree_writing.h"
 
 namespace winqor::win32 {
 namespace {

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "platform/folder.h"
 #include "platform/text.h"
+#include "platform/tree_reading.h"
 
 namespace winqor::win32 {
 

@@ -22,7 +22,9 @@ run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TEST_SEAMS=ON
   -DWINQOR_WARNINGS_AS_ERRORS=ON -DWINQOR_WINDOWS=ON -DWINQOR_BZIP2_SOURCE="$PWD/build/deps/bzip2"
 # winqor.exe under Wine: the unit tests of the portable layers and of the Win32 platform, the
 # reference archives, the self-extracting program end to end and the dialogs.
-(cd build/release/windows && ctest --output-on-failure -j"$jobs")
+# One test at a time: a program that Wine starts without a display can leave the prefix's
+# desktop without one for a moment, and a dialog test opening its window then would fail.
+(cd build/release/windows && ctest --output-on-failure -j1)
 # Memory errors and leaks in the unit test programs, a second way (valgrind's memcheck).
 scripts/valgrind.sh build/release
 # Every fuzz target for a few seconds, so that a broken target is caught (fuzz/run.sh).

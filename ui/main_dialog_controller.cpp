@@ -7,10 +7,10 @@
 #include "engine/extract_embedded.h"
 #include "engine/file_ops.h"
 #include "format/archive_header.h"
-#include "platform/folder.h"
-#include "platform/folders.h"
 #include "platform/limits.h"
 #include "platform/text.h"
+#include "platform/tree_reading.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 namespace {

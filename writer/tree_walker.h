@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/folder.h"
+#include "platform/tree_reading.h"
 #include "writer/path_pattern.h"
 
 namespace winqor {

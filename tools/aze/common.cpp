@@ -4,9 +4,9 @@
 #include <string>
 
 #include "engine/archive_extractor.h"
-#include "platform/folder.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
+#include "platform/tree_reading.h"
 #include "protection/password.h"
 #include "tools/aze/commands.h"
 

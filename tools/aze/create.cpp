@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/folder.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
+#include "platform/tree_reading.h"
+#include "platform/whole_file.h"
 #include "protection/random.h"
 #include "tools/aze/commands.h"
 #include "writer/archive_writer.h"

@@ -15,11 +15,12 @@
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
 #include "format/archive_header.h"
-#include "platform/folder.h"
 #include "platform/pe_resources.h"
 #include "platform/process.h"
 #include "platform/resources.h"
 #include "platform/text.h"
+#include "platform/tree_reading.h"
+#include "platform/whole_file.h"
 #include "tools/aze/commands.h"
 
 namespace winqor::aze {

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <string>
 
-#include "platform/folders.h"
 #include "platform/limits.h"
 #include "platform/text.h"
+#include "platform/tree_writing.h"
 #include "support/file_fixtures.h"
 #include "support/test_support.h"
 

@@ -1,4 +1,5 @@
-#include "platform/folder.h"
+#include "platform/tree_reading.h"
+#include "platform/whole_file.h"
 
 #include <gtest/gtest.h>
 

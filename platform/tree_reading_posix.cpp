@@ -8,7 +8,7 @@
 #include <memory>
 #include <utility>
 
-#include "platform/folder.h"
+#include "platform/tree_reading.h"
 
 #include "platform/posix_support.h"
 

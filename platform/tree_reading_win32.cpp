@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/folder.h"
+#include "platform/tree_reading.h"
 
 namespace winqor {
 

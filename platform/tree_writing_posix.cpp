@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/folders.h"
 #include "platform/text.h"
+#include "platform/tree_writing.h"
 
 #include "platform/posix_support.h"
 

@@ -1,4 +1,4 @@
-#include "platform/folders.h"
+#include "platform/tree_writing.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/folders.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/file.h"
-#include "platform/folder.h"
+#include "platform/tree_reading.h"
 
 namespace winqor {
 
