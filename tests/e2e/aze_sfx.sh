@@ -1,26 +1,24 @@
 #!/usr/bin/env bash
 # aze sfx, and the self-extracting programs it makes, run for real. PROBE stands in for winqor:
 # it is built the same way (with the placeholder) and runs the self-extracting run without a
-# display, printing "result N".
+# display, printing "result N". The archives are our own writer's; a program is also made from
+# the reference archive of another writer when it is there.
 # usage: aze_sfx.sh AZE PROBE PACK_TREE VECTORS_DIR
 . "$(dirname "$0")/lib.sh"
 aze=$(readlink -f "$1")
 probe=$(readlink -f "$2")
 pack=$(readlink -f "$3")
 vectors=$4
-require_vectors "$vectors"
+typist=$(readlink -f "$(dirname "$0")/type_on_terminal.sh")
 cd "$work"
 umask 022
-cp "$vectors/plain.aze" "$vectors/encrypted.aze" .
-expected=$(LC_ALL=C sort "$vectors/expected-tree.txt")
+make_sample_archives "$aze"
 
-# Runs a program on a pseudo-terminal, typing each argument as a line once the program has had
-# time to ask (a password prompt discards what was typed before it).
+# on_terminal PROGRAM [PROMPT ANSWER]... [PROMPT]: runs PROGRAM on a pseudo-terminal, typing
+# each answer once its prompt is there; prints what the terminal showed.
 on_terminal() {
-  local program=$1
-  shift
-  (for line in "$@"; do sleep 1.5; printf '%s\n' "$line"; done; sleep 1) |
-    timeout 60 script -qec "$program" /dev/null | tr -d '\r'
+  timeout 60 bash "$typist" terminal.log "$@" >/dev/null
+  tr -d '\r' <terminal.log
 }
 
 # --- the program as built: only the placeholder ---
@@ -71,16 +69,26 @@ expect_status 0 "sfx of an encrypted archive" -- "$aze" sfx -o enc.run --stub "$
 expect_status 0 "no terminal, no display" -- ./enc.run </dev/null
 expect_equal "abandoned" "$out" "result -1"
 [ ! -e enc ] || fail "an abandoned run created its folder"
-terminal=$(on_terminal ./enc.run wrong Secret1)
+terminal=$(on_terminal ./enc.run "Password: " wrong "Password: " Secret1)
 expect_match "a wrong password asks again" "$terminal" "Password: "$'\n'"Password: "
 expect_match "then the run takes place" "$terminal" "result 1"
 expect_equal "encrypted tree" "$(describe_tree enc)" "$expected"
 checks=$((checks + 1))
 ! grep -q 'Secret1\|wrong' <<<"$terminal" || fail "a typed password was echoed: $terminal"
 rm -rf enc
-terminal=$(on_terminal ./enc.run wrong)
+terminal=$(on_terminal ./enc.run "Password: " wrong "Password: ")
 expect_match "the end of input abandons" "$terminal" "result -1"
 [ ! -e enc ] || fail "a run abandoned at the terminal created its folder"
+
+# --- the reference archive of another writer, made into a program ---
+if have_vectors "$vectors"; then
+  cp "$vectors/plain.aze" reference.aze
+  expect_status 0 "sfx of the reference archive" -- "$aze" sfx -o dist/reference.run --stub "$probe" reference.aze
+  expect_status 0 "its run" -- dist/reference.run
+  expect_equal "its tree" "$(describe_tree dist/reference)" "$(LC_ALL=C sort "$vectors/expected-tree.txt")"
+else
+  skip_checks 3 "$(no_vectors_reason "$vectors")"
+fi
 
 # --- Setup.exe ---
 mkdir -p app/lib

@@ -3,14 +3,12 @@
 # tried outside the folder by the test builds' probe, fails through aze extract and through a
 # self-extracting program, and succeeds when confinement is switched off (so the test can
 # fail). The Setup.exe a self-extracting program starts is not confined.
-# usage: confinement.sh AZE PROBE VECTORS_DIR
+# usage: confinement.sh AZE PROBE
 . "$(dirname "$0")/lib.sh"
 aze=$(readlink -f "$1")
 probe=$(readlink -f "$2")
-vectors=$3
-require_vectors "$vectors"
 cd "$work"
-cp "$vectors/plain.aze" .
+make_sample_archives "$aze"
 denied="Permission denied"
 
 WINQOR_TEST_ESCAPE_TO=$work/seam "$aze" -v extract -C seam-check plain.aze >/dev/null 2>seam.err

@@ -3,16 +3,13 @@
 # a self-extracting program replace what they find and never write through it, a killed or
 # failed write leaves the old file whole, and the self-extracting run writes only into a folder
 # of its own. PROBE stands in for winqor's self-extracting run (it prints "result N").
-# usage: hostile_destination.sh AZE PROBE VECTORS_DIR
+# usage: hostile_destination.sh AZE PROBE
 . "$(dirname "$0")/lib.sh"
 aze=$(readlink -f "$1")
 probe=$(readlink -f "$2")
-vectors=$3
-require_vectors "$vectors"
 cd "$work"
 umask 022
-cp "$vectors/plain.aze" .
-readme_md5=fb183096506aa0563a683517b6aea60f
+make_sample_archives "$aze"
 
 md5_of() { md5sum <"$1" | cut -d' ' -f1; }
 # Temporaries of a run that did not finish, anywhere below a folder.
@@ -53,7 +50,7 @@ for round in 1 2 3 4 5; do
   first=$!
   "$aze" extract -C both other.aze >/dev/null 2>&1
   wait "$first"
-  for pair in "README.txt $readme_md5" "tool.bin f3dfcf1f1b1c6d3fcfcc22ae29fb77fa"; do
+  for pair in "README.txt $readme_md5" "tool.bin $tool_md5"; do
     set -- $pair
     checks=$((checks + 1))
     sum=$(md5_of "both/$1")
