@@ -4,12 +4,11 @@
 # there, by the Windows loader itself. STUB stands in for winqor.exe: a small mingw-w64 build
 # with the same resources (the placeholder, an icon, a dialog, strings, a manifest) that
 # prints the SETUP_ARCHIVE resource FindResourceW picks.
-# usage: aze_sfx_windows.sh AZE STUB VECTORS_DIR [WINEPREFIX]
+# usage: aze_sfx_windows.sh AZE STUB [WINEPREFIX]
 . "$(dirname "$0")/lib.sh"
 aze=$(readlink -f "$1")
 stub=$2
-vectors=$3
-wine_prefix=${4:+$(readlink -m "$4")}
+wine_prefix=${3:+$(readlink -m "$3")}
 python=/usr/bin/python3
 if [ -z "$stub" ] || [ ! -f "$stub" ]; then
   echo "skipped: no Windows test stub (x86_64-w64-mingw32-gcc and -windres were not found)"
@@ -19,12 +18,10 @@ if ! "$python" -c 'import pefile' 2>/dev/null; then
   echo "skipped: $python cannot import pefile (install python3-pefile)"
   exit 77
 fi
-require_vectors "$vectors"
 stub=$(readlink -f "$stub")
 cd "$work"
 umask 022
-cp "$vectors/plain.aze" "$vectors/encrypted.aze" .
-expected=$(LC_ALL=C sort "$vectors/expected-tree.txt")
+make_sample_archives "$aze"
 
 # What a program made from STUB must hold, read by pefile: exactly one SETUP_ARCHIVE/131/0
 # with ARCHIVE's bytes, the placeholder, every other resource of STUB unchanged, a correct
@@ -102,7 +99,7 @@ if command -v x86_64-w64-mingw32-strip >/dev/null; then
   x86_64-w64-mingw32-strip -o stripped-stub.exe "$stub" && stubs+=("$work/stripped-stub.exe")
 fi
 
-"$aze" extract -C tree plain.aze >/dev/null || fail "cannot extract the reference archive"
+"$aze" extract -C tree plain.aze >/dev/null || fail "cannot extract the sample archive"
 for kind in "${stubs[@]}"; do
   name=$(basename "$kind" .exe)
   rm -rf via-aze "$name"-*
