@@ -19,11 +19,9 @@ constexpr char kPasswordPrompt[] = "Password: ";
 
 RunReport Extract(ArchiveExtractor& extractor, const EmbeddedImage& image,
                   const char16_t* programPath) {
-    const uint8_t* payload = image.bytes + kHeaderBytes;
-    const uint64_t available = image.size - kHeaderBytes;
     const int result = programPath == nullptr
-                           ? extractor.ExtractEmbedded(payload, available)
-                           : ExtractEmbeddedBeside(extractor, programPath, payload, available);
+                           ? extractor.ExtractEmbedded(image.bytes, image.size)
+                           : ExtractEmbeddedBeside(extractor, programPath, image.bytes, image.size);
     RunReport report;
     report.complete = result != 0 && extractor.failure() == Failure::kNone;
     report.setupStarted = extractor.SetupExitStatus(report.setupExitStatus);
@@ -65,6 +63,8 @@ int RunEmbeddedArchive(const PasswordAsker& askPassword, ResourceFile* module,
     if (IsEncrypted(*g_currentHeader) && !(askPassword && askPassword())) return -1;
     std::unique_ptr<ArchiveExtractor> extractor(new (std::nothrow) ArchiveExtractor);
     if (!extractor) return -1;
+    // The password asked above is this run's: the extractor keeps its own copy of it.
+    if (IsEncrypted(*g_currentHeader)) extractor->SetPasswordDigest(g_passwordDigest);
     // The run has taken place whatever the extraction's own result.
     const RunReport extracted = Extract(*extractor, image, programPath);
     if (report != nullptr) *report = extracted;

@@ -8,7 +8,6 @@
 #include "format/archive_header.h"
 #include "platform/text.h"
 #include "protection/md5.h"
-#include "protection/password.h"
 #include "protection/payload_key.h"
 
 namespace winqor {
@@ -64,15 +63,15 @@ const char* DescribeFailure(Failure failure) {
 }
 
 ArchiveExtractor::ArchiveExtractor() {
-    folder[0] = 0;
+    folder_[0] = 0;
 }
 
 ArchiveExtractor::~ArchiveExtractor() {
     CloseArchiveFile();
     CloseFolders();
-    decoder.reset();
-    output.reset();
-    input.reset();
+    decoder_.reset();
+    output_.reset();
+    input_.reset();
 }
 
 void ArchiveExtractor::RecordFailure(Failure failure, std::u16string_view where) {
@@ -82,73 +81,82 @@ void ArchiveExtractor::RecordFailure(Failure failure, std::u16string_view where)
 }
 
 void ArchiveExtractor::CloseArchiveFile() {
-    CloseFile(archiveFile);
-    archiveFile = kInvalidHandle;
+    CloseFile(archiveFile_);
+    archiveFile_ = kInvalidHandle;
 }
 
 int ArchiveExtractor::LoadFromFile(const char16_t* path) {
     const std::u16string_view where(path == nullptr ? u"" : path, Utf16Length(path));
-    archiveFile = OpenForRead(path);
-    if (archiveFile == kInvalidHandle) {
+    archiveFile_ = OpenForRead(path);
+    if (archiveFile_ == kInvalidHandle) {
         RecordFailure(Failure::kOpenFailed, where);
         return 0;
     }
-    if (ReadBytes(archiveFile, g_headerCopy.image, kHeaderBytes) != kHeaderBytes) {
+    ArchiveHeader read;
+    if (ReadBytes(archiveFile_, read.image, kHeaderBytes) != kHeaderBytes) {
         RecordFailure(Failure::kShortHeader, where);
         return 0;
     }
-    g_currentHeader = &g_headerCopy;
-    if (ValidateHeader() == 0) return 0;
-    if (ReadBytes(archiveFile, input->data, packedSize) != packedSize) {
+    if (ValidateHeader(&read) == 0) return 0;
+    if (ReadBytes(archiveFile_, input_->data, packedSize_) != packedSize_) {
         RecordFailure(Failure::kShortPayload, where);
         return 0;
     }
     return 1;
 }
 
-int ArchiveExtractor::ValidateHeader() {
-    if (CheckHeader(g_currentHeader) != HeaderVerdict::kAccepted) {
+int ArchiveExtractor::ValidateHeader(const ArchiveHeader* header) {
+    if (header != nullptr) {
+        header_ = *header;
+        hasHeader_ = true;
+    }
+    if (CheckHeader(this->header()) != HeaderVerdict::kAccepted) {
         RecordFailure(Failure::kHeaderRejected);
         return 0;
     }
-    packedSize = PackedSize(*g_currentHeader);
-    unpackedSize = UnpackedSize(*g_currentHeader);
-    input.reset(new (std::nothrow) ByteBuffer);
-    output.reset(new (std::nothrow) ByteBuffer);
-    if (!input || !output || !input->Allocate(packedSize) || !output->Allocate(unpackedSize)) {
+    packedSize_ = PackedSize(header_);
+    unpackedSize_ = UnpackedSize(header_);
+    input_.reset(new (std::nothrow) ByteBuffer);
+    output_.reset(new (std::nothrow) ByteBuffer);
+    if (!input_ || !output_ || !input_->Allocate(packedSize_) ||
+        !output_->Allocate(unpackedSize_)) {
         RecordFailure(Failure::kOutOfMemory);
         return 0;
     }
-    decoder.reset(new (std::nothrow) Bzip2Decoder);
-    if (!decoder) {
+    decoder_.reset(new (std::nothrow) Bzip2Decoder);
+    if (!decoder_) {
         RecordFailure(Failure::kOutOfMemory);
         return 0;
     }
-    if (decoder->Init() == 0) {
+    if (decoder_->Init() == 0) {
         RecordFailure(Failure::kDecoderRefused);
         return 0;
     }
     return 1;
 }
 
+void ArchiveExtractor::SetPasswordDigest(const uint8_t* digest) {
+    if (digest != nullptr) std::memcpy(passwordDigest_, digest, sizeof passwordDigest_);
+}
+
 int ArchiveExtractor::DecodePayload() {
     // The header's packedSize is distrusted: it must still fit the block it was allocated for.
-    if (g_currentHeader == nullptr || !input || input->data == nullptr ||
-        PackedSize(*g_currentHeader) > input->capacity) {
+    if (!hasHeader_ || !input_ || input_->data == nullptr ||
+        PackedSize(header_) > input_->capacity) {
         RecordFailure(Failure::kHeaderRejected);
         return 0;
     }
-    uint8_t* block = input->data;
-    const auto length = static_cast<int32_t>(PackedSize(*g_currentHeader));
-    if (IsEncrypted(*g_currentHeader)) {
+    uint8_t* block = input_->data;
+    const auto length = static_cast<int32_t>(PackedSize(header_));
+    if (IsEncrypted(header_)) {
         uint8_t key[16];
-        if (DeriveKey(key, KeySeed(*g_currentHeader), g_passwordDigest) != nullptr) {
+        if (DeriveKey(key, KeySeed(header_), passwordDigest_) != nullptr) {
             DecryptPayload(block, block, length, key);
         }
     }
     uint8_t digest[kDigestBytes];
     if (Md5Digest(digest, block, length) == 0 ||
-        std::memcmp(digest, PayloadDigest(*g_currentHeader), kDigestBytes) != 0) {
+        std::memcmp(digest, PayloadDigest(header_), kDigestBytes) != 0) {
         RecordFailure(Failure::kDigestMismatch);
         return 0;
     }
@@ -156,24 +164,39 @@ int ArchiveExtractor::DecodePayload() {
 }
 
 int ArchiveExtractor::Decompress() {
-    if (!decoder || !output || !input) return 0;
+    if (!decoder_ || !output_ || !input_) return 0;
     // A whole stream of several blocks decodes on every processor. Anything else, a damaged
     // stream included, takes the one call below, which decides how it fails.
-    if (DecodeBlocksInParallel(input->data, packedSize, output->data, unpackedSize,
+    if (DecodeBlocksInParallel(input_->data, packedSize_, output_->data, unpackedSize_,
                                DecoderThreads()) != 0) {
         return 1;
     }
-    uint32_t outCount = unpackedSize;
-    uint32_t inCount = packedSize;
-    const int code = decoder->Decode(output->data, &outCount, input->data, &inCount);
+    uint32_t outCount = unpackedSize_;
+    uint32_t inCount = packedSize_;
+    const int code = decoder_->Decode(output_->data, &outCount, input_->data, &inCount);
     if (code == 0) {
         RecordFailure(Failure::kCorruptData);
         return 0;
     }
-    if (outCount != unpackedSize) {
+    if (outCount != unpackedSize_) {
         RecordFailure(Failure::kSizeMismatch);
         return 0;
     }
+    return 1;
+}
+
+void ArchiveExtractor::RewindOutput() {
+    if (output_) output_->position = 0;
+}
+
+int ArchiveExtractor::UseDecodedStream(const uint8_t* stream, uint32_t size) {
+    output_.reset(new (std::nothrow) ByteBuffer);
+    if (stream == nullptr || !output_ || !output_->Allocate(size)) {
+        RecordFailure(Failure::kOutOfMemory);
+        return 0;
+    }
+    std::memcpy(output_->data, stream, size);
+    unpackedSize_ = size;
     return 1;
 }
 
@@ -186,14 +209,19 @@ int ArchiveExtractor::LoadFromImage(const uint8_t* image, uint64_t imageBytes) {
         RecordFailure(Failure::kShortHeader);
         return 0;
     }
-    std::memcpy(g_headerCopy.image, image, kHeaderBytes);
-    g_currentHeader = &g_headerCopy;
-    if (ValidateHeader() == 0) return 0;
-    if (imageBytes - kHeaderBytes < packedSize) {
+    ArchiveHeader copied;
+    std::memcpy(copied.image, image, kHeaderBytes);
+    if (ValidateHeader(&copied) == 0) return 0;
+    return CopyPayload(image + kHeaderBytes, imageBytes - kHeaderBytes);
+}
+
+// The image itself is never written, and nothing past its end is read.
+int ArchiveExtractor::CopyPayload(const uint8_t* payload, uint64_t payloadBytesAvailable) {
+    if (payload == nullptr || payloadBytesAvailable < packedSize_ || !input_) {
         RecordFailure(Failure::kShortPayload);
         return 0;
     }
-    std::memcpy(input->data, image + kHeaderBytes, packedSize);
+    std::memcpy(input_->data, payload, packedSize_);
     return 1;
 }
 

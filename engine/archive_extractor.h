@@ -11,6 +11,7 @@
 
 #include "engine/byte_buffer.h"
 #include "engine/record_sink.h"
+#include "format/archive_header.h"
 #include "format/record_stream.h"
 #include "platform/file.h"
 #include "platform/limits.h"
@@ -61,20 +62,27 @@ class ArchiveExtractor {
     // Closes the file, then destroys the decoder, the output and the input, in that order.
     virtual ~ArchiveExtractor();
 
-    // 1 when the header was read and accepted and the whole payload is in input.
+    // 1 when the header was read and accepted and the whole payload is in input. The
+    // extractor keeps its own copy of the header; the process-wide slots are not touched.
     int LoadFromFile(const char16_t* path);
     void CloseArchiveFile();
-    // 1 when the header g_currentHeader points at is accepted and both buffers and the
-    // decoder exist. Called once per object.
-    int ValidateHeader();
+    // Copies header (null: none) as this extractor's header; 1 when it is accepted and both
+    // buffers and the decoder exist. Called once per object.
+    int ValidateHeader(const ArchiveHeader* header);
+    // The digest of the accepted password of an encrypted archive (16 bytes), from which the
+    // payload's key is derived. All zero until given.
+    void SetPasswordDigest(const uint8_t* digest);
     // Deciphers input in place when the header says so, checks the digest, decompresses.
     int DecodePayload();
     // 1 when one decoder call produced exactly unpackedSize bytes.
     int Decompress();
 
     // Like LoadFromFile, from an image in memory of imageBytes bytes (an archive carried
-    // inside a program): the header is copied to g_headerCopy, the payload to input.
+    // inside a program): the header is copied, the payload to input.
     int LoadFromImage(const uint8_t* image, uint64_t imageBytes);
+    // Takes a decoded record stream of size bytes as if DecodePayload had produced it, for a
+    // walk of the records alone; 1 when it was copied.
+    int UseDecodedStream(const uint8_t* stream, uint32_t size);
 
     // Makes folderPath, opens it once as the root of the walk, makes it current and records
     // its path in folder; 1 on success. Everything below it is reached from that descriptor.
@@ -98,9 +106,9 @@ class ArchiveExtractor {
     uint32_t OutputFiles(uint32_t expected);
     uint32_t OutputFile();
 
-    // The self-extracting run: the payload lies in an image of imageBytes bytes after the
-    // header (the image's size is known here so that nothing past its end is read).
-    int ExtractEmbedded(const uint8_t* payload, uint64_t payloadBytesAvailable);
+    // The self-extracting run: the archive is an image of imageBytes bytes, its header first
+    // (the image's size is known here so that nothing past its end is read).
+    int ExtractEmbedded(const uint8_t* image, uint64_t imageBytes);
 
     // Sends the walk's folders and files to sink instead of the disk (null: the disk).
     void SetSink(RecordSink* sink) { sink_ = sink; }
@@ -125,15 +133,21 @@ class ArchiveExtractor {
     const std::u16string& failureWhere() const { return failureWhere_; }
     void RecordFailure(Failure failure, std::u16string_view where = {});
 
-    char16_t folder[kMaxPath];
-    std::unique_ptr<ByteBuffer> input;
-    std::unique_ptr<ByteBuffer> output;
-    uint32_t packedSize = 0;
-    uint32_t unpackedSize = 0;
-    std::unique_ptr<Bzip2Decoder> decoder;
-    FileHandle archiveFile = kInvalidHandle;
+    // The header this extractor was given or read; null before one was.
+    const ArchiveHeader* header() const { return hasHeader_ ? &header_ : nullptr; }
+    uint32_t packedSize() const { return packedSize_; }
+    uint32_t unpackedSize() const { return unpackedSize_; }
+    // The decoded record stream; null before the buffers exist.
+    const ByteBuffer* output() const { return output_.get(); }
+    // Puts the walk's cursor back at the stream's start, for a second walk.
+    void RewindOutput();
+    bool ArchiveFileOpen() const { return archiveFile_ != kInvalidHandle; }
+    // The root's path, once EnterRoot made it current; empty before.
+    const char16_t* folder() const { return folder_; }
 
   private:
+    // Copies the payload of an image holding payloadBytesAvailable bytes into input.
+    int CopyPayload(const uint8_t* payload, uint64_t payloadBytesAvailable);
     // A name longer than any path the platform takes fails as too long.
     bool CopyNameOrFail(const RecordView& record, char16_t* name);
     bool ReadDirectoryRecord(uint32_t remaining, RecordView& record, char16_t* name);
@@ -152,6 +166,16 @@ class ArchiveExtractor {
     void EnterLastFolder();
     void RecordMalformed();
 
+    ArchiveHeader header_ = {};
+    bool hasHeader_ = false;
+    uint8_t passwordDigest_[16] = {};
+    char16_t folder_[kMaxPath];
+    std::unique_ptr<ByteBuffer> input_;
+    std::unique_ptr<ByteBuffer> output_;
+    uint32_t packedSize_ = 0;
+    uint32_t unpackedSize_ = 0;
+    std::unique_ptr<Bzip2Decoder> decoder_;
+    FileHandle archiveFile_ = kInvalidHandle;
     RecordSink* sink_ = nullptr;
     DirectoryHandle root_ = kInvalidDirectory;
     DirectoryHandle current_ = kInvalidDirectory;  // the folder of the group being written

@@ -29,17 +29,6 @@ std::u16string Widen(const char* ascii) {
     return std::u16string(ascii, ascii + std::char_traits<char>::length(ascii));
 }
 
-// Copies the stored payload into input; the image itself is never written, and nothing past
-// its end is read.
-int CopyPayload(ArchiveExtractor& extractor, const uint8_t* payload, uint64_t available) {
-    if (payload == nullptr || available < extractor.packedSize) {
-        extractor.RecordFailure(Failure::kShortPayload);
-        return 0;
-    }
-    std::memcpy(extractor.input->data, payload, extractor.packedSize);
-    return 1;
-}
-
 // Only the Setup.exe that this run has just written at the top of the output folder is
 // started: whatever else stands there now (a link, another user's program, a file swapped in
 // since) is not.
@@ -68,26 +57,25 @@ bool EnterOutputFolder(ArchiveExtractor& extractor, const char16_t* outputFolder
 }
 
 // What the confined child does once the output folder was entered: the folder stays open.
-int DecodeAndWrite(ArchiveExtractor& extractor, const uint8_t* payload,
-                   uint64_t payloadBytesAvailable) {
-    if (extractor.ValidateHeader() == 0 ||
-        CopyPayload(extractor, payload, payloadBytesAvailable) == 0) {
-        return 0;
-    }
+int DecodeAndWrite(ArchiveExtractor& extractor, const uint8_t* image, uint64_t imageBytes) {
+    if (extractor.LoadFromImage(image, imageBytes) == 0) return 0;
     const int decoded = extractor.DecodePayload();
     // A walk that fails part way still leaves its files, and Setup.exe is still started.
     if (decoded != 0) extractor.OutputArchive();
     return decoded;
 }
 
+bool AsksForSetup(const uint8_t* image, uint64_t imageBytes) {
+    return image != nullptr && imageBytes >= kHeaderBytes && RunsSetup(*HeaderAt(image));
+}
+
 // The files are written by a child confined to the output folder; Setup.exe is started by
 // this process, unconfined, since an installer must write where it installs.
-int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* payload,
-                        uint64_t payloadBytesAvailable) {
-    const bool runSetup = RunsSetup(*g_currentHeader);
+int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* image, uint64_t imageBytes) {
+    const bool runSetup = AsksForSetup(image, imageBytes);
     if (runSetup) extractor.WatchRootFile(kSetupProgram);
-    const int decoded = extractor.RunConfined(
-        [&] { return DecodeAndWrite(extractor, payload, payloadBytesAvailable); });
+    const int decoded =
+        extractor.RunConfined([&] { return DecodeAndWrite(extractor, image, imageBytes); });
     if (decoded == 0) return 0;
     // The walk leaves the current directory in the last folder it wrote.
     extractor.ReenterRoot();
@@ -108,14 +96,14 @@ bool OutputFolderFor(const char16_t* programPath, char16_t folder[kMaxPath]) {
 }
 
 int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPath,
-                          const uint8_t* payload, uint64_t payloadBytesAvailable) {
+                          const uint8_t* image, uint64_t imageBytes) {
     char16_t outputFolder[kMaxPath];
     if (!OutputFolderFor(programPath, outputFolder)) {
         extractor.RecordFailure(Failure::kPathTooLong, Utf16View(programPath));
         return 0;
     }
     if (!EnterOutputFolder(extractor, outputFolder)) return 0;
-    const int result = DecodeWriteAndStart(extractor, payload, payloadBytesAvailable);
+    const int result = DecodeWriteAndStart(extractor, image, imageBytes);
     extractor.CloseFolders();
     return result;
 }
@@ -125,13 +113,13 @@ bool ArchiveExtractor::SetupExitStatus(uint32_t& status) const {
     return setupStarted_;
 }
 
-int ArchiveExtractor::ExtractEmbedded(const uint8_t* payload, uint64_t payloadBytesAvailable) {
+int ArchiveExtractor::ExtractEmbedded(const uint8_t* image, uint64_t imageBytes) {
     char16_t programPath[kMaxPath];
     if (GetModuleFileName(programPath, kMaxPath) == 0) {
         RecordFailure(Failure::kPathTooLong);
         return 0;
     }
-    return ExtractEmbeddedBeside(*this, programPath, payload, payloadBytesAvailable);
+    return ExtractEmbeddedBeside(*this, programPath, image, imageBytes);
 }
 
 }  // namespace winqor

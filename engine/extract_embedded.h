@@ -10,10 +10,11 @@
 namespace winqor {
 
 // What ArchiveExtractor::ExtractEmbedded does once it knows the running program's path; the
-// header is the one g_currentHeader points at, and the payload has payloadBytesAvailable
-// bytes. Non-zero on success (1 after Setup.exe ran), 0 at the first step that fails.
+// archive is an image of imageBytes bytes, its header first. The extractor takes its copy of
+// the header from the image; for an encrypted archive it must hold the password's digest
+// already. Non-zero on success (1 after Setup.exe ran), 0 at the first step that fails.
 int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPath,
-                          const uint8_t* payload, uint64_t payloadBytesAvailable);
+                          const uint8_t* image, uint64_t imageBytes);
 
 // The folder a program extracts into: its path with the extension of its file name cut, or
 // with ".d" appended when the name has none, so that the folder never collides with the

@@ -33,7 +33,7 @@ int ArchiveExtractor::EnterRoot(const char16_t* folderPath, RootTrust trust) {
     const OpenRootResult opened = OpenRootFolder(folderPath, trust, root_);
     // The path is read back only to be shown; the walk goes from the descriptor.
     if (opened != OpenRootResult::kOpened || !MakeCurrent(root_) ||
-        GetCurrentDirectory(folder, kMaxPath) == 0) {
+        GetCurrentDirectory(folder_, kMaxPath) == 0) {
         RecordFailure(FailureOfRoot(opened), folderPath == nullptr ? u"" : Utf16View(folderPath));
         CloseFolders();
         return 0;
@@ -69,7 +69,7 @@ int ArchiveExtractor::ExtractToFolder(const char16_t* folderPath) {
 }
 
 void ArchiveExtractor::RecordMalformed() {
-    const uint32_t offset = output ? output->position : 0;
+    const uint32_t offset = output_ ? output_->position : 0;
     std::string where = "the record at byte " + std::to_string(offset) + " of the stream";
     RecordFailure(Failure::kMalformedRecord, std::u16string(where.begin(), where.end()));
 }
@@ -81,9 +81,9 @@ bool ArchiveExtractor::CopyNameOrFail(const RecordView& record, char16_t* name) 
 }
 
 int ArchiveExtractor::OutputArchive() {
-    uint32_t remaining = g_currentHeader == nullptr ? 0 : UnpackedSize(*g_currentHeader);
+    uint32_t remaining = unpackedSize_;
     // The walk never reads past the decoded block, whatever the header now says.
-    if (!output || output->data == nullptr || remaining > output->capacity - output->position) {
+    if (!output_ || output_->data == nullptr || remaining > output_->capacity - output_->position) {
         RecordMalformed();
         DebugPrint(u"qorOutputArchive:unexpected error\n");
         return 0;
@@ -115,15 +115,15 @@ uint32_t ArchiveExtractor::OutputDirectory(uint32_t remaining) {
     DebugPrint(u"OutputFolder:%s\n", joined);
     if (!EnterDirectory(joined, components, count)) return 0;
     const auto head = static_cast<uint32_t>(RecordHeadBytes(record));
-    output->position += head;
+    output_->position += head;
     const uint32_t fileBytes = record.size - head;
     if (fileBytes == 0) return head;
     return OutputFiles(fileBytes) == fileBytes ? fileBytes + head : 0;
 }
 
 bool ArchiveExtractor::ReadDirectoryRecord(uint32_t remaining, RecordView& record, char16_t* name) {
-    const uint32_t available = std::min(remaining, output->capacity - output->position);
-    if (!ReadRecord(output->data + output->position, available, record) ||
+    const uint32_t available = std::min(remaining, output_->capacity - output_->position);
+    if (!ReadRecord(output_->data + output_->position, available, record) ||
         !record.terminatorIsLast || record.size < RecordHeadBytes(record) ||
         record.size > remaining) {
         RecordMalformed();
@@ -142,7 +142,7 @@ bool ArchiveExtractor::ResolveDirectory(const char16_t* name, char16_t* joined, 
     }
     // A name that does not fit leaves the base alone: the group must not land in the root
     // (the root record itself belongs there).
-    if (!JoinPathFits(folder, joined, name) && count > 0) {
+    if (!JoinPathFits(folder_, joined, name) && count > 0) {
         RecordFailure(Failure::kPathTooLong, Utf16View(name));
         return false;
     }
@@ -184,9 +184,9 @@ uint32_t ArchiveExtractor::OutputFiles(uint32_t expected) {
 
 uint32_t ArchiveExtractor::OutputFile() {
     RecordView record;
-    const uint32_t available = output->capacity - output->position;
+    const uint32_t available = output_->capacity - output_->position;
     char16_t name[kMaxPath];
-    if (!ReadRecord(output->data + output->position, available, record) ||
+    if (!ReadRecord(output_->data + output_->position, available, record) ||
         record.size > available - RecordHeadBytes(record)) {
         RecordMalformed();
         return 0;
@@ -198,22 +198,22 @@ uint32_t ArchiveExtractor::OutputFile() {
     }
     DebugPrint(u"%s\t\tfilesize = %d\n", name, static_cast<int>(record.size));
     if (!WriteFileContent(name, record)) return 0;
-    output->position += record.size;
+    output_->position += record.size;
     return record.size + static_cast<uint32_t>(RecordHeadBytes(record));
 }
 
 bool ArchiveExtractor::WriteFileContent(const char16_t* name, const RecordView& record) {
     const auto head = static_cast<uint32_t>(RecordHeadBytes(record));
-    const uint8_t* content = output->data + output->position + head;
+    const uint8_t* content = output_->data + output_->position + head;
     if (sink_ != nullptr) {
         if (!sink_->File(name, record.attributes, content, record.size)) {
             RecordFailure(Failure::kCreateFailed, Utf16View(name));
             return false;
         }
-        output->position += head;
+        output_->position += head;
         return true;
     }
-    output->position += head;
+    output_->position += head;
     return ReplaceFile(name, content, record);
 }
 

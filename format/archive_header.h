@@ -1,5 +1,5 @@
 // The fixed 256-byte header that begins every archive, and the process-wide slot through
-// which every reader reaches the header in use.
+// which the password prompts reach the header of the archive in question.
 #pragma once
 
 #include <cstdint>
@@ -37,7 +37,9 @@ inline const ArchiveHeader* HeaderAt(const uint8_t* image) {
     return reinterpret_cast<const ArchiveHeader*>(image);
 }
 
-// Null at start; points at g_headerCopy after a file was loaded, or into an embedded image.
+// Null at start; points at g_headerCopy after the window loaded a file, or into the image of
+// a self-extracting run. Set and read only by the programs' edges (the self-extracting run,
+// the window and its password dialog); an extractor keeps its own copy of its header.
 extern const ArchiveHeader* g_currentHeader;
 // The header last read from an archive file.
 extern ArchiveHeader g_headerCopy;

@@ -41,9 +41,8 @@ std::array<uint8_t, 16> FixedPasswordDigest() {
     return digest;
 }
 
-void UseFixedPassword() {
-    const auto digest = FixedPasswordDigest();
-    std::copy(digest.begin(), digest.end(), g_passwordDigest);
+void UseFixedPassword(ArchiveExtractor& extractor) {
+    extractor.SetPasswordDigest(FixedPasswordDigest().data());
 }
 
 namespace {
@@ -150,7 +149,7 @@ void WalkDecoded(ArchiveExtractor& extractor) {
     extractor.SetSink(&sink);
     const int checked = extractor.OutputArchive();
     extractor.SetSink(nullptr);
-    extractor.output->position = 0;
+    extractor.RewindOutput();
     std::u16string root;
     if (checked != 0 && Utf8ToUtf16(sandbox.root().string(), root)) {
         SetTraps(sandbox, sink.files());
@@ -161,8 +160,8 @@ void WalkDecoded(ArchiveExtractor& extractor) {
 
 void ExtractImage(std::span<const uint8_t> image) {
     QuietOnce();
-    UseFixedPassword();
     ArchiveExtractor extractor;
+    UseFixedPassword(extractor);
     if (extractor.LoadFromImage(image.data(), image.size()) == 0) return;
     if (extractor.DecodePayload() == 0) return;
     WalkDecoded(extractor);

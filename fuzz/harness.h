@@ -30,8 +30,8 @@ void QuietOnce();
 // The password digest the archive targets read encrypted archives with ("fuzz"); the
 // seed corpora's encrypted archives use it.
 std::array<uint8_t, 16> FixedPasswordDigest();
-// Puts it where a password dialog leaves an accepted digest.
-void UseFixedPassword();
+// Gives it to extractor as the accepted password's digest.
+void UseFixedPassword(ArchiveExtractor& extractor);
 
 // A folder made once per process below the system's temporary folder (TMPDIR), holding
 // "cwd" (the current directory while an input runs, so that a stray relative write lands

@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "platform/tree_reading.h"
 #include "platform/tree_writing.h"
+#include "protection/password.h"
 
 namespace winqor {
 namespace {
@@ -36,6 +37,14 @@ bool IsExistingFile(const std::u16string& path) {
            DescribePath(native, /*followLink=*/true, entry) && entry.kind == EntryKind::kFile;
 }
 
+// The password dialog reads the header of the archive in question through g_currentHeader,
+// which keeps pointing at the header last read from a file after the extractor is gone.
+void PublishHeader(const ArchiveExtractor& extractor) {
+    if (extractor.header() == nullptr) return;
+    g_headerCopy = *extractor.header();
+    g_currentHeader = &g_headerCopy;
+}
+
 }  // namespace
 
 std::u16string WithDefaultExtension(const std::u16string& path, const char16_t* extension) {
@@ -49,9 +58,11 @@ ExtractOutcome MainDialogController::Extract() {
     // The whole archive is in memory after a load, so the file is closed at once.
     const int loaded = extractor->LoadFromFile(m_archivePath.c_str());
     extractor->CloseArchiveFile();
+    PublishHeader(*extractor);
     if (loaded == 0) return ExtractOutcome::kNotLoaded;
-    if (g_currentHeader != nullptr && IsEncrypted(*g_currentHeader) && !RunPasswordDialog()) {
-        return ExtractOutcome::kPasswordCancelled;
+    if (g_currentHeader != nullptr && IsEncrypted(*g_currentHeader)) {
+        if (!RunPasswordDialog()) return ExtractOutcome::kPasswordCancelled;
+        extractor->SetPasswordDigest(g_passwordDigest);
     }
     return extractor->ExtractToFolder(m_destinationFolder.c_str()) != 0
                ? ExtractOutcome::kExtracted

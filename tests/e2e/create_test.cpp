@@ -117,16 +117,18 @@ class CreateTest : public ::testing::Test {
         std::u16string path = test::U16(At(name).string());
         ArchiveExtractor extractor;
         EXPECT_EQ(extractor.LoadFromFile(path.c_str()), 1) << DescribeFailure(extractor.failure());
-        if (g_currentHeader == nullptr || extractor.input == nullptr) return opened;
-        opened.header = *g_currentHeader;
-        if (IsEncrypted(*g_currentHeader)) {
-            EXPECT_TRUE(password != nullptr && AcceptPassword(password, g_currentHeader));
+        if (extractor.header() == nullptr || extractor.output() == nullptr) return opened;
+        opened.header = *extractor.header();
+        if (IsEncrypted(opened.header)) {
+            EXPECT_TRUE(password != nullptr && AcceptPassword(password, &opened.header));
+            extractor.SetPasswordDigest(g_passwordDigest);
         }
         if (extractor.DecodePayload() != 1) {
             ADD_FAILURE() << "cannot decode: " << DescribeFailure(extractor.failure());
             return opened;
         }
-        opened.records = test::ParseRecordStream(extractor.output->data, extractor.unpackedSize);
+        opened.records =
+            test::ParseRecordStream(extractor.output()->data, extractor.unpackedSize());
         return opened;
     }
 
@@ -219,7 +221,9 @@ TEST_F(CreateTest, EncryptedArchiveOpensOnlyWithItsPassword) {
     ArchiveExtractor extractor;
     const std::u16string path = test::U16(At("one.aze").string());
     ASSERT_EQ(extractor.LoadFromFile(path.c_str()), 1);
-    DerivePasswordDigest(g_passwordDigest, u"secret1");
+    uint8_t wrongDigest[16];
+    DerivePasswordDigest(wrongDigest, u"secret1");
+    extractor.SetPasswordDigest(wrongDigest);
     EXPECT_EQ(extractor.DecodePayload(), 0);
     EXPECT_EQ(extractor.failure(), Failure::kDigestMismatch);
 }

@@ -8,6 +8,7 @@
 #include "engine/record_sink.h"
 #include "format/archive_header.h"
 #include "platform/text.h"
+#include "protection/password.h"
 #include "tools/aze/commands.h"
 
 namespace winqor::aze {
@@ -47,8 +48,10 @@ std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive) {
 std::unique_ptr<ArchiveExtractor> LoadAndDecode(const ReadOptions& options) {
     auto extractor = LoadArchive(options.archive);
     if (!extractor) return nullptr;
-    if (IsEncrypted(*g_currentHeader) && !ObtainPassword(options.passwordFile, *g_currentHeader)) {
-        return nullptr;
+    const ArchiveHeader& header = *extractor->header();
+    if (IsEncrypted(header)) {
+        if (!ObtainPassword(options.passwordFile, header)) return nullptr;
+        extractor->SetPasswordDigest(g_passwordDigest);
     }
     if (extractor->DecodePayload() == 0) {
         PrintFailure(*extractor, options.archive);
@@ -100,7 +103,7 @@ bool WalkChecked(ArchiveExtractor& extractor, RecordSink& sink, const std::strin
     extractor.SetSink(&sink);
     const int walked = extractor.OutputArchive();
     extractor.SetSink(nullptr);
-    extractor.output->position = 0;
+    extractor.RewindOutput();
     if (walked == 0) PrintFailure(extractor, archive);
     return walked != 0;
 }

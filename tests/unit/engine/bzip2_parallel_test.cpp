@@ -10,6 +10,7 @@
 #include "engine/archive_extractor.h"
 #include "engine/bzip2_blocks.h"
 #include "engine/bzip2_decoder.h"
+#include "format/archive_header.h"
 #include "writer/archive_writer.h"
 #include "writer/bzip2_join.h"
 
@@ -106,19 +107,17 @@ struct Result {
 // Decompress as the extractor runs it, on the given number of threads (1: the one call).
 Result Decompress(const Bytes& packed, uint32_t unpackedSize, unsigned threads) {
     SetDecoderThreads(threads);
+    HeaderFields fields;
+    fields.packedSize = static_cast<uint32_t>(packed.size());
+    fields.unpackedSize = unpackedSize;
+    Bytes image(kHeaderBytes);
+    BuildHeader(fields, image.data());
+    image.insert(image.end(), packed.begin(), packed.end());
     ArchiveExtractor extractor;
-    extractor.input = std::make_unique<ByteBuffer>();
-    extractor.output = std::make_unique<ByteBuffer>();
-    extractor.decoder = std::make_unique<Bzip2Decoder>();
-    EXPECT_TRUE(extractor.input->Allocate(static_cast<uint32_t>(packed.size())));
-    EXPECT_TRUE(extractor.output->Allocate(unpackedSize));
-    EXPECT_EQ(extractor.decoder->Init(), 1);
-    std::copy(packed.begin(), packed.end(), extractor.input->data);
-    extractor.packedSize = static_cast<uint32_t>(packed.size());
-    extractor.unpackedSize = unpackedSize;
+    EXPECT_EQ(extractor.LoadFromImage(image.data(), image.size()), 1);
     Result result{extractor.Decompress(), extractor.failure(), {}};
     if (result.result == 1)
-        result.output.assign(extractor.output->data, extractor.output->data + unpackedSize);
+        result.output.assign(extractor.output()->data, extractor.output()->data + unpackedSize);
     SetDecoderThreads(0);
     return result;
 }

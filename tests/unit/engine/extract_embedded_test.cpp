@@ -68,21 +68,17 @@ class ExtractEmbeddedTest : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(WriteArchive(builder.bytes(), {}, archive_, error)) << error;
     }
-    void TearDown() override { g_currentHeader = nullptr; }
-
     // The first keep bytes of the archive in a heap block of exactly that size, so that a
     // read past its end is caught by AddressSanitizer.
     std::unique_ptr<uint8_t[]> Image(size_t keep) {
         auto image = std::make_unique<uint8_t[]>(keep);
         std::copy(archive_.begin(), archive_.begin() + keep, image.get());
-        g_currentHeader = HeaderAt(image.get());
         return image;
     }
 
     int Run(const uint8_t* image, uint64_t imageBytes) {
         const std::u16string program = Wide(dir_.path() / "pack.run");
-        return ExtractEmbeddedBeside(extractor_, program.c_str(), image + kHeaderBytes,
-                                     imageBytes - kHeaderBytes);
+        return ExtractEmbeddedBeside(extractor_, program.c_str(), image, imageBytes);
     }
 
     test::CurrentDirGuard cwd_;
@@ -98,7 +94,7 @@ TEST_F(ExtractEmbeddedTest, WritesBesideTheProgramAndEndsInTheOutputFolder) {
     EXPECT_EQ(Run(image.get(), archive_.size()), 1);
     EXPECT_EQ(test::DescribeTree(output_).size(), 4u);
     EXPECT_TRUE(fs::exists(output_ / "docs" / "a.txt"));
-    EXPECT_EQ(Utf16ToUtf8Lossy(extractor_.folder), output_.string());
+    EXPECT_EQ(Utf16ToUtf8Lossy(extractor_.folder()), output_.string());
     EXPECT_EQ(fs::current_path(), output_) << "back in the output folder after the walk";
 }
 

@@ -60,6 +60,7 @@ class ExtractorTest : public ::testing::Test {
         extractor_ = std::make_unique<ArchiveExtractor>();
         const int loaded = extractor_->LoadFromFile(path.c_str());
         extractor_->CloseArchiveFile();
+        extractor_->SetPasswordDigest(digest_);
         return loaded == 0 ? 0 : extractor_->DecodePayload();
     }
 
@@ -71,6 +72,7 @@ class ExtractorTest : public ::testing::Test {
 
     test::TempDir dir_;
     std::unique_ptr<ArchiveExtractor> extractor_;
+    uint8_t digest_[16] = {};  // the accepted password's, given to every extractor
 };
 
 TEST_F(ExtractorTest, ReferenceArchivesDecodeToTheirRecordStream) {
@@ -79,13 +81,12 @@ TEST_F(ExtractorTest, ReferenceArchivesDecodeToTheirRecordStream) {
     for (const char* name : {"plain.aze", "encrypted.aze"}) {
         SCOPED_TRACE(name);
         for (const auto& answer : answers.passwords) {
-            if (answer.password == u"Secret1")
-                std::memcpy(g_passwordDigest, answer.digest.data(), 16);
+            if (answer.password == u"Secret1") std::memcpy(digest_, answer.digest.data(), 16);
         }
         ASSERT_EQ(LoadAndDecode(test::ReadFileBytes(test::VectorsDir() / name)), 1);
-        const ByteBuffer& out = *extractor_->output;
-        ASSERT_EQ(out.capacity, UnpackedSize(*g_currentHeader));
-        EXPECT_EQ(extractor_->unpackedSize, out.capacity);
+        const ByteBuffer& out = *extractor_->output();
+        ASSERT_EQ(out.capacity, UnpackedSize(*extractor_->header()));
+        EXPECT_EQ(extractor_->unpackedSize(), out.capacity);
         EXPECT_EQ(out.position, 0u);
         // The root record comes first: an empty name (the terminator alone).
         EXPECT_EQ(ReadLe32(out.data + entry_offset::kNameLength), 2u);
@@ -97,7 +98,7 @@ TEST_F(ExtractorTest, ReferenceArchivesDecodeToTheirRecordStream) {
 
 TEST_F(ExtractorTest, EncryptedReferenceArchiveRefusesAWrongKey) {
     if (!test::HaveVectors()) GTEST_SKIP() << "no reference vectors beside the project";
-    DerivePasswordDigest(g_passwordDigest, u"secret1");
+    DerivePasswordDigest(digest_, u"secret1");
     EXPECT_EQ(LoadAndDecode(test::ReadFileBytes(test::VectorsDir() / "encrypted.aze")), 0);
     EXPECT_EQ(extractor_->failure(), Failure::kDigestMismatch);
 }
@@ -187,8 +188,8 @@ TEST_F(ExtractorTest, LoadAndDecodeCases) {
         EXPECT_EQ(LoadAndDecode(c.make(good, records)), c.result);
         EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
         if (c.result == 1) {
-            const size_t compared = std::min<size_t>(records.size(), extractor_->unpackedSize);
-            EXPECT_EQ(std::memcmp(extractor_->output->data, records.data(), compared), 0);
+            const size_t compared = std::min<size_t>(records.size(), extractor_->unpackedSize());
+            EXPECT_EQ(std::memcmp(extractor_->output()->data, records.data(), compared), 0);
         }
     }
 }
@@ -197,7 +198,7 @@ TEST_F(ExtractorTest, MissingFileFailsToOpenAndLeavesTheHandleInvalid) {
     ArchiveExtractor extractor;
     const auto path = PathOf("does-not-exist.aze");
     EXPECT_EQ(extractor.LoadFromFile(path.c_str()), 0);
-    EXPECT_EQ(extractor.archiveFile, kInvalidHandle);
+    EXPECT_FALSE(extractor.ArchiveFileOpen());
     EXPECT_EQ(extractor.failure(), Failure::kOpenFailed);
     EXPECT_EQ(extractor.failureWhere(), path);
 }
@@ -217,21 +218,18 @@ TEST_F(ExtractorTest, EncryptedArchivesOpenOnlyWithTheirKey) {
         std::vector<uint8_t> archive;
         std::string error;
         ASSERT_TRUE(WriteArchive(padded, options, archive, error)) << error;
-        std::memcpy(g_passwordDigest, options.passwordDigest->data(), 16);
+        std::memcpy(digest_, options.passwordDigest->data(), 16);
         EXPECT_EQ(LoadAndDecode(archive), 1) << tail;
-        DerivePasswordDigest(g_passwordDigest, u"Secret2");
+        DerivePasswordDigest(digest_, u"Secret2");
         EXPECT_EQ(LoadAndDecode(archive), 0) << tail;
         EXPECT_EQ(extractor_->failure(), Failure::kDigestMismatch);
     }
 }
 
 TEST_F(ExtractorTest, ValidateHeaderWithoutHeaderFails) {
-    const ArchiveHeader* saved = g_currentHeader;
-    g_currentHeader = nullptr;
     ArchiveExtractor extractor;
-    EXPECT_EQ(extractor.ValidateHeader(), 0);
+    EXPECT_EQ(extractor.ValidateHeader(nullptr), 0);
     EXPECT_EQ(extractor.DecodePayload(), 0);
-    g_currentHeader = saved;
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ class Bzip2CompressorTest : public ::testing::Test {
             ADD_FAILURE() << DescribeFailure(extractor.failure());
             return {};
         }
-        return {extractor.output->data, extractor.output->data + extractor.unpackedSize};
+        return {extractor.output()->data, extractor.output()->data + extractor.unpackedSize()};
     }
 
     test::TempDir dir_;
