@@ -14,11 +14,11 @@ open_about_with() {  # how the menu is opened
             focus "$MAIN_WINDOW"
             # The window's empty corner, away from the fields and buttons.
             xdotool mousemove --window "$MAIN_WINDOW" 3 3 click 3
-            sleep 0.3
-            xdotool key --delay 60 a
             ;;
-        *) keys "$MAIN_WINDOW" "$1" && sleep 0.3 && xdotool key --delay 60 a ;;
+        *) keys "$MAIN_WINDOW" "$1" ;;
     esac
+    wait_menu
+    xdotool key --delay 60 a
     wait_window '^About winQOR$'
 }
 
@@ -42,7 +42,7 @@ if command -v xprop > /dev/null; then
 fi
 
 keys "$MAIN_WINDOW" shift+F10
-sleep 0.3
+wait_menu
 xdotool key --delay 60 c
 wait_exit
 [ "$EXIT_STATUS" -eq 0 ] || fail "winqor ended with status $EXIT_STATUS"

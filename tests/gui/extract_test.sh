@@ -14,16 +14,13 @@ type_text "$MAIN_WINDOW" "$WORK/out"
 keys "$MAIN_WINDOW" Tab Tab
 type_text "$MAIN_WINDOW" "$WORK/sample.aze"
 keys "$MAIN_WINDOW" Return
-wait_file "$WORK/out/docs/deep/empty.txt"
-"$MAKE_ARCHIVE" --check "$WORK/out" || fail "the first extraction differs from the archive"
+wait_tree "$WORK/out"
 
 # Again over the same files, with Enter in the destination field: each file is replaced.
 echo changed > "$WORK/out/hello.txt"
 rm "$WORK/out/docs/notes.txt"
 keys "$MAIN_WINDOW" shift+Tab shift+Tab Return
-wait_file "$WORK/out/docs/notes.txt"
-sleep 0.5
-"$MAKE_ARCHIVE" --check "$WORK/out" || fail "the second extraction did not restore the tree"
+wait_tree "$WORK/out"
 window_shown '^winQOR$' || fail "the window closed after extracting"
 
 keys "$MAIN_WINDOW" Escape

@@ -8,7 +8,7 @@ MAKE_ARCHIVE=$(readlink -f "${2:?$usage}")
 CLOSE_REQUEST=$(readlink -f "${3:?$usage}")
 TEST_NAME=$(basename "$0" .sh)
 
-for tool in Xvfb xdotool import; do
+for tool in Xvfb xdotool xprop import; do
     command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
@@ -88,6 +88,29 @@ wait_window_gone() {
     fail "the window titled $1 did not close"
 }
 
+# Waits until a menu of the program is shown: keys sent after that go to the menu, which holds
+# the keyboard from the moment it is shown.
+wait_menu() {
+    local id
+    for _ in $(seq 100); do
+        for id in $(xdotool search --onlyvisible --pid "$APP_PID" 2> /dev/null); do
+            xprop -id "$id" _NET_WM_WINDOW_TYPE 2> /dev/null | grep -q _NET_WM_WINDOW_TYPE_POPUP_MENU &&
+                return 0
+        done
+        sleep 0.1
+    done
+    fail "no menu was shown"
+}
+
+# Whether the window with this title goes within a few seconds.
+window_goes() {
+    for _ in $(seq 30); do
+        window_shown "$1" || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 window_shown() {
     xdotool search --onlyvisible --name "$1" > /dev/null 2>&1
 }
@@ -105,8 +128,7 @@ keys() {  # window, keys...
 }
 
 type_text() {  # window, text
-    focus "$1"
-    xdotool type --clearmodifiers --delay 30 "$2"
+    focus "$1" && xdotool type --clearmodifiers --delay 30 "$2"
 }
 
 # The close box of the window's title bar.
