@@ -117,13 +117,13 @@ struct Layout {
     std::vector<Section> sections;
 };
 
-PeStatus Damaged(std::string& error, std::string_view why) {
-    error = "damaged Windows program: " + std::string(why);
+PeStatus Damaged(std::string& reason, std::string_view why) {
+    reason = "damaged Windows program: " + std::string(why);
     return PeStatus::kDamaged;
 }
 
-PeStatus TreeDamaged(std::string& error, std::string_view why) {
-    return Damaged(error, "its resource tree does not hold together (" + std::string(why) + ")");
+PeStatus TreeDamaged(std::string& reason, std::string_view why) {
+    return Damaged(reason, "its resource tree does not hold together (" + std::string(why) + ")");
 }
 
 bool IsPowerOfTwo(uint32_t value) {
@@ -154,22 +154,22 @@ void ReadOptionalFields(const uint8_t* p, Layout& layout) {
 }
 
 // The optional header of a PE32+ program; its data directories lie inside it.
-PeStatus ParseOptionalHeader(std::span<const uint8_t> file, Layout& layout, std::string& error) {
+PeStatus ParseOptionalHeader(std::span<const uint8_t> file, Layout& layout, std::string& reason) {
     const uint64_t optionalBytes = Le16(file.data() + layout.coff + coff_field::kOptionalBytes);
     if (optionalBytes > file.size() - layout.optional)
-        return Damaged(error, "its headers end early");
-    if (optionalBytes < 2) return Damaged(error, "it has no optional header");
+        return Damaged(reason, "its headers end early");
+    if (optionalBytes < 2) return Damaged(reason, "it has no optional header");
     const uint8_t* p = file.data() + layout.optional;
     const uint32_t magic = Le16(p + optional_field::kMagic);
     if (magic == kMagicPe32) {
-        error = "a 32-bit (PE32) Windows program: only 64-bit (PE32+) programs are supported";
+        reason = "a 32-bit (PE32) Windows program: only 64-bit (PE32+) programs are supported";
         return PeStatus::kUnsupported;
     }
-    if (magic != kMagicPe32Plus) return Damaged(error, "its optional header is of no known kind");
-    if (optionalBytes < kOptionalFixedBytes) return Damaged(error, "its optional header is cut");
+    if (magic != kMagicPe32Plus) return Damaged(reason, "its optional header is of no known kind");
+    if (optionalBytes < kOptionalFixedBytes) return Damaged(reason, "its optional header is cut");
     ReadOptionalFields(p, layout);
     if (layout.directoryCount > (optionalBytes - kOptionalFixedBytes) / kDataDirectoryBytes) {
-        return Damaged(error, "its data directories run past its optional header");
+        return Damaged(reason, "its data directories run past its optional header");
     }
     if (layout.directoryCount > kResourceDirectory) {
         layout.resources = ReadDirectory(p, kResourceDirectory);
@@ -192,43 +192,43 @@ Section ReadSection(const uint8_t* p) {
     return section;
 }
 
-PeStatus ParseSections(std::span<const uint8_t> file, Layout& layout, std::string& error) {
+PeStatus ParseSections(std::span<const uint8_t> file, Layout& layout, std::string& reason) {
     const uint64_t count = Le16(file.data() + layout.coff + coff_field::kSectionCount);
     if (layout.sectionTable > file.size() ||
         count > (file.size() - layout.sectionTable) / kSectionHeaderBytes) {
-        return Damaged(error, "its section table runs past the end of the file");
+        return Damaged(reason, "its section table runs past the end of the file");
     }
     for (uint64_t i = 0; i < count; ++i) {
         const Section section =
             ReadSection(file.data() + layout.sectionTable + i * kSectionHeaderBytes);
         if (section.rawSize != 0 && (section.rawOffset > file.size() ||
                                      section.rawSize > file.size() - section.rawOffset)) {
-            return Damaged(error, "a section's data runs past the end of the file");
+            return Damaged(reason, "a section's data runs past the end of the file");
         }
         layout.sections.push_back(section);
     }
     return PeStatus::kValid;
 }
 
-PeStatus ParseHeaders(std::span<const uint8_t> file, Layout& layout, std::string& error) {
+PeStatus ParseHeaders(std::span<const uint8_t> file, Layout& layout, std::string& reason) {
     if (!FindCoffHeader(file, layout.coff)) {
-        error = "not a Windows program (no MZ header leading to a PE signature)";
+        reason = "not a Windows program (no MZ header leading to a PE signature)";
         return PeStatus::kNotPe;
     }
     if (kCoffHeaderBytes > file.size() - layout.coff)
-        return Damaged(error, "its headers end early");
+        return Damaged(reason, "its headers end early");
     const uint8_t* coff = file.data() + layout.coff;
     layout.symbolTable = Le32(coff + coff_field::kSymbolTable);
     layout.symbolCount = Le32(coff + coff_field::kSymbolCount);
     layout.optional = layout.coff + kCoffHeaderBytes;
-    const PeStatus optional = ParseOptionalHeader(file, layout, error);
+    const PeStatus optional = ParseOptionalHeader(file, layout, reason);
     if (optional != PeStatus::kValid) return optional;
     if (!IsPowerOfTwo(layout.sectionAlignment) || !IsPowerOfTwo(layout.fileAlignment) ||
         layout.sectionAlignment > kMaxAlignment || layout.fileAlignment > kMaxAlignment) {
-        return Damaged(error, "its section or file alignment is no power of two");
+        return Damaged(reason, "its section or file alignment is no power of two");
     }
-    if (layout.sizeOfHeaders > file.size()) return Damaged(error, "its headers end early");
-    return ParseSections(file, layout, error);
+    if (layout.sizeOfHeaders > file.size()) return Damaged(reason, "its headers end early");
+    return ParseSections(file, layout, reason);
 }
 
 // The bytes of a section the loader maps: its data in the file, but no more than it claims.
@@ -355,16 +355,16 @@ class TreeReader {
 };
 
 PeStatus ReadTree(std::span<const uint8_t> file, const Layout& layout,
-                  std::vector<PeResource>& resources, std::string& error) {
+                  std::vector<PeResource>& resources, std::string& reason) {
     resources.clear();
     if (layout.resources.rva == 0) return PeStatus::kValid;  // a program without resources
     uint64_t offset = 0;
     if (!MapRva(layout, layout.resources.rva, layout.resources.size, offset)) {
-        return TreeDamaged(error, "the tree lies outside the program's sections");
+        return TreeDamaged(reason, "the tree lies outside the program's sections");
     }
     TreeReader reader(file.subspan(offset, layout.resources.size), layout);
     std::vector<PeResource> found;
-    if (!reader.Read(found)) return TreeDamaged(error, reader.why());
+    if (!reader.Read(found)) return TreeDamaged(reason, reader.why());
     resources = std::move(found);
     return PeStatus::kValid;
 }
@@ -617,12 +617,12 @@ bool CountsFit(const std::vector<TypeNode>& types) {
 
 // The section bytes of the complete tree of items, mapped at rva.
 bool BuildTree(const std::vector<Item>& items, uint32_t rva, std::vector<uint8_t>& section,
-               std::string& error) {
+               std::string& reason) {
     std::vector<TypeNode> types = GroupItems(items);
     const uint64_t size = PlaceTree(types);
     // Offsets in the tree keep their high bit for the directory flag, and RVAs are 32-bit.
     if (!CountsFit(types) || size >= kHighBit || size > UINT32_MAX - rva) {
-        error = "the resources do not fit one resource section";
+        reason = "the resources do not fit one resource section";
         return false;
     }
     section.assign(size, 0);
@@ -675,25 +675,25 @@ bool IsOurSection(const Section& section) {
     return section.name == kPeResourceSectionName;
 }
 
-bool Refuse(std::string& error, std::string why) {
-    error = std::move(why);
+bool Refuse(std::string& reason, std::string why) {
+    reason = std::move(why);
     return false;
 }
 
 // An earlier .wqrsrc is dropped and made again; it must be the last section, in the table
 // and in the file.
-bool FindSectionToReplace(const Layout& layout, Plan& plan, std::string& error) {
+bool FindSectionToReplace(const Layout& layout, Plan& plan, std::string& reason) {
     const auto& sections = layout.sections;
     const auto ours = std::find_if(sections.begin(), sections.end(), IsOurSection);
     plan.kept = sections.size();
     if (ours == sections.end()) return true;
     if (ours + 1 != sections.end()) {
-        return Refuse(error, "damaged Windows program: its .wqrsrc section is not the last one");
+        return Refuse(reason, "damaged Windows program: its .wqrsrc section is not the last one");
     }
     plan.kept = sections.size() - 1;
     plan.droppedRawSize = ours->rawSize;
     if (ours->rawSize != 0 && ours->rawOffset < EndOfData(layout, plan.kept)) {
-        return Refuse(error,
+        return Refuse(reason,
                       "damaged Windows program: its .wqrsrc section's data is not the "
                       "last in the file");
     }
@@ -717,7 +717,7 @@ bool HasHeaderRoom(std::span<const uint8_t> file, const Plan& plan) {
 // What follows the sections must be nothing, or a COFF symbol table and its string table (an
 // unstripped build), which is moved behind the new section. Anything else would be lost or
 // land in the wrong place.
-bool CheckTrailingData(std::span<const uint8_t> file, Plan& plan, std::string& error) {
+bool CheckTrailingData(std::span<const uint8_t> file, Plan& plan, std::string& reason) {
     const Layout& layout = plan.layout;
     const uint64_t rest = file.size() - plan.sectionsEnd;
     if (rest == 0) return true;
@@ -727,49 +727,49 @@ bool CheckTrailingData(std::span<const uint8_t> file, Plan& plan, std::string& e
         plan.carriesSymbols = strings >= 4 && strings == rest - symbolBytes;
     }
     if (plan.carriesSymbols) return true;
-    return Refuse(error, std::to_string(rest) +
-                             " bytes of other data follow the program's last section; the new "
-                             "section would misplace them");
+    return Refuse(reason, std::to_string(rest) +
+                              " bytes of other data follow the program's last section; the new "
+                              "section would misplace them");
 }
 
-bool CheckRewritable(std::span<const uint8_t> file, const Layout& layout, std::string& error) {
+bool CheckRewritable(std::span<const uint8_t> file, const Layout& layout, std::string& reason) {
     if (layout.security.rva != 0 || layout.security.size != 0) {
-        return Refuse(error,
+        return Refuse(reason,
                       "the program is signed, and adding a resource breaks its signature: sign "
                       "it after aze sfx, not before");
     }
     if (layout.directoryCount <= kResourceDirectory) {
-        return Refuse(error, "the program has no resource data directory");
+        return Refuse(reason, "the program has no resource data directory");
     }
     std::vector<PeResource> resources;
-    return ReadTree(file, layout, resources, error) == PeStatus::kValid;
+    return ReadTree(file, layout, resources, reason) == PeStatus::kValid;
 }
 
 // Where the new section goes: after every kept section in the image and in the file.
-bool PlaceSection(Plan& plan, std::string& error) {
+bool PlaceSection(Plan& plan, std::string& reason) {
     const Layout& layout = plan.layout;
     const uint64_t rva = AlignUp(EndOfImage(layout, plan.kept), layout.sectionAlignment);
     plan.rawOffset = AlignUp(plan.keptEnd, layout.fileAlignment);
     if (rva >= UINT32_MAX || plan.rawOffset >= UINT32_MAX) {
-        return Refuse(error, "the program would grow past 4 GiB");
+        return Refuse(reason, "the program would grow past 4 GiB");
     }
     plan.rva = static_cast<uint32_t>(rva);
     return true;
 }
 
-bool MakePlan(std::span<const uint8_t> file, Plan& plan, std::string& error) {
-    if (ParseHeaders(file, plan.layout, error) != PeStatus::kValid) return false;
-    if (!CheckRewritable(file, plan.layout, error)) return false;
-    if (!FindSectionToReplace(plan.layout, plan, error)) return false;
+bool MakePlan(std::span<const uint8_t> file, Plan& plan, std::string& reason) {
+    if (ParseHeaders(file, plan.layout, reason) != PeStatus::kValid) return false;
+    if (!CheckRewritable(file, plan.layout, reason)) return false;
+    if (!FindSectionToReplace(plan.layout, plan, reason)) return false;
     if (!HasHeaderRoom(file, plan)) {
-        return Refuse(error,
+        return Refuse(reason,
                       "no room for another section header before the first section's "
                       "data (SizeOfHeaders is " +
                           std::to_string(plan.layout.sizeOfHeaders) + " bytes)");
     }
     plan.keptEnd = EndOfData(plan.layout, plan.kept);
     plan.sectionsEnd = EndOfData(plan.layout, plan.layout.sections.size());
-    return CheckTrailingData(file, plan, error) && PlaceSection(plan, error);
+    return CheckTrailingData(file, plan, reason) && PlaceSection(plan, reason);
 }
 
 void WriteSectionHeader(uint8_t* p, const Plan& plan, uint64_t treeBytes, uint64_t rawSize) {
@@ -815,12 +815,12 @@ void UpdateHeaders(std::vector<uint8_t>& out, const Plan& plan, uint64_t treeByt
 }
 
 bool Assemble(std::span<const uint8_t> file, const Plan& plan, const std::vector<uint8_t>& tree,
-              std::vector<uint8_t>& out, std::string& error) {
+              std::vector<uint8_t>& out, std::string& reason) {
     const uint64_t rawSize = AlignUp(tree.size(), plan.layout.fileAlignment);
     const uint64_t symbols = file.size() - plan.sectionsEnd;
     if (plan.rva + AlignUp(tree.size(), plan.layout.sectionAlignment) > UINT32_MAX ||
         plan.rawOffset + rawSize + symbols > UINT32_MAX) {
-        return Refuse(error, "the program would grow past 4 GiB");
+        return Refuse(reason, "the program would grow past 4 GiB");
     }
     out.assign(file.begin(), file.begin() + plan.keptEnd);
     out.resize(plan.rawOffset, 0);
@@ -843,11 +843,11 @@ bool LooksLikePe(std::span<const uint8_t> head) {
 }
 
 PeStatus ReadPeResources(std::span<const uint8_t> file, std::vector<PeResource>& resources,
-                         std::string& error) {
+                         std::string& reason) {
     resources.clear();
     Layout layout;
-    const PeStatus status = ParseHeaders(file, layout, error);
-    return status != PeStatus::kValid ? status : ReadTree(file, layout, resources, error);
+    const PeStatus status = ParseHeaders(file, layout, reason);
+    return status != PeStatus::kValid ? status : ReadTree(file, layout, resources, reason);
 }
 
 const PeResource* FindPeResource(const std::vector<PeResource>& resources, std::u16string_view type,
@@ -865,20 +865,20 @@ const PeResource* FindPeResource(const std::vector<PeResource>& resources, std::
     return english != nullptr ? english : other;
 }
 
-bool CanAddPeResources(std::span<const uint8_t> file, std::string& error) {
+bool CanAddPeResources(std::span<const uint8_t> file, std::string& reason) {
     Plan plan;
-    return MakePlan(file, plan, error);
+    return MakePlan(file, plan, reason);
 }
 
 bool AddPeResources(std::span<const uint8_t> file, std::span<const PeNewResource> additions,
-                    std::vector<uint8_t>& out, std::string& error) {
+                    std::vector<uint8_t>& out, std::string& reason) {
     Plan plan;
-    if (!MakePlan(file, plan, error)) return false;
+    if (!MakePlan(file, plan, reason)) return false;
     std::vector<PeResource> existing;
-    if (ReadTree(file, plan.layout, existing, error) != PeStatus::kValid) return false;
+    if (ReadTree(file, plan.layout, existing, reason) != PeStatus::kValid) return false;
     std::vector<uint8_t> tree;
-    return BuildTree(MergeItems(file, existing, additions), plan.rva, tree, error) &&
-           Assemble(file, plan, tree, out, error);
+    return BuildTree(MergeItems(file, existing, additions), plan.rva, tree, reason) &&
+           Assemble(file, plan, tree, out, reason);
 }
 
 uint32_t PeChecksum(std::span<const uint8_t> file, uint64_t checksumOffset) {

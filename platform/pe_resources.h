@@ -63,9 +63,9 @@ enum class PeStatus {
 bool LooksLikePe(std::span<const uint8_t> head);
 
 // Every resource of file in the tree's order. resources is empty unless the result is
-// kValid; error says what is wrong otherwise.
+// kValid; reason says what is wrong otherwise.
 PeStatus ReadPeResources(std::span<const uint8_t> file, std::vector<PeResource>& resources,
-                         std::string& error);
+                         std::string& reason);
 
 // The resource of that named type (compared as Windows compares names, ignoring case) and
 // integer id, languages searched as FindResourceW does: neutral first, then English (United
@@ -82,17 +82,17 @@ struct PeNewResource {
 };
 
 // Whether AddPeResources can rewrite file, checked before anything is made to add. false,
-// with the reason in error, when it cannot (see AddPeResources).
-bool CanAddPeResources(std::span<const uint8_t> file, std::string& error);
+// with reason set, when it cannot (see AddPeResources).
+bool CanAddPeResources(std::span<const uint8_t> file, std::string& reason);
 
 // A copy of the program file with its resources plus additions (an addition replaces every
 // resource of the same type, id and language), in a ".wqrsrc" section at its end; the
 // CheckSum is recomputed. A COFF symbol table after the sections (an unstripped build)
-// moves behind the new section. false, with a message in error, when file is no PE32+
+// moves behind the new section. false, with reason set, when file is no PE32+
 // program, is signed, has no room for another section header, carries a damaged resource
 // tree, or has other data after its last section.
 bool AddPeResources(std::span<const uint8_t> file, std::span<const PeNewResource> additions,
-                    std::vector<uint8_t>& out, std::string& error);
+                    std::vector<uint8_t>& out, std::string& reason);
 
 // The PE checksum of file: the 16-bit folding sum of its 16-bit words, the 4 bytes at
 // checksumOffset taken as 0, plus the file's length.

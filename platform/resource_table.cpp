@@ -167,15 +167,15 @@ const ResourceEntry* FindEntry(const ResourceTable& table, std::string_view type
 }
 
 bool AppendResources(std::span<const uint8_t> file, std::span<const NewResource> additions,
-                     std::vector<uint8_t>& out, std::string& error) {
+                     std::vector<uint8_t>& out, std::string& reason) {
     ResourceTable existing;
     if (ParseResourceTable(file, existing) == TableStatus::kCorrupt) {
-        error = "the program's resource table is damaged";
+        reason = "the program's resource table is damaged";
         return false;
     }
     if (!std::all_of(additions.begin(), additions.end(),
                      [](const NewResource& addition) { return IsValidTypeName(addition.type); })) {
-        error = "a resource type name must have 1 to 255 bytes";
+        reason = "a resource type name must have 1 to 255 bytes";
         return false;
     }
     out.assign(file.begin(), file.begin() + existing.programBytes);

@@ -103,9 +103,9 @@ struct NewResource {
 };
 
 // The program image of file with its resources plus additions; an addition replaces an entry
-// of the same type, id and language. false, with a message in error, when the file's table is
+// of the same type, id and language. false, with reason set, when the file's table is
 // corrupt or an addition's type name is empty or too long.
 bool AppendResources(std::span<const uint8_t> file, std::span<const NewResource> additions,
-                     std::vector<uint8_t>& out, std::string& error);
+                     std::vector<uint8_t>& out, std::string& reason);
 
 }  // namespace winqor

@@ -67,8 +67,8 @@ const uint8_t* LockResource(const void* loaded);
 uint64_t SizeofResource(ResourceHandle resource);
 
 // Writes a program file in one piece: a temporary file beside path, made executable (0777
-// less the umask), flushed, then renamed over path. false, with the system's reason in error,
+// less the umask), flushed, then renamed over path. false, with the system's reason,
 // when any step fails; the temporary file is then removed.
-bool WriteProgramFile(const std::string& path, std::span<const uint8_t> bytes, std::string& error);
+bool WriteProgramFile(const std::string& path, std::span<const uint8_t> bytes, std::string& reason);
 
 }  // namespace winqor

@@ -100,9 +100,10 @@ uint64_t SizeofResource(ResourceHandle resource) {
     return resource == nullptr ? 0 : resource->size;
 }
 
-bool WriteProgramFile(const std::string& path, std::span<const uint8_t> bytes, std::string& error) {
+bool WriteProgramFile(const std::string& path, std::span<const uint8_t> bytes,
+                      std::string& reason) {
     // 0777, so that the umask alone decides who may run it.
-    return ReplaceFileAtPath(path, bytes.data(), bytes.size(), 0777, error);
+    return ReplaceFileAtPath(path, bytes.data(), bytes.size(), 0777, reason);
 }
 
 }  // namespace winqor

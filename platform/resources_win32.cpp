@@ -187,8 +187,9 @@ uint64_t SizeofResource(ResourceHandle resource) {
     return resource == nullptr ? 0 : resource->size;
 }
 
-bool WriteProgramFile(const std::string& path, std::span<const uint8_t> bytes, std::string& error) {
-    return ReplaceFileAtPath(path, bytes.data(), bytes.size(), error);
+bool WriteProgramFile(const std::string& path, std::span<const uint8_t> bytes,
+                      std::string& reason) {
+    return ReplaceFileAtPath(path, bytes.data(), bytes.size(), reason);
 }
 
 }  // namespace winqor

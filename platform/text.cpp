@@ -90,6 +90,14 @@ std::u16string_view Utf16View(const char16_t* text) {
     return {text, Utf16Length(text)};
 }
 
+std::string WithThousands(uint64_t value) {
+    const std::string digits = std::to_string(value);
+    const size_t lead = digits.size() % 3 == 0 ? 3 : digits.size() % 3;
+    std::string out = digits.substr(0, lead);
+    for (size_t at = lead; at < digits.size(); at += 3) out.append(",").append(digits, at, 3);
+    return out;
+}
+
 bool IsValidUtf16(std::u16string_view text) {
     for (size_t i = 0; i < text.size();) {
         char32_t cp;

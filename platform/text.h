@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,10 @@ std::string Utf16ToUtf8Lossy(std::u16string_view in);
 
 // Strict conversion: false for a byte sequence that is not UTF-8.
 bool Utf8ToUtf16(std::string_view in, std::u16string& out);
+
+// A number in decimal with its digits grouped by threes for a message: 10485504 gives
+// "10,485,504".
+std::string WithThousands(uint64_t value);
 
 // Text fit to show on a terminal as part of one line, so that a name cannot forge lines, hide
 // what comes before it or send the terminal a command: printable UTF-8 stays as it is; a line

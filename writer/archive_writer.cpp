@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "format/archive_header.h"
+#include "platform/text.h"
 #include "protection/md5.h"
 #include "protection/password.h"
 #include "protection/payload_key.h"
@@ -11,12 +12,12 @@ namespace winqor {
 namespace {
 
 bool SealPayload(std::vector<uint8_t>& payload, const ArchiveOptions& options, HeaderFields& fields,
-                 std::string& error) {
+                 std::string& reason) {
     if (!options.passwordDigest) return true;
     const uint8_t* digest = options.passwordDigest->data();
     // A reader refuses every password whose digest starts with a zero byte.
     if (ComputeCheckValue(fields.passwordCheck, digest) == nullptr) {
-        error = "this password can never be accepted by a reader: choose another password";
+        reason = "this password can never be accepted by a reader: choose another password";
         return false;
     }
     uint8_t key[16];
@@ -38,18 +39,18 @@ std::array<uint8_t, 4> ContentKeySeed(const std::array<uint8_t, 16>& passwordDig
 }
 
 bool WriteArchive(std::span<const uint8_t> records, const ArchiveOptions& options,
-                  std::vector<uint8_t>& archive, std::string& error) {
+                  std::vector<uint8_t>& archive, std::string& reason) {
     if (records.empty() || records.size() > kMaxPayloadSize) {
-        error = "the record stream must be 1 to 10,485,504 bytes";
+        reason = "the record stream must be 1 to " + WithThousands(kMaxPayloadSize) + " bytes";
         return false;
     }
     std::vector<uint8_t> payload;
     if (!CompressBzip2(records, payload)) {
-        error = "bzip2 compression failed";
+        reason = "bzip2 compression failed";
         return false;
     }
     if (payload.size() > kMaxPayloadSize) {
-        error = "the compressed payload exceeds 10,485,504 bytes";
+        reason = "the compressed payload exceeds " + WithThousands(kMaxPayloadSize) + " bytes";
         return false;
     }
     HeaderFields fields;
@@ -59,7 +60,7 @@ bool WriteArchive(std::span<const uint8_t> records, const ArchiveOptions& option
     fields.runSetup = options.runSetup;
     std::memcpy(fields.keySeed, options.keySeed.data(), 4);
     Md5Digest(fields.payloadDigest, payload.data(), static_cast<int32_t>(payload.size()));
-    if (!SealPayload(payload, options, fields, error)) return false;
+    if (!SealPayload(payload, options, fields, reason)) return false;
     archive.resize(kHeaderBytes);
     BuildHeader(fields, archive.data());
     archive.insert(archive.end(), payload.begin(), payload.end());

@@ -22,10 +22,10 @@ struct ArchiveOptions {
     bool runSetup = false;
 };
 
-// false, with a message in error, when the stream is empty or too large, the compressed
+// false, with reason set, when the stream is empty or too large, the compressed
 // payload is too large, or the digest can never be accepted.
 bool WriteArchive(std::span<const uint8_t> records, const ArchiveOptions& options,
-                  std::vector<uint8_t>& archive, std::string& error);
+                  std::vector<uint8_t>& archive, std::string& reason);
 
 // A key seed that is a function of the password's digest and the records alone: the first 4
 // bytes of MD5(digest || records). The same tree and password then always give the same

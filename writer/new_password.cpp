@@ -19,15 +19,15 @@ size_t CountedCharacters(const std::u16string& password) {
     return strnlen(reinterpret_cast<const char*>(narrowed), kMaxNewPasswordUnits);
 }
 
-bool RefuseShape(std::u16string_view password, std::string& error) {
+bool RefuseShape(std::u16string_view password, std::string& reason) {
     if (password.empty()) {
-        error = "the password is empty";
+        reason = "the password is empty";
     } else if (password.size() > kMaxNewPasswordUnits) {
-        error =
+        reason =
             "the password is longer than 15 characters, more than a reader's password "
             "window takes (a character outside the Basic Multilingual Plane counts as two)";
     } else if (std::any_of(password.begin(), password.end(), IsControl)) {
-        error =
+        reason =
             "the password holds a control character, which a reader's password window "
             "cannot take";
     } else {
@@ -38,13 +38,13 @@ bool RefuseShape(std::u16string_view password, std::string& error) {
 
 }  // namespace
 
-bool PrepareNewPassword(std::u16string_view password, NewPassword& result, std::string& error) {
-    if (RefuseShape(password, error)) return false;
+bool PrepareNewPassword(std::u16string_view password, NewPassword& result, std::string& reason) {
+    if (RefuseShape(password, reason)) return false;
     const std::u16string terminated(password);
     DerivePasswordDigest(result.digest.data(), terminated.c_str());
     uint8_t check[16];
     if (ComputeCheckValue(check, result.digest.data()) == nullptr) {
-        error =
+        reason =
             "no reader can ever accept this password (its digest starts with a zero byte): "
             "choose another password";
         return false;

@@ -17,9 +17,9 @@ struct NewPassword {
     std::string warning;
 };
 
-// The digest to write an archive with. false, with the reason in error, for a password that
+// The digest to write an archive with. false, with reason set, for a password that
 // is empty, longer than a reader's window takes, holds a control character (which the window
 // cannot type either), or whose digest starts with a zero byte (no reader ever accepts it).
-bool PrepareNewPassword(std::u16string_view password, NewPassword& result, std::string& error);
+bool PrepareNewPassword(std::u16string_view password, NewPassword& result, std::string& reason);
 
 }  // namespace winqor

@@ -36,14 +36,6 @@ std::string JoinWhere(const std::string& parent, const std::string& name) {
     return parent.empty() ? name : parent + "/" + name;
 }
 
-std::string WithThousands(uint64_t value) {
-    const std::string digits = std::to_string(value);
-    const size_t lead = digits.size() % 3 == 0 ? 3 : digits.size() % 3;
-    std::string out = digits.substr(0, lead);
-    for (size_t at = lead; at < digits.size(); at += 3) out.append(",").append(digits, at, 3);
-    return out;
-}
-
 struct Subfolder {
     std::u16string name;
     std::string native;
@@ -115,10 +107,9 @@ uint64_t TreePlanner::StoredTime(const FolderEntry& file) const {
 bool TreePlanner::AddBytes(uint64_t bytes, const std::string& where) {
     streamBytes_ += bytes;
     if (streamBytes_ <= kStreamLimit) return true;
-    return Fail(
-        "the folder holds more than an archive can carry (its records exceed "
-        "10,485,504 bytes from here on)",
-        where);
+    return Fail("the folder holds more than an archive can carry (its records exceed " +
+                    WithThousands(kStreamLimit) + " bytes from here on)",
+                where);
 }
 
 bool TreePlanner::ListSorted(const FolderHandle& handle, const std::string& where,
@@ -139,7 +130,8 @@ bool TreePlanner::PlanFile(const FolderEntry& entry, std::u16string name, std::s
     if (needs > kStreamLimit - RecordStreamBuilder::RecordOverhead(u"")) {
         return Fail("a file of " + WithThousands(entry.size) +
                         " bytes, too large for any archive (the records of an archive hold at "
-                        "most 10,485,504 bytes)",
+                        "most " +
+                        WithThousands(kStreamLimit) + " bytes)",
                     where);
     }
     if (!AddBytes(needs, where)) return false;
@@ -242,7 +234,8 @@ bool ReadInto(const FolderHandle& folder, const PlannedFile& file, std::vector<u
         case ReadOutcome::kTooLarge:
             error = {
                 "the file grew while it was read, and the folder no longer fits in an "
-                "archive (10,485,504 bytes of records)",
+                "archive (" +
+                    WithThousands(kStreamLimit) + " bytes of records)",
                 file.where};
             return false;
         case ReadOutcome::kFailed:

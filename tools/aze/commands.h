@@ -71,6 +71,9 @@ struct PackedFolder {
 int PackFolder(const std::string& folder, const PackOptions& options, const std::string& output,
                PackedFolder& packed);
 
+// Whether path names a folder, following links (the user named it).
+bool IsFolder(const std::string& path);
+
 // One line on standard error: "aze: WHAT: WHERE" (WHERE left out when empty). WHERE is a name
 // or path, shown escaped (see EscapeForDisplay) so that it cannot forge lines or send the
 // terminal a command.

@@ -12,6 +12,11 @@
 
 namespace winqor::aze {
 
+bool IsFolder(const std::string& path) {
+    FolderEntry entry;
+    return DescribePath(path, /*followLink=*/true, entry) && entry.kind == EntryKind::kFolder;
+}
+
 void PrintError(const std::string& what, const std::string& where) {
     std::string line = "aze: " + what;
     if (!where.empty()) line += ": " + EscapeForDisplay(where);
@@ -42,11 +47,6 @@ LineRead ReadBoundedLine(std::istream& in, std::string& line) {
         line += byte;
     }
     return any ? LineRead::kLine : LineRead::kNothing;
-}
-
-bool IsFolder(const std::string& path) {
-    FolderEntry entry;
-    return DescribePath(path, true, entry) && entry.kind == EntryKind::kFolder;
 }
 
 // The first line of passwordFile, or a failure line printed. Standard input that ends at once

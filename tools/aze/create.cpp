@@ -76,9 +76,9 @@ bool ObtainNewPassword(const std::string& passwordFile, std::optional<std::u16st
 bool SealWithPassword(const std::optional<std::u16string>& password, ArchiveOptions& archive) {
     if (!password) return true;
     NewPassword prepared;
-    std::string error;
-    if (!PrepareNewPassword(*password, prepared, error)) {
-        PrintError(error);
+    std::string reason;
+    if (!PrepareNewPassword(*password, prepared, reason)) {
+        PrintError(reason);
         return false;
     }
     if (!prepared.warning.empty()) PrintError("warning: " + prepared.warning);
@@ -199,9 +199,9 @@ int PackFolder(const std::string& folder, const PackOptions& options, const std:
     }
     ArchiveOptions archiveOptions;
     if (!ChooseArchiveOptions(options, tree.records, archiveOptions)) return kExitBadArchive;
-    std::string error;
-    if (!WriteArchive(tree.records, archiveOptions, packed.archive, error)) {
-        PrintError("cannot make an archive of the folder (" + error + ")", folder);
+    std::string reason;
+    if (!WriteArchive(tree.records, archiveOptions, packed.archive, reason)) {
+        PrintError("cannot make an archive of the folder (" + reason + ")", folder);
         return kExitBadArchive;
     }
     packed.files = tree.files;
@@ -216,9 +216,9 @@ int RunCreate(const CreateOptions& options) {
     PackedFolder packed;
     const int status = PackFolder(options.input, options.pack, output, packed);
     if (status != kExitSuccess) return status;
-    std::string error;
-    if (!ReplaceFileContents(output, packed.archive, error)) {
-        PrintError("cannot write the archive (" + error + ")", output);
+    std::string reason;
+    if (!ReplaceFileContents(output, packed.archive, reason)) {
+        PrintError("cannot write the archive (" + reason + ")", output);
         return kExitWriteFailed;
     }
     std::printf("%s: %u files in %u folders, %zu bytes of records stored in %zu bytes\n",

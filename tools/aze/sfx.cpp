@@ -4,17 +4,16 @@
 // archive inside such a program, for list, test and extract.
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <iterator>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
 #include "format/archive_header.h"
+#include "platform/limits.h"
 #include "platform/pe_resources.h"
 #include "platform/process.h"
 #include "platform/resources.h"
@@ -25,8 +24,6 @@
 
 namespace winqor::aze {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr char kStubName[] = "winqor";
 // The Windows stub, from the folder of aze: bin/aze and lib/winqor/winqor.exe, in the build as
@@ -47,10 +44,13 @@ constexpr uint8_t kElfMagic[4] = {0x7F, 'E', 'L', 'F'};
 
 enum class StubKind { kLinux, kWindows };
 
-// The whole file when it holds at most limit bytes.
-ReadOutcome ReadBounded(const std::string& path, uint64_t limit, std::vector<uint8_t>& bytes) {
-    std::string ignored;
-    return ReadWholeFile(path, limit, bytes, ignored);
+// The folder that holds path: what comes before its last separator, the root folder for a
+// path right below it, empty for a bare name.
+std::string FolderOf(const std::string& path) {
+    size_t end = path.size();
+    while (end > 0 && !IsPathSeparator(static_cast<unsigned char>(path[end - 1]))) --end;
+    if (end == 0) return {};
+    return path.substr(0, end == 1 ? 1 : end - 1);
 }
 
 // The winqor program beside this aze (with --windows: winqor.exe in ../lib/winqor), unless
@@ -58,11 +58,10 @@ ReadOutcome ReadBounded(const std::string& path, uint64_t limit, std::vector<uin
 std::string StubPath(const SfxOptions& options) {
     if (!options.stub.empty()) return options.stub;
     char16_t self[kMaxPath];
-    const fs::path folder = GetModuleFileName(self, kMaxPath) == 0
-                                ? fs::path()
-                                : fs::path(Utf16ToUtf8Lossy(self)).parent_path();
-    if (options.windows) return (folder.parent_path() / kWindowsStubPath).string();
-    return (folder / kStubName).string();
+    const std::string folder =
+        GetModuleFileName(self, kMaxPath) == 0 ? std::string() : FolderOf(Utf16ToUtf8Lossy(self));
+    if (options.windows) return JoinNativePath(FolderOf(folder), kWindowsStubPath);
+    return JoinNativePath(folder, kStubName);
 }
 
 bool IsElf(const std::vector<uint8_t>& program) {
@@ -88,10 +87,12 @@ int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
             "to a folder; an archive is embedded unchanged");
         return kExitUsage;
     }
-    const ReadOutcome read = ReadBounded(options.input, kMaxArchiveBytes, archive);
+    std::string reason;
+    const ReadOutcome read = ReadWholeFile(options.input, kMaxArchiveBytes, archive, reason);
     if (read != ReadOutcome::kRead) {
         PrintError(read == ReadOutcome::kTooLarge
-                       ? "not an archive: larger than 256 + 10,485,504 bytes"
+                       ? "not an archive: larger than " + std::to_string(kHeaderBytes) + " + " +
+                             WithThousands(kMaxPayloadSize) + " bytes"
                        : "cannot open the archive",
                    options.input);
         return kExitBadArchive;
@@ -111,9 +112,10 @@ int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
 }
 
 int ArchiveFromFolder(const SfxOptions& options, std::vector<uint8_t>& archive) {
-    std::error_code error;
-    const fs::path setup = fs::path(options.input) / "Setup.exe";
-    if (options.pack.runSetup && !fs::is_regular_file(fs::symlink_status(setup, error))) {
+    FolderEntry setup;
+    if (options.pack.runSetup &&
+        !(DescribePath(JoinNativePath(options.input, "Setup.exe"), /*followLink=*/false, setup) &&
+          setup.kind == EntryKind::kFile)) {
         PrintError("--run-setup needs a Setup.exe at the top of the folder", options.input);
         return kExitUsage;
     }
@@ -134,11 +136,11 @@ std::string OutputFolderOf(const std::string& program) {
 // A Windows winqor.exe carries the placeholder and can take another section: a damaged or
 // signed program, or one without room for another section header, is refused here.
 int CheckWindowsStub(const std::string& stub, const std::vector<uint8_t>& program) {
-    std::string error;
+    std::string reason;
     std::vector<PeResource> resources;
-    if (ReadPeResources(program, resources, error) != PeStatus::kValid ||
-        !CanAddPeResources(program, error)) {
-        PrintError(error, stub);
+    if (ReadPeResources(program, resources, reason) != PeStatus::kValid ||
+        !CanAddPeResources(program, reason)) {
+        PrintError(reason, stub);
         return kExitUsage;
     }
     if (FindPeResource(resources, kSetupArchiveTypeUtf16, kSetupArchiveId) == nullptr) {
@@ -183,7 +185,8 @@ std::string CannotReadStub(const SfxOptions& options, ReadOutcome read) {
 // packing. Its bytes tell its kind: a PE file is a Windows program, anything else a Linux one.
 int ReadStub(const SfxOptions& options, const std::string& stub, std::vector<uint8_t>& program,
              StubKind& kind) {
-    const ReadOutcome read = ReadBounded(stub, kMaxStubBytes, program);
+    std::string reason;
+    const ReadOutcome read = ReadWholeFile(stub, kMaxStubBytes, program, reason);
     if (read != ReadOutcome::kRead) {
         PrintError(CannotReadStub(options, read), stub);
         return kExitUsage;
@@ -196,26 +199,26 @@ int ReadStub(const SfxOptions& options, const std::string& stub, std::vector<uin
 // The stub with the archive as its neutral SETUP_ARCHIVE resource.
 bool MakeProgram(StubKind kind, const std::vector<uint8_t>& program,
                  const std::vector<uint8_t>& archive, std::vector<uint8_t>& out,
-                 std::string& error) {
+                 std::string& reason) {
     if (kind == StubKind::kWindows) {
         const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, kLanguageNeutral,
                                      archive};
-        return AddPeResources(program, {&addition, 1}, out, error);
+        return AddPeResources(program, {&addition, 1}, out, reason);
     }
     const NewResource addition{kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, archive};
-    return AppendResources(program, {&addition, 1}, out, error);
+    return AppendResources(program, {&addition, 1}, out, reason);
 }
 
 int WriteProgram(const SfxOptions& options, const std::string& stub, StubKind kind,
                  const std::vector<uint8_t>& program, const std::vector<uint8_t>& archive) {
     std::vector<uint8_t> out;
-    std::string error;
-    if (!MakeProgram(kind, program, archive, out, error)) {
-        PrintError(error, stub);
+    std::string reason;
+    if (!MakeProgram(kind, program, archive, out, reason)) {
+        PrintError(reason, stub);
         return kExitUsage;
     }
-    if (!WriteProgramFile(options.output, out, error)) {
-        PrintError("cannot write the program: " + error, options.output);
+    if (!WriteProgramFile(options.output, out, reason)) {
+        PrintError("cannot write the program: " + reason, options.output);
         return kExitWriteFailed;
     }
     std::cout << "wrote " << EscapeForDisplay(options.output) << ", which extracts into "
@@ -241,7 +244,8 @@ int LoadImage(std::span<const uint8_t> image, const std::string& program,
 // it: the neutral SETUP_ARCHIVE/131 first.
 int LoadFromWindowsProgram(const std::string& program, ArchiveExtractor& extractor) {
     std::vector<uint8_t> bytes;
-    const ReadOutcome read = ReadBounded(program, kMaxWindowsProgramBytes, bytes);
+    std::string reason;
+    const ReadOutcome read = ReadWholeFile(program, kMaxWindowsProgramBytes, bytes, reason);
     if (read != ReadOutcome::kRead) {
         PrintError(read == ReadOutcome::kTooLarge
                        ? "not read: a Windows program larger than a stub and an archive can be"
@@ -249,11 +253,10 @@ int LoadFromWindowsProgram(const std::string& program, ArchiveExtractor& extract
                    program);
         return -1;
     }
-    std::string error;
     std::vector<PeResource> resources;
-    const PeStatus status = ReadPeResources(bytes, resources, error);
+    const PeStatus status = ReadPeResources(bytes, resources, reason);
     if (status == PeStatus::kDamaged) {
-        PrintError(error, program);
+        PrintError(reason, program);
         return -1;
     }
     const PeResource* entry = FindPeResource(resources, kSetupArchiveTypeUtf16, kSetupArchiveId);
@@ -273,14 +276,13 @@ bool IsWindowsProgram(const ResourceFile& file) {
 }  // namespace
 
 int RunSfx(const SfxOptions& options) {
-    std::error_code error;
     const std::string stub = StubPath(options);
     std::vector<uint8_t> program, archive;
     StubKind kind = StubKind::kLinux;
     const int read = ReadStub(options, stub, program, kind);
     if (read != kExitSuccess) return read;
-    const int made = fs::is_directory(options.input, error) ? ArchiveFromFolder(options, archive)
-                                                            : ArchiveFromFile(options, archive);
+    const int made = IsFolder(options.input) ? ArchiveFromFolder(options, archive)
+                                             : ArchiveFromFile(options, archive);
     return made != kExitSuccess ? made : WriteProgram(options, stub, kind, program, archive);
 }
 

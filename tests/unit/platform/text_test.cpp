@@ -67,5 +67,14 @@ TEST(EscapeForDisplay, EscapesControlsAndBrokenUtf8AndNothingElse) {
     }
 }
 
+TEST(WithThousands, GroupsDigitsByThrees) {
+    const std::pair<uint64_t, const char*> cases[] = {{0, "0"},
+                                                      {999, "999"},
+                                                      {1000, "1,000"},
+                                                      {10485504, "10,485,504"},
+                                                      {123456789, "123,456,789"}};
+    for (const auto& [value, text] : cases) EXPECT_EQ(WithThousands(value), text);
+}
+
 }  // namespace
 }  // namespace winqor
