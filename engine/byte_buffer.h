@@ -4,8 +4,9 @@
 
 namespace winqor {
 
-// An owned heap block with its capacity and a read position. The block is allocated by its
-// user with malloc and not cleared; the destructor frees it.
+// An owned heap block with its capacity and a read position. Allocate obtains the block with
+// malloc when the extractor's ValidateHeader asks for it, and does not clear it; the destructor
+// frees it. The destructor is virtual, as the class is described, though nothing else is.
 class ByteBuffer {
   public:
     ByteBuffer() = default;

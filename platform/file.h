@@ -20,7 +20,4 @@ uint32_t ReadBytes(FileHandle file, void* buffer, uint32_t count);
 // Closes the handle if it is valid.
 void CloseFile(FileHandle file);
 
-// Size of the open file in bytes, or -1.
-int64_t FileSize(FileHandle file);
-
 }  // namespace winqor

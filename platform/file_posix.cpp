@@ -35,10 +35,4 @@ void CloseFile(FileHandle file) {
     if (file != kInvalidHandle) ::close(file);
 }
 
-int64_t FileSize(FileHandle file) {
-    struct stat info;
-    if (file == kInvalidHandle || ::fstat(file, &info) != 0) return -1;
-    return info.st_size;
-}
-
 }  // namespace winqor

@@ -29,10 +29,4 @@ void CloseFile(FileHandle file) {
     if (file != kInvalidHandle) ::CloseHandle(AsHandle(file));
 }
 
-int64_t FileSize(FileHandle file) {
-    LARGE_INTEGER size;
-    if (file == kInvalidHandle || !::GetFileSizeEx(AsHandle(file), &size)) return -1;
-    return size.QuadPart;
-}
-
 }  // namespace winqor

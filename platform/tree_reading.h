@@ -50,8 +50,6 @@ class FolderHandle {
     FolderHandle& operator=(const FolderHandle&) = delete;
 
     bool IsOpen() const { return handle_ != kInvalidHandle; }
-    // What the open folder is now.
-    bool Describe(FolderEntry& entry) const;
 
     // Opens the folder at path; links on the way and at path itself are followed, since the
     // caller chose it. false with the system's reason.

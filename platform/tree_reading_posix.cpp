@@ -104,13 +104,6 @@ void FolderHandle::Close() {
     handle_ = kInvalidHandle;
 }
 
-bool FolderHandle::Describe(FolderEntry& entry) const {
-    struct stat info;
-    if (::fstat(handle_, &info) != 0) return false;
-    FillEntry(info, entry);
-    return true;
-}
-
 bool FolderHandle::Open(const std::string& path, std::string& reason) {
     Close();
     const int fd = OpenRetrying(path.c_str(), kFolderFlags);

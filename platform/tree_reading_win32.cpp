@@ -118,10 +118,6 @@ void FolderHandle::Close() {
     handle_ = kInvalidHandle;
 }
 
-bool FolderHandle::Describe(FolderEntry& entry) const {
-    return handle_ != kInvalidHandle && DescribeHandle(AsHandle(handle_), entry);
-}
-
 bool FolderHandle::Open(const std::string& path, std::string& reason) {
     Close();
     std::wstring wide;

@@ -8,8 +8,6 @@ namespace winqor {
 
 class PasswordController {
   public:
-    virtual ~PasswordController() = default;
-
     // The OK check on m_password against the header g_currentHeader points at. Every
     // non-empty attempt leaves its digest in g_passwordDigest. A refused attempt empties
     // m_password (the window then puts the focus into the field); there is no limit on

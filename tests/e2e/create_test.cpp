@@ -59,14 +59,7 @@ std::string Prose(size_t bytes, uint32_t seed) {
     return text;
 }
 
-std::vector<uint8_t> Noise(size_t bytes, uint32_t seed) {
-    std::vector<uint8_t> data(bytes);
-    for (auto& byte : data) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<uint8_t>(seed >> 24);
-    }
-    return data;
-}
+using test::Noise;
 
 // The first password of the form "z<number>" whose digest starts with a zero byte.
 std::string PasswordWithZeroDigest() {

@@ -7,9 +7,34 @@
 #include <random>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "platform/debug.h"
+#include "platform/text.h"
 
 namespace winqor::test {
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+std::u16string Wide(const std::filesystem::path& path) {
+    const std::u8string utf8 = path.u8string();
+    std::u16string wide;
+    if (!Utf8ToUtf16(std::string(utf8.begin(), utf8.end()), wide)) {
+        ADD_FAILURE() << "not a UTF-8 path: " << path;
+    }
+    return wide;
+}
+
+std::vector<uint8_t> Noise(size_t size, uint32_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (auto& byte : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<uint8_t>(seed >> 24);
+    }
+    return bytes;
+}
 
 TempDir::TempDir() {
     std::random_device random;

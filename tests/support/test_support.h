@@ -21,6 +21,13 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// The bytes of text, as they are.
+std::vector<uint8_t> Bytes(const std::string& text);
+// The UTF-16 form of a path, as the core takes it; a path that is not UTF-8 fails the test.
+std::u16string Wide(const std::filesystem::path& path);
+// size bytes that do not compress: the same pseudo-random sequence for the same seed.
+std::vector<uint8_t> Noise(size_t size, uint32_t seed);
+
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> FromHex(const std::string& hex);

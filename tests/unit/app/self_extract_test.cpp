@@ -25,15 +25,8 @@ namespace fs = std::filesystem;
 
 constexpr char16_t kPassword[] = u"Secret1";
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-std::u16string Wide(const fs::path& path) {
-    std::u16string wide;
-    Utf8ToUtf16(path.string(), wide);
-    return wide;
-}
+using test::Bytes;
+using test::Wide;
 
 // What an archive holds, and how it is written.
 struct ArchiveShape {

@@ -19,11 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::u16string Wide(const fs::path& path) {
-    std::u16string wide;
-    Utf8ToUtf16(path.string(), wide);
-    return wide;
-}
+using test::Wide;
 
 TEST(OutputFolderForTest, CutsOnlyTheFileNamesExtensionOrAddsDotD) {
     struct Case {

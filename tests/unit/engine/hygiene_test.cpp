@@ -24,11 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-std::u16string Wide(const fs::path& path) {
-    std::u16string wide;
-    Utf8ToUtf16(path.string(), wide);
-    return wide;
-}
+using test::Wide;
 
 size_t OpenDescriptors() {
     return static_cast<size_t>(

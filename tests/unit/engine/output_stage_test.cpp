@@ -23,15 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
-
-std::u16string Wide(const fs::path& path) {
-    std::u16string wide;
-    Utf8ToUtf16(path.string(), wide);
-    return wide;
-}
+using test::Bytes;
+using test::Wide;
 
 // Offset of the nth record (0-based) of a stream, walking record by record.
 size_t RecordOffset(const std::vector<uint8_t>& stream, int index, bool fileRecords[]) {

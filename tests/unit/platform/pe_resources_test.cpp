@@ -8,6 +8,7 @@
 
 #include "platform/resource_table.h"
 #include "support/pe_image.h"
+#include "support/test_support.h"
 
 namespace winqor {
 namespace {
@@ -18,9 +19,7 @@ using test::PeImageOptions;
 using test::PeTestResource;
 namespace tree = test::one_resource_tree;
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
+using test::Bytes;
 
 const std::vector<uint8_t> kPlaceholder(std::begin(kSetupArchivePlaceholder),
                                         std::end(kSetupArchivePlaceholder));

@@ -18,11 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::u16string Wide(const fs::path& path) {
-    std::u16string wide;
-    EXPECT_TRUE(Utf8ToUtf16(path.string(), wide));
-    return wide;
-}
+using test::Wide;
 
 std::string Narrow(const char16_t* text) {
     return Utf16ToUtf8Lossy(text);

@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "format/bytes.h"
+#include "support/test_support.h"
 
 namespace winqor {
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
+using test::Bytes;
 
 const std::vector<uint8_t> kProgram = Bytes(
     "\x7f"

@@ -15,9 +15,7 @@ namespace winqor {
 namespace {
 namespace fs = std::filesystem;
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
+using test::Bytes;
 
 class FolderTest : public ::testing::Test {
   protected:

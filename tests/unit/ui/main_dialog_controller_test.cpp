@@ -64,9 +64,7 @@ std::u16string U16(const fs::path& path) {
     return out;
 }
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return {text.begin(), text.end()};
-}
+using test::Bytes;
 
 std::string ReadText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -16,14 +16,7 @@ namespace {
 // Input that always fits one level-9 block; larger inputs are compressed block by block.
 constexpr size_t kOneBlock = 719'984;
 
-std::vector<uint8_t> Noise(size_t size, uint32_t seed) {
-    std::vector<uint8_t> bytes(size);
-    for (auto& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<uint8_t>(seed >> 24);
-    }
-    return bytes;
-}
+using test::Noise;
 
 // Runs of exactly four equal bytes: the run-length stage makes 5 bytes of every 4, so a
 // block of this input is as large as any can be.
