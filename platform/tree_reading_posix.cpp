@@ -84,21 +84,6 @@ std::string WhyNotAFolder(int folder, const std::string& name, int error) {
 
 }  // namespace
 
-FolderHandle::~FolderHandle() {
-    Close();
-}
-
-FolderHandle::FolderHandle(FolderHandle&& other) noexcept
-    : handle_(std::exchange(other.handle_, kInvalidHandle)) {}
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = std::exchange(other.handle_, kInvalidHandle);
-    }
-    return *this;
-}
-
 void FolderHandle::Close() {
     if (handle_ != kInvalidHandle) ::close(handle_);
     handle_ = kInvalidHandle;

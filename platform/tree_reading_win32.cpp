@@ -98,21 +98,6 @@ std::string WhyNotAFolder(HANDLE folder, const std::wstring& name, NTSTATUS stat
 
 }  // namespace
 
-FolderHandle::~FolderHandle() {
-    Close();
-}
-
-FolderHandle::FolderHandle(FolderHandle&& other) noexcept
-    : handle_(std::exchange(other.handle_, kInvalidHandle)) {}
-
-FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-    if (this != &other) {
-        Close();
-        handle_ = std::exchange(other.handle_, kInvalidHandle);
-    }
-    return *this;
-}
-
 void FolderHandle::Close() {
     if (handle_ != kInvalidHandle) ::CloseHandle(AsHandle(handle_));
     handle_ = kInvalidHandle;

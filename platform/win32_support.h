@@ -33,7 +33,7 @@ inline const wchar_t* Wide(const char16_t* text) {
 
 // The system's form of a UTF-16 path; false for a null path or a lone surrogate.
 bool WidePath(const char16_t* path, std::wstring& wide);
-// The system's form of a UTF-8 path (folder.h's paths); false when it is not UTF-8.
+// The system's form of a UTF-8 path (tree_reading.h's paths); false when it is not UTF-8.
 bool WidePathFromUtf8(const std::string& path, std::wstring& wide);
 // UTF-8 of a name the system gave; lone surrogates become U+FFFD.
 std::string Utf8OfWide(std::wstring_view wide);
