@@ -61,9 +61,9 @@ int main(int argc, char** argv) {
     winqor::RecordStreamBuilder builder;
     AddFolder(builder, argv[1], "");
     std::vector<uint8_t> archive;
-    std::string error;
-    if (!winqor::WriteArchive(builder.bytes(), options, archive, error)) {
-        std::cerr << "pack_tree: " << error << '\n';
+    std::string reason;
+    if (!winqor::WriteArchive(builder.bytes(), options, archive, reason)) {
+        std::cerr << "pack_tree: " << reason << '\n';
         return 1;
     }
     std::ofstream(argv[2], std::ios::binary)

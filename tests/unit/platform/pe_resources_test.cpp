@@ -45,15 +45,15 @@ std::vector<uint8_t> WithArchive(const std::vector<uint8_t>& program,
     const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, kLanguageNeutral,
                                  archive};
     std::vector<uint8_t> out;
-    std::string error;
-    EXPECT_TRUE(AddPeResources(program, {&addition, 1}, out, error)) << error;
+    std::string reason;
+    EXPECT_TRUE(AddPeResources(program, {&addition, 1}, out, reason)) << reason;
     return out;
 }
 
 std::vector<PeResource> ReadAll(const std::vector<uint8_t>& file) {
     std::vector<PeResource> resources;
-    std::string error;
-    EXPECT_EQ(ReadPeResources(file, resources, error), PeStatus::kValid) << error;
+    std::string reason;
+    EXPECT_EQ(ReadPeResources(file, resources, reason), PeStatus::kValid) << reason;
     return resources;
 }
 
@@ -283,25 +283,25 @@ TEST(PeResourcesTest, ProgramsThatCannotTakeTheArchiveAreRefused) {
         }
         if (refusal.cutTo != 0) image.bytes.resize(refusal.cutTo);
         std::vector<PeResource> resources;
-        std::string error;
-        EXPECT_EQ(ReadPeResources(image.bytes, resources, error), refusal.read) << error;
-        EXPECT_FALSE(CanAddPeResources(image.bytes, error));
-        EXPECT_NE(error.find(refusal.message), std::string::npos) << error;
+        std::string reason;
+        EXPECT_EQ(ReadPeResources(image.bytes, resources, reason), refusal.read) << reason;
+        EXPECT_FALSE(CanAddPeResources(image.bytes, reason));
+        EXPECT_NE(reason.find(refusal.message), std::string::npos) << reason;
         std::vector<uint8_t> out;
         const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, 0, kArchive};
-        EXPECT_FALSE(AddPeResources(image.bytes, {&addition, 1}, out, error));
+        EXPECT_FALSE(AddPeResources(image.bytes, {&addition, 1}, out, reason));
     }
 }
 
 TEST(PeResourcesTest, AFileThatIsNoProgramIsNotRead) {
     std::vector<PeResource> resources;
-    std::string error;
+    std::string reason;
     EXPECT_EQ(ReadPeResources(Bytes("\x7f"
                                     "ELF"),
-                              resources, error),
+                              resources, reason),
               PeStatus::kNotPe);
-    EXPECT_FALSE(CanAddPeResources(Bytes("MZ"), error));
-    EXPECT_NE(error.find("not a Windows program"), std::string::npos) << error;
+    EXPECT_FALSE(CanAddPeResources(Bytes("MZ"), reason));
+    EXPECT_NE(reason.find("not a Windows program"), std::string::npos) << reason;
 }
 
 }  // namespace

@@ -24,8 +24,8 @@ const std::vector<uint8_t> kIcon = Bytes("icon");
 std::vector<uint8_t> WithResources(const std::vector<uint8_t>& file,
                                    const std::vector<NewResource>& additions) {
     std::vector<uint8_t> out;
-    std::string error;
-    EXPECT_TRUE(AppendResources(file, additions, out, error)) << error;
+    std::string reason;
+    EXPECT_TRUE(AppendResources(file, additions, out, reason)) << reason;
     return out;
 }
 
@@ -186,8 +186,8 @@ TEST(ResourceTableTest, DamagedTablesAreRefusedWithoutReadingOutOfBounds) {
         EXPECT_EQ(ParseResourceTable(file, table), TableStatus::kCorrupt) << c.what;
         EXPECT_TRUE(table.entries.empty()) << c.what;
         std::vector<uint8_t> out;
-        std::string error;
-        EXPECT_FALSE(AppendResources(file, {}, out, error)) << c.what;
+        std::string reason;
+        EXPECT_FALSE(AppendResources(file, {}, out, reason)) << c.what;
     }
 }
 
@@ -247,10 +247,10 @@ TEST(ResourceTableTest, TypeNamesMustHaveOneTo255Bytes) {
     const std::string tooLong(256, 'A');
     for (std::string_view type : {std::string_view(), std::string_view(tooLong)}) {
         std::vector<uint8_t> out;
-        std::string error;
+        std::string reason;
         const NewResource addition{type, 1, 0, kIcon};
-        EXPECT_FALSE(AppendResources(kProgram, {&addition, 1}, out, error));
-        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(AppendResources(kProgram, {&addition, 1}, out, reason));
+        EXPECT_FALSE(reason.empty());
     }
 }
 

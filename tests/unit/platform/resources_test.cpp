@@ -21,8 +21,8 @@ std::vector<uint8_t> ProgramWithArchive() {
         {kSetupArchiveType, kSetupArchiveId, kLanguageEnglishUs, kSetupArchivePlaceholder},
         {kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, kArchive}};
     std::vector<uint8_t> out;
-    std::string error;
-    EXPECT_TRUE(AppendResources(kProgram, additions, out, error)) << error;
+    std::string reason;
+    EXPECT_TRUE(AppendResources(kProgram, additions, out, reason)) << reason;
     return out;
 }
 
@@ -112,8 +112,8 @@ TEST(WriteProgramFileTest, ReplacesTheFileWithAnExecutableOne) {
     test::WriteFileBytes(path, {1, 2, 3});
     fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
     const std::vector<uint8_t> bytes = ProgramWithArchive();
-    std::string error;
-    ASSERT_TRUE(WriteProgramFile(path.string(), bytes, error)) << error;
+    std::string reason;
+    ASSERT_TRUE(WriteProgramFile(path.string(), bytes, reason)) << reason;
     EXPECT_EQ(test::ReadFileBytes(path), bytes);
     EXPECT_NE(fs::status(path).permissions() & fs::perms::owner_exec, fs::perms::none);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1)
@@ -122,13 +122,13 @@ TEST(WriteProgramFileTest, ReplacesTheFileWithAnExecutableOne) {
 
 TEST(WriteProgramFileTest, FailsWithAMessageWhereItCannotWrite) {
     test::TempDir dir;
-    std::string error;
-    EXPECT_FALSE(WriteProgramFile((dir.path() / "no" / "sfx").string(), kProgram, error));
-    EXPECT_FALSE(error.empty());
+    std::string reason;
+    EXPECT_FALSE(WriteProgramFile((dir.path() / "no" / "sfx").string(), kProgram, reason));
+    EXPECT_FALSE(reason.empty());
     fs::create_directory(dir.path() / "taken");
-    error.clear();
-    EXPECT_FALSE(WriteProgramFile((dir.path() / "taken").string(), kProgram, error));
-    EXPECT_FALSE(error.empty());
+    reason.clear();
+    EXPECT_FALSE(WriteProgramFile((dir.path() / "taken").string(), kProgram, reason));
+    EXPECT_FALSE(reason.empty());
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 

@@ -43,8 +43,8 @@ TEST(WriteArchive, HeaderFieldsOfPlainAndEncryptedArchives) {
             DerivePasswordDigest(options.passwordDigest->data(), u"abc");
         }
         std::vector<uint8_t> archive;
-        std::string error;
-        ASSERT_TRUE(WriteArchive(records, options, archive, error)) << error;
+        std::string reason;
+        ASSERT_TRUE(WriteArchive(records, options, archive, reason)) << reason;
         const ArchiveHeader& header = *HeaderAt(archive.data());
         EXPECT_EQ(CheckHeader(&header), HeaderVerdict::kAccepted);
         EXPECT_EQ(archive.size(), kHeaderBytes + PackedSize(header));
@@ -69,17 +69,17 @@ TEST(WriteArchive, HeaderFieldsOfPlainAndEncryptedArchives) {
 
 TEST(WriteArchive, RefusesWhatNoReaderCouldOpen) {
     std::vector<uint8_t> archive;
-    std::string error;
-    EXPECT_FALSE(WriteArchive({}, {}, archive, error));
+    std::string reason;
+    EXPECT_FALSE(WriteArchive({}, {}, archive, reason));
     std::vector<uint8_t> tooLarge(0x9FFF01, 0);
-    EXPECT_FALSE(WriteArchive(tooLarge, {}, archive, error));
+    EXPECT_FALSE(WriteArchive(tooLarge, {}, archive, reason));
     ArchiveOptions zeroDigest;
     zeroDigest.passwordDigest.emplace();
     (*zeroDigest.passwordDigest)[0] = 0;
     (*zeroDigest.passwordDigest)[1] = 0x55;
     const std::vector<uint8_t> records(40, 1);
-    EXPECT_FALSE(WriteArchive(records, zeroDigest, archive, error));
-    EXPECT_NE(error.find("choose another password"), std::string::npos);
+    EXPECT_FALSE(WriteArchive(records, zeroDigest, archive, reason));
+    EXPECT_NE(reason.find("choose another password"), std::string::npos);
 }
 
 }  // namespace

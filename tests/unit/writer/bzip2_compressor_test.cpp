@@ -41,8 +41,8 @@ class Bzip2CompressorTest : public ::testing::Test {
     // Decodes data as the payload of an archive, the way every reader does: one library call.
     std::vector<uint8_t> ThroughTheReader(const std::vector<uint8_t>& data) {
         std::vector<uint8_t> archive;
-        std::string error;
-        EXPECT_TRUE(WriteArchive(data, {}, archive, error)) << error;
+        std::string reason;
+        EXPECT_TRUE(WriteArchive(data, {}, archive, reason)) << reason;
         test::WriteFileBytes(dir_.path() / "a.aze", archive);
         std::u16string path;
         Utf8ToUtf16((dir_.path() / "a.aze").string(), path);

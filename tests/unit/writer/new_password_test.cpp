@@ -37,17 +37,17 @@ TEST(PrepareNewPassword, RefusesWhatNoReaderWouldAccept) {
     };
     for (const Case& c : cases) {
         NewPassword prepared;
-        std::string error;
-        EXPECT_FALSE(PrepareNewPassword(c.password, prepared, error)) << c.reason;
-        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        std::string reason;
+        EXPECT_FALSE(PrepareNewPassword(c.password, prepared, reason)) << c.reason;
+        EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
     }
 }
 
 TEST(PrepareNewPassword, GivesTheDigestReadersDerive) {
     for (const char16_t* password : {u"a", u"Secret1", u"0123456789abcde", u"p\u00e4ss"}) {
         NewPassword prepared;
-        std::string error;
-        ASSERT_TRUE(PrepareNewPassword(password, prepared, error)) << error;
+        std::string reason;
+        ASSERT_TRUE(PrepareNewPassword(password, prepared, reason)) << reason;
         uint8_t digest[16];
         DerivePasswordDigest(digest, password);
         EXPECT_EQ(std::memcmp(prepared.digest.data(), digest, 16), 0);
@@ -67,8 +67,8 @@ TEST(PrepareNewPassword, WarnsWhenOnlyPartOfThePasswordCounts) {
     };
     for (const Case& c : cases) {
         NewPassword prepared;
-        std::string error;
-        ASSERT_TRUE(PrepareNewPassword(c.password, prepared, error)) << error;
+        std::string reason;
+        ASSERT_TRUE(PrepareNewPassword(c.password, prepared, reason)) << reason;
         EXPECT_NE(prepared.warning.find(c.warning), std::string::npos) << prepared.warning;
     }
 }
