@@ -75,7 +75,8 @@ paused_after_setup() {
 
 make_setup quick "#!/bin/sh\nls -l /proc/\$\$/fd >'$work/space/quick.fds'\nexit 7\n"
 if command -v strace >/dev/null; then
-  expect_status 0 "Setup.exe that ends at once" -- \
+  # LeakSanitizer cannot work under ptrace: a sanitizer build checks leaks in the other runs.
+  expect_status 0 "Setup.exe that ends at once" -- env ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" \
     strace -f -qq -o quick.trace -e trace=wait4,waitid,nanosleep,clock_nanosleep dist/quick.run
   checks=$((checks + 1))
   paused_after_setup quick.trace || fail "the run did not pause after its Setup.exe ended"
