@@ -25,6 +25,28 @@ run_windows() {
 }
 windows_path() { winepath -w "$1" 2>/dev/null; }
 
+# The program's manifest, read by an independent parser: exactly one (type 24, id 1), and it
+# asks for no rights of its own, so that Windows' installer detection leaves setup.exe alone.
+if /usr/bin/python3 -c 'import pefile' 2>/dev/null; then
+  manifest=$(/usr/bin/python3 - "$stub" <<'PY'
+import sys, pefile, xml.etree.ElementTree as tree
+pe = pefile.PE(sys.argv[1])
+found = [(name.id, lang.data.struct)
+         for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries if kind.id == 24
+         for name in kind.directory.entries for lang in name.directory.entries]
+assert len(found) == 1 and found[0][0] == 1, found
+data = found[0][1]
+root = tree.fromstring(pe.get_data(data.OffsetToData, data.Size))
+levels = [e.get("level") for e in root.iter() if e.tag.endswith("requestedExecutionLevel")]
+aware = [e.text for e in root.iter() if e.tag.endswith("longPathAware")]
+print(",".join(levels), ",".join(aware))
+PY
+  ) || fail "winqor.exe's manifest does not parse"
+  expect_equal "one manifest, asInvoker and long-path aware" "$manifest" "asInvoker true"
+else
+  skip_checks 1 "python3-pefile is not installed (the manifest)"
+fi
+
 mkdir -p "$work/dist/docs" "$work/dl"
 printf 'read me\n' >"$work/dist/readme.txt"
 head -c 200000 /dev/urandom >"$work/dist/docs/blob.bin"
