@@ -1,5 +1,6 @@
-// A stand-in for an installer's Setup.exe: a console program that notes where it ran and what
-// it inherited, then exits with the status it is told to. The self-extracting tests carry it.
+// A stand-in for an installer's Setup.exe, for Windows only (it starts its copy through the
+// C runtime's _spawnl): a console program that notes where it ran and what it inherited, then
+// exits with the status it is told to. The self-extracting tests carry it.
 //
 //   WINQOR_PROBE_RECORD  the file to write: its current folder, then WINQOR_PROBE_MARK's value
 //   WINQOR_PROBE_EXIT    its exit status (0 when unset)
