@@ -114,6 +114,19 @@ if [ -n "$windows" ]; then
     expect_status 0 "the installer runs under Wine" -- \
       env -u DISPLAY WINEPREFIX="$work/wineprefix" WINEDEBUG=-all wine dist/setup.exe
     expect_equal "its tree" "$(describe_tree dist/setup)" "$expected"
+    # With a Setup.exe (the Windows tests' stand-in, which exits as told): started, and its
+    # status passed on.
+    probe=$build/windows/tests/windows/setup_probe.exe
+    if [ -f "$probe" ]; then
+      mkdir -p win-app && cp "$probe" win-app/Setup.exe && printf 'data\n' > win-app/data.txt
+      expect_status 0 "installed aze sfx --windows --run-setup" -- \
+        "$aze" sfx --windows --run-setup -o dist/app-setup.exe win-app
+      expect_status 3 "the installer exits with its Setup.exe's status" -- env -u DISPLAY \
+        WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINQOR_PROBE_EXIT=3 wine dist/app-setup.exe
+      expect_equal "beside its files" "$(cat dist/app-setup/data.txt 2>/dev/null)" "data"
+    else
+      skip_checks 3 "no Setup.exe stand-in in $build/windows (a build without the Windows tests)"
+    fi
     bash "$prefix_script" stop "$work/wineprefix"
   fi
 fi
