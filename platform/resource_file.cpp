@@ -1,5 +1,7 @@
 // The parts of ResourceFile that every system shares: the table read through ReadAt, and the
 // entries looked up and copied. Opening, reading at an offset and mapping are per system.
+// Also the resource calls that are the same everywhere: a loaded resource is its bytes, and a
+// handle is the entry itself.
 #include "platform/resources.h"
 
 namespace winqor {
@@ -41,6 +43,14 @@ bool ResourceFile::Read(const ResourceEntry& entry, uint64_t maxBytes,
     }
     bytes.resize(entry.size < maxBytes ? entry.size : maxBytes);
     return ReadAt(entry.offset, bytes.data(), bytes.size());
+}
+
+const uint8_t* LockResource(const void* loaded) {
+    return static_cast<const uint8_t*>(loaded);
+}
+
+uint64_t SizeofResource(ResourceHandle resource) {
+    return resource == nullptr ? 0 : resource->size;
 }
 
 }  // namespace winqor

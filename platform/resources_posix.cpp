@@ -92,14 +92,6 @@ const void* LoadResource(ResourceFile* module, ResourceHandle resource) {
     return module->Load(*resource);
 }
 
-const uint8_t* LockResource(const void* loaded) {
-    return static_cast<const uint8_t*>(loaded);
-}
-
-uint64_t SizeofResource(ResourceHandle resource) {
-    return resource == nullptr ? 0 : resource->size;
-}
-
 bool WriteProgramFile(const std::string& path, std::span<const uint8_t> bytes,
                       std::string& reason) {
     // 0777, so that the umask alone decides who may run it.
