@@ -17,17 +17,14 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/winqor-$TEST_NAME.XXXXXX")
 SHOTS=${GUI_SCREENSHOT_DIR:-$PWD}
 XVFB_PID=
 APP_PID=
+PROGRAM_NAME=winqor PATIENCE=100 WINDOW_PATIENCE=20 XVFB_SCREEN=1600x1200x24
+source "$(dirname "${BASH_SOURCE[0]}")/x_session.sh"
 
 # A fresh, quiet GTK session: no settings daemon, no accessibility bus, a HOME of its own.
 export HOME=$WORK/home GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 GTK_THEME=Adwaita
 export XDG_RUNTIME_DIR=$WORK/runtime XDG_CONFIG_HOME=$WORK/home/.config
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 unset WAYLAND_DISPLAY
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
 
 screenshot() {  # name
     [ -n "${DISPLAY:-}" ] || return 0
@@ -49,18 +46,6 @@ finish() {
 }
 trap finish EXIT
 
-# A server of our own on a display number it picks itself, so tests can run side by side.
-start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3> "$WORK/display" 2> "$WORK/xvfb.log" &
-    XVFB_PID=$!
-    for _ in $(seq 100); do
-        [ -s "$WORK/display" ] && break
-        sleep 0.1
-    done
-    [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
-    export DISPLAY=":$(head -n 1 "$WORK/display")"
-}
-
 # Starts winqor in folder $1 (its current directory), with the arguments that follow.
 start_winqor() {
     local folder=$1
@@ -68,24 +53,6 @@ start_winqor() {
     (cd "$folder" && exec "$WINQOR" "$@") > "$WORK/winqor.log" 2>&1 &
     APP_PID=$!
     MAIN_WINDOW=$(wait_window '^winQOR$')
-}
-
-# Waits for a visible window with this title; prints its id.
-wait_window() {
-    local id
-    id=$(timeout 20 xdotool search --sync --onlyvisible --name "$1" 2> /dev/null | head -n 1) ||
-        fail "no window titled $1 appeared"
-    [ -n "$id" ] || fail "no window titled $1 appeared"
-    echo "$id"
-}
-
-# Waits until no visible window has this title.
-wait_window_gone() {
-    for _ in $(seq 100); do
-        xdotool search --onlyvisible --name "$1" > /dev/null 2>&1 || return 0
-        sleep 0.1
-    done
-    fail "the window titled $1 did not close"
 }
 
 # Waits until a menu of the program is shown: keys sent after that go to the menu, which holds
@@ -111,41 +78,9 @@ window_goes() {
     return 1
 }
 
-window_shown() {
-    xdotool search --onlyvisible --name "$1" > /dev/null 2>&1
-}
-
-# Gives the window the keyboard (no window manager does it here).
-focus() {
-    xdotool windowfocus --sync "$1"
-}
-
-keys() {  # window, keys...
-    local window=$1
-    shift
-    focus "$window"
-    xdotool key --clearmodifiers --delay 60 "$@"
-}
-
-type_text() {  # window, text
-    focus "$1" && xdotool type --clearmodifiers --delay 30 "$2"
-}
-
 # The close box of the window's title bar.
 close_box() {
     "$CLOSE_REQUEST" "$1"
-}
-
-# Waits until the program has ended; its exit status in EXIT_STATUS.
-wait_exit() {
-    for _ in $(seq 100); do
-        kill -0 "$APP_PID" 2> /dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$APP_PID" 2> /dev/null && fail "winqor is still running"
-    EXIT_STATUS=0
-    wait "$APP_PID" || EXIT_STATUS=$?
-    APP_PID=
 }
 
 # Waits until a file exists (an extraction runs inside the Extract command).

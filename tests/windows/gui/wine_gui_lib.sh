@@ -27,11 +27,9 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/winqor-win-$TEST_NAME.XXXXXX")
 SHOTS=${GUI_SCREENSHOT_DIR:-$PWD}
 XVFB_PID=
 APP_PID=
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+# Wine's windows are slower to come and go than GTK's.
+PROGRAM_NAME=winqor.exe PATIENCE=200 WINDOW_PATIENCE=60 XVFB_SCREEN=1280x1024x24
+source "$(dirname "${BASH_SOURCE[0]}")/../../gui/x_session.sh"
 
 # The name Wine gives a Linux path: the whole file system is drive Z:.
 winpath() {
@@ -73,19 +71,6 @@ finish() {
 }
 trap finish EXIT
 
-# A server of our own on a display number it picks itself.
-start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$WORK/display" 2> "$WORK/xvfb.log" &
-    XVFB_PID=$!
-    for _ in $(seq 100); do
-        [ -s "$WORK/display" ] && break
-        sleep 0.1
-    done
-    [ -s "$WORK/display" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
-    DISPLAY=":$(head -n 1 "$WORK/display")"
-    export DISPLAY
-}
-
 # Whether the prefix's desktop process runs without a display. wine_prefix.sh starts Wine's
 # services without one, and the desktop process that comes with them has no display driver:
 # a window opened while it lives would go nowhere. It ends by itself soon after.
@@ -112,56 +97,6 @@ start_winqor() {
     (cd "$1" && exec wine "$WINQOR") > "$WORK/winqor.log" 2>&1 &
     APP_PID=$!
     MAIN_WINDOW=$(wait_window '^winQOR$')
-}
-
-# Waits for a visible window with this title; prints its id.
-wait_window() {
-    local id
-    id=$(timeout 60 xdotool search --sync --onlyvisible --name "$1" 2> /dev/null | head -n 1) ||
-        fail "no window titled $1 appeared"
-    [ -n "$id" ] || fail "no window titled $1 appeared"
-    echo "$id"
-}
-
-window_shown() {
-    xdotool search --onlyvisible --name "$1" > /dev/null 2>&1
-}
-
-wait_window_gone() {
-    for _ in $(seq 200); do
-        window_shown "$1" || return 0
-        sleep 0.1
-    done
-    fail "the window titled $1 did not close"
-}
-
-# Gives the window the keyboard (no window manager does it here).
-focus() {
-    xdotool windowfocus --sync "$1"
-}
-
-keys() {  # window, keys...
-    local window=$1
-    shift
-    focus "$window"
-    xdotool key --clearmodifiers --delay 60 "$@"
-}
-
-type_text() {  # window, text
-    focus "$1"
-    xdotool type --clearmodifiers --delay 30 "$2"
-}
-
-# Waits until the program has ended; its exit status in EXIT_STATUS.
-wait_exit() {
-    for _ in $(seq 200); do
-        kill -0 "$APP_PID" 2> /dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$APP_PID" 2> /dev/null && fail "winqor.exe is still running"
-    EXIT_STATUS=0
-    wait "$APP_PID" || EXIT_STATUS=$?
-    APP_PID=
 }
 
 # A small tree: text, binary, an empty file, a nested folder and a name beyond ASCII.
