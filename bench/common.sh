@@ -49,6 +49,13 @@ make_many_files_tree() {
   done < <(find /usr/include /usr/share -type f -size -4k 2>/dev/null | LC_ALL=C sort)
 }
 
+# The benchmark's work folder, under $TMPDIR when it is set (TMPDIR=/dev/shm measures the
+# programs without the disk). Runs write into folders of their own and everything is removed
+# only at the end: ext4 without a journal passes over the inodes freed in the last minutes
+# whenever it allocates one, so a tree removed just before a run makes that run's file
+# creation several times slower, for every tool alike.
+make_work_dir() { mktemp -d "${TMPDIR:-/tmp}/winqor-bench.XXXXXX"; }
+
 now_ns() { date +%s%N; }
 ms() { awk -v n="$1" 'BEGIN { printf "%.1f", n / 1000000 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }

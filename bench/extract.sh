@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 . bench/common.sh
 aze=$(find_aze "${1:-}")
 reps=${2:-7}
-work=$(mktemp -d /tmp/winqor-bench.XXXXXX)
+work=$(make_work_dir)
 trap 'rm -rf "$work"' EXIT
 
 elapsed() { local start; start=$(now_ns); "$@" > /dev/null; echo $(( $(now_ns) - start )); }
@@ -22,17 +22,17 @@ run_case() {
   tar -C "$tree" -cjf "$work/$name.tar.bz2" .
   tail -c +257 "$work/$name.aze" > "$work/$name.payload.bz2"
   local a=() d=() t=() f=() i
+  mkdir -p "$work/$name.out"
   for ((i = 0; i < reps; i++)); do
-    rm -rf "$work/out"; sync
-    a+=($(elapsed "$aze" extract -C "$work/out" "$work/$name.aze"))
+    sync
+    a+=($(elapsed "$aze" extract -C "$work/$name.out/aze.$i" "$work/$name.aze"))
     d+=($(elapsed "$aze" test "$work/$name.aze"))
-    rm -rf "$work/out"; mkdir "$work/out"; sync
-    t+=($(elapsed tar -C "$work/out" -xjf "$work/$name.tar.bz2"))
+    mkdir -p "$work/$name.out/tar.$i"; sync
+    t+=($(elapsed tar -C "$work/$name.out/tar.$i" -xjf "$work/$name.tar.bz2"))
     f+=($(elapsed bzip2 -dc "$work/$name.payload.bz2"))
   done
   local ma md mt mf
   ma=$(median "${a[@]}"); md=$(median "${d[@]}"); mt=$(median "${t[@]}"); mf=$(median "${f[@]}")
-  rm -rf "$work/out"
   printf '%-20s aze extract %s ms   aze test %s ms   tar -xjf %s ms   bzip2 -dc %s ms\n' \
     "$name" "$(ms "$ma")" "$(ms "$md")" "$(ms "$mt")" "$(ms "$mf")"
   printf '%-20s extract/floor %sx   extract/tar %sx   test/floor %sx\n' \
@@ -40,8 +40,7 @@ run_case() {
   local buffers
   buffers=$(( ($(header_field "$work/$name.aze" 12) + $(header_field "$work/$name.aze" 16)) / 1024 ))
   printf '%-20s peak %s KiB, buffers (packed + unpacked) %s KiB\n' \
-    "" "$(peak_kib "$aze" extract -C "$work/out" "$work/$name.aze")" "$buffers"
-  rm -rf "$work/out"
+    "" "$(peak_kib "$aze" extract -C "$work/$name.out/peak" "$work/$name.aze")" "$buffers"
 }
 
 make_mixed_tree "$work/mixed"

@@ -10,7 +10,7 @@ aze=$(find_aze "${1:-}")
 reps=${2:-7}
 winqor=$(dirname "$aze")/winqor
 [ -x "$winqor" ] || { echo "no winqor beside $aze: build with WINQOR_BUILD_GUI=ON" >&2; exit 1; }
-work=$(mktemp -d /tmp/winqor-bench.XXXXXX)
+work=$(make_work_dir)
 trap 'rm -rf "$work"' EXIT
 
 size() { stat -c %s "$1"; }
@@ -40,14 +40,18 @@ if command -v makeself > /dev/null; then
     "$(($(size "$shell_sfx") - $(size "$work/tree.tar.bz2")))"
 fi
 
-# Both extract into a fresh folder each run; the program's folder is named after it.
-run_program() { rm -rf "$work/dist/tree"; sync; elapsed env -u DISPLAY -u WAYLAND_DISPLAY "$work/dist/tree.run"; }
-run_shell() { rm -rf "$work/shell-out"; sync; elapsed "$shell_sfx" --nox11 --noexec --quiet --target "$work/shell-out"; }
+# Both extract into a fresh folder each run; the program's folder is named after it, so each
+# run starts a copy of the program in a folder of its own.
+run_program() {
+  mkdir "$work/run.$1"; cp "$work/dist/tree.run" "$work/run.$1/"; sync
+  elapsed env -u DISPLAY -u WAYLAND_DISPLAY "$work/run.$1/tree.run"
+}
+run_shell() { sync; elapsed "$shell_sfx" --nox11 --noexec --quiet --target "$work/shell-out.$1"; }
 
 p=() s=()
 for ((i = 0; i < reps; i++)); do
-  p+=("$(run_program)")
-  [ -z "$shell_sfx" ] || s+=("$(run_shell)")
+  p+=("$(run_program "$i")")
+  [ -z "$shell_sfx" ] || s+=("$(run_shell "$i")")
 done
 mp=$(median "${p[@]}")
 printf 'self-extracting run    %s ms\n' "$(ms "$mp")"
