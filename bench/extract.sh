@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Extraction speed: `aze extract` against `tar -xjf` of the same content and against
 # `bzip2 -dc` of the same payload (the single-thread floor: decompression alone), and the
-# decoding alone (`aze test`: decodes and walks the records without writing). Alternating
-# runs, medians; peak memory of `aze extract` beside the size of its two buffers.
+# decoding alone (`aze test`: decodes and walks the records without writing), and the writing
+# alone (`cp -r` of the tree, read from the page cache: what any extractor pays the file
+# system for it). Alternating runs, medians; peak memory of `aze extract` beside the size of
+# its two buffers.
 # usage: bench/extract.sh [BUILD_DIR] [REPETITIONS]
 cd "$(dirname "$0")/.."
 . bench/common.sh
@@ -21,7 +23,7 @@ run_case() {
   "$aze" create -o "$work/$name.aze" "$tree" > /dev/null
   tar -C "$tree" -cjf "$work/$name.tar.bz2" .
   tail -c +257 "$work/$name.aze" > "$work/$name.payload.bz2"
-  local a=() d=() t=() f=() i
+  local a=() d=() t=() f=() w=() i
   mkdir -p "$work/$name.out"
   for ((i = 0; i < reps; i++)); do
     sync
@@ -30,13 +32,16 @@ run_case() {
     mkdir -p "$work/$name.out/tar.$i"; sync
     t+=($(elapsed tar -C "$work/$name.out/tar.$i" -xjf "$work/$name.tar.bz2"))
     f+=($(elapsed bzip2 -dc "$work/$name.payload.bz2"))
+    sync
+    w+=($(elapsed cp -r "$tree" "$work/$name.out/cp.$i"))
   done
-  local ma md mt mf
+  local ma md mt mf mw
   ma=$(median "${a[@]}"); md=$(median "${d[@]}"); mt=$(median "${t[@]}"); mf=$(median "${f[@]}")
-  printf '%-20s aze extract %s ms   aze test %s ms   tar -xjf %s ms   bzip2 -dc %s ms\n' \
-    "$name" "$(ms "$ma")" "$(ms "$md")" "$(ms "$mt")" "$(ms "$mf")"
-  printf '%-20s extract/floor %sx   extract/tar %sx   test/floor %sx\n' \
-    "" "$(ratio "$ma" "$mf")" "$(ratio "$ma" "$mt")" "$(ratio "$md" "$mf")"
+  mw=$(median "${w[@]}")
+  printf '%-20s aze extract %s ms   aze test %s ms   tar -xjf %s ms   bzip2 -dc %s ms   cp -r %s ms\n' \
+    "$name" "$(ms "$ma")" "$(ms "$md")" "$(ms "$mt")" "$(ms "$mf")" "$(ms "$mw")"
+  printf '%-20s extract/floor %sx   extract/tar %sx   test/floor %sx   cp/floor %sx\n' \
+    "" "$(ratio "$ma" "$mf")" "$(ratio "$ma" "$mt")" "$(ratio "$md" "$mf")" "$(ratio "$mw" "$mf")"
   local buffers
   buffers=$(( ($(header_field "$work/$name.aze" 12) + $(header_field "$work/$name.aze" 16)) / 1024 ))
   printf '%-20s peak %s KiB, buffers (packed + unpacked) %s KiB\n' \
