@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "format/bytes.h"
+#include "platform/little_endian.h"
 
 namespace winqor {
 

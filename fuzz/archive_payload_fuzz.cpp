@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "format/archive_header.h"
-#include "format/bytes.h"
 #include "fuzz/harness.h"
+#include "platform/little_endian.h"
 #include "protection/md5.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "format/bytes.h"
+#include "platform/little_endian.h"
 #include "platform/resource_table.h"
 #include "protection/password.h"
 #include "writer/archive_writer.h"

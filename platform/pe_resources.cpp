@@ -5,28 +5,10 @@
 #include <set>
 #include <utility>
 
+#include "platform/little_endian.h"
+
 namespace winqor {
 namespace {
-
-// platform sits below format, so it has its own little-endian helpers (byte by byte, never
-// by casting).
-uint32_t Le16(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
-}
-
-uint32_t Le32(const uint8_t* p) {
-    return Le16(p) | Le16(p + 2) << 16;
-}
-
-void PutLe16(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void PutLe32(uint8_t* p, uint32_t value) {
-    PutLe16(p, value & 0xFFFF);
-    PutLe16(p + 2, value >> 16);
-}
 
 uint64_t AlignUp(uint64_t value, uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
@@ -133,7 +115,7 @@ bool IsPowerOfTwo(uint32_t value) {
 // The offset of the COFF file header; false when the file does not start like a PE.
 bool FindCoffHeader(std::span<const uint8_t> file, uint64_t& coff) {
     if (file.size() < kDosHeaderBytes || file[0] != 'M' || file[1] != 'Z') return false;
-    const uint64_t signature = Le32(file.data() + kPeOffsetField);
+    const uint64_t signature = ReadLe32(file.data() + kPeOffsetField);
     if (signature > file.size() || sizeof kPeSignature > file.size() - signature) return false;
     if (std::memcmp(file.data() + signature, kPeSignature, sizeof kPeSignature) != 0) return false;
     coff = signature + sizeof kPeSignature;
@@ -142,25 +124,25 @@ bool FindCoffHeader(std::span<const uint8_t> file, uint64_t& coff) {
 
 DataDirectory ReadDirectory(const uint8_t* optional, uint32_t index) {
     const uint8_t* p = optional + kOptionalFixedBytes + kDataDirectoryBytes * index;
-    return {Le32(p), Le32(p + 4)};
+    return {ReadLe32(p), ReadLe32(p + 4)};
 }
 
 void ReadOptionalFields(const uint8_t* p, Layout& layout) {
-    layout.sizeOfInitializedData = Le32(p + optional_field::kSizeOfInitializedData);
-    layout.sectionAlignment = Le32(p + optional_field::kSectionAlignment);
-    layout.fileAlignment = Le32(p + optional_field::kFileAlignment);
-    layout.sizeOfHeaders = Le32(p + optional_field::kSizeOfHeaders);
-    layout.directoryCount = Le32(p + optional_field::kDirectoryCount);
+    layout.sizeOfInitializedData = ReadLe32(p + optional_field::kSizeOfInitializedData);
+    layout.sectionAlignment = ReadLe32(p + optional_field::kSectionAlignment);
+    layout.fileAlignment = ReadLe32(p + optional_field::kFileAlignment);
+    layout.sizeOfHeaders = ReadLe32(p + optional_field::kSizeOfHeaders);
+    layout.directoryCount = ReadLe32(p + optional_field::kDirectoryCount);
 }
 
 // The optional header of a PE32+ program; its data directories lie inside it.
 PeStatus ParseOptionalHeader(std::span<const uint8_t> file, Layout& layout, std::string& reason) {
-    const uint64_t optionalBytes = Le16(file.data() + layout.coff + coff_field::kOptionalBytes);
+    const uint64_t optionalBytes = ReadLe16(file.data() + layout.coff + coff_field::kOptionalBytes);
     if (optionalBytes > file.size() - layout.optional)
         return Damaged(reason, "its headers end early");
     if (optionalBytes < 2) return Damaged(reason, "it has no optional header");
     const uint8_t* p = file.data() + layout.optional;
-    const uint32_t magic = Le16(p + optional_field::kMagic);
+    const uint32_t magic = ReadLe16(p + optional_field::kMagic);
     if (magic == kMagicPe32) {
         reason = "a 32-bit (PE32) Windows program: only 64-bit (PE32+) programs are supported";
         return PeStatus::kUnsupported;
@@ -185,15 +167,15 @@ Section ReadSection(const uint8_t* p) {
     Section section;
     const auto* name = reinterpret_cast<const char*>(p);
     section.name.assign(name, std::find(name, name + 8, '\0'));
-    section.virtualSize = Le32(p + section_field::kVirtualSize);
-    section.virtualAddress = Le32(p + section_field::kVirtualAddress);
-    section.rawSize = Le32(p + section_field::kRawSize);
-    section.rawOffset = Le32(p + section_field::kRawOffset);
+    section.virtualSize = ReadLe32(p + section_field::kVirtualSize);
+    section.virtualAddress = ReadLe32(p + section_field::kVirtualAddress);
+    section.rawSize = ReadLe32(p + section_field::kRawSize);
+    section.rawOffset = ReadLe32(p + section_field::kRawOffset);
     return section;
 }
 
 PeStatus ParseSections(std::span<const uint8_t> file, Layout& layout, std::string& reason) {
-    const uint64_t count = Le16(file.data() + layout.coff + coff_field::kSectionCount);
+    const uint64_t count = ReadLe16(file.data() + layout.coff + coff_field::kSectionCount);
     if (layout.sectionTable > file.size() ||
         count > (file.size() - layout.sectionTable) / kSectionHeaderBytes) {
         return Damaged(reason, "its section table runs past the end of the file");
@@ -218,8 +200,8 @@ PeStatus ParseHeaders(std::span<const uint8_t> file, Layout& layout, std::string
     if (kCoffHeaderBytes > file.size() - layout.coff)
         return Damaged(reason, "its headers end early");
     const uint8_t* coff = file.data() + layout.coff;
-    layout.symbolTable = Le32(coff + coff_field::kSymbolTable);
-    layout.symbolCount = Le32(coff + coff_field::kSymbolCount);
+    layout.symbolTable = ReadLe32(coff + coff_field::kSymbolTable);
+    layout.symbolCount = ReadLe32(coff + coff_field::kSymbolCount);
     layout.optional = layout.coff + kCoffHeaderBytes;
     const PeStatus optional = ParseOptionalHeader(file, layout, reason);
     if (optional != PeStatus::kValid) return optional;
@@ -282,8 +264,8 @@ class TreeReader {
             return Fail("a directory lies outside the tree");
         }
         const uint8_t* p = tree_.data() + offset;
-        const uint64_t named = Le16(p + tree_field::kNamedCount);
-        const uint64_t count = named + Le16(p + tree_field::kIdCount);
+        const uint64_t named = ReadLe16(p + tree_field::kNamedCount);
+        const uint64_t count = named + ReadLe16(p + tree_field::kIdCount);
         entries_ += count;
         const uint64_t first = offset + tree_field::kDirectoryBytes;
         if (!Fits(first, count * tree_field::kEntryBytes) ||
@@ -299,8 +281,8 @@ class TreeReader {
     }
 
     bool ReadEntry(uint64_t at, bool named, int level, PeResource& path) {
-        const uint32_t key = Le32(tree_.data() + at);
-        const uint32_t child = Le32(tree_.data() + at + 4);
+        const uint32_t key = ReadLe32(tree_.data() + at);
+        const uint32_t child = ReadLe32(tree_.data() + at + 4);
         if (((key & kHighBit) != 0) != named) {
             return Fail("a directory counts a named entry as an id, or the reverse");
         }
@@ -324,10 +306,10 @@ class TreeReader {
         key.named = true;
         const uint32_t offset = field & ~kHighBit;
         if (!Fits(offset, 2)) return Fail("a name lies outside the tree");
-        const uint64_t length = Le16(tree_.data() + offset);
+        const uint64_t length = ReadLe16(tree_.data() + offset);
         if (!Fits(offset + 2, length * 2)) return Fail("a name runs past the end of the tree");
         for (uint64_t i = 0; i < length; ++i) {
-            key.text.push_back(static_cast<char16_t>(Le16(tree_.data() + offset + 2 + 2 * i)));
+            key.text.push_back(static_cast<char16_t>(ReadLe16(tree_.data() + offset + 2 + 2 * i)));
         }
         return true;
     }
@@ -337,9 +319,9 @@ class TreeReader {
             return Fail("a data entry lies outside the tree");
         }
         const uint8_t* p = tree_.data() + offset;
-        path.size = Le32(p + 4);
-        path.codePage = Le32(p + 8);
-        if (!MapRva(layout_, Le32(p), path.size, path.offset)) {
+        path.size = ReadLe32(p + 4);
+        path.codePage = ReadLe32(p + 8);
+        if (!MapRva(layout_, ReadLe32(p), path.size, path.offset)) {
             return Fail("a resource's bytes lie outside the program's sections");
         }
         out_->push_back(path);
@@ -566,13 +548,13 @@ class TreeWriter {
         const auto named = std::count_if(children.begin(), children.end(),
                                          [](const Node& child) { return KeyOf(child).named; });
         uint8_t* p = section_.data() + offset;
-        PutLe16(p + tree_field::kNamedCount, static_cast<uint32_t>(named));
-        PutLe16(p + tree_field::kIdCount, static_cast<uint32_t>(children.size() - named));
+        WriteLe16(p + tree_field::kNamedCount, static_cast<uint32_t>(named));
+        WriteLe16(p + tree_field::kIdCount, static_cast<uint32_t>(children.size() - named));
         p += tree_field::kDirectoryBytes;
         for (const auto& child : children) {
             const PeKey& key = KeyOf(child);
-            PutLe32(p, key.named ? static_cast<uint32_t>(KeyTextOf(child)) | kHighBit : key.id);
-            PutLe32(p + 4, ChildOf(child));
+            WriteLe32(p, key.named ? static_cast<uint32_t>(KeyTextOf(child)) | kHighBit : key.id);
+            WriteLe32(p + 4, ChildOf(child));
             p += tree_field::kEntryBytes;
         }
     }
@@ -585,17 +567,17 @@ class TreeWriter {
     void WriteKeyText(uint64_t offset, const PeKey& key) {
         if (!key.named) return;
         uint8_t* p = section_.data() + offset;
-        PutLe16(p, static_cast<uint32_t>(key.text.size()));
-        for (size_t i = 0; i < key.text.size(); ++i) PutLe16(p + 2 + 2 * i, key.text[i]);
+        WriteLe16(p, static_cast<uint32_t>(key.text.size()));
+        for (size_t i = 0; i < key.text.size(); ++i) WriteLe16(p + 2 + 2 * i, key.text[i]);
     }
 
     void WriteLanguage(const LanguageNode& language) {
         const Item& item = *language.item;
         WriteKeyText(language.keyText, item.language);
         uint8_t* p = section_.data() + language.entry;
-        PutLe32(p, rva_ + static_cast<uint32_t>(language.data));
-        PutLe32(p + 4, static_cast<uint32_t>(item.data.size()));
-        PutLe32(p + 8, item.codePage);
+        WriteLe32(p, rva_ + static_cast<uint32_t>(language.data));
+        WriteLe32(p + 4, static_cast<uint32_t>(item.data.size()));
+        WriteLe32(p + 8, item.codePage);
         std::copy(item.data.begin(), item.data.end(), section_.begin() + language.data);
     }
 
@@ -723,7 +705,7 @@ bool CheckTrailingData(std::span<const uint8_t> file, Plan& plan, std::string& r
     if (rest == 0) return true;
     const uint64_t symbolBytes = uint64_t{layout.symbolCount} * kSymbolBytes;
     if (layout.symbolTable == plan.sectionsEnd && symbolBytes <= rest && 4 <= rest - symbolBytes) {
-        const uint64_t strings = Le32(file.data() + plan.sectionsEnd + symbolBytes);
+        const uint64_t strings = ReadLe32(file.data() + plan.sectionsEnd + symbolBytes);
         plan.carriesSymbols = strings >= 4 && strings == rest - symbolBytes;
     }
     if (plan.carriesSymbols) return true;
@@ -775,22 +757,22 @@ bool MakePlan(std::span<const uint8_t> file, Plan& plan, std::string& reason) {
 void WriteSectionHeader(uint8_t* p, const Plan& plan, uint64_t treeBytes, uint64_t rawSize) {
     std::fill(p, p + kSectionHeaderBytes, 0);
     std::copy(kPeResourceSectionName.begin(), kPeResourceSectionName.end(), p);
-    PutLe32(p + section_field::kVirtualSize, static_cast<uint32_t>(treeBytes));
-    PutLe32(p + section_field::kVirtualAddress, plan.rva);
-    PutLe32(p + section_field::kRawSize, static_cast<uint32_t>(rawSize));
-    PutLe32(p + section_field::kRawOffset, static_cast<uint32_t>(plan.rawOffset));
-    PutLe32(p + section_field::kCharacteristics, kResourceSectionCharacteristics);
+    WriteLe32(p + section_field::kVirtualSize, static_cast<uint32_t>(treeBytes));
+    WriteLe32(p + section_field::kVirtualAddress, plan.rva);
+    WriteLe32(p + section_field::kRawSize, static_cast<uint32_t>(rawSize));
+    WriteLe32(p + section_field::kRawOffset, static_cast<uint32_t>(plan.rawOffset));
+    WriteLe32(p + section_field::kCharacteristics, kResourceSectionCharacteristics);
 }
 
 void UpdateImageSizes(uint8_t* optional, const Plan& plan, uint64_t treeBytes, uint64_t rawSize) {
     const Layout& layout = plan.layout;
     const uint64_t image = AlignUp(plan.rva + treeBytes, layout.sectionAlignment);
-    PutLe32(optional + optional_field::kSizeOfImage, static_cast<uint32_t>(image));
+    WriteLe32(optional + optional_field::kSizeOfImage, static_cast<uint32_t>(image));
     // Initialized data is counted as the linker counts it: the sections' sizes in the file.
     const uint64_t initialized = uint64_t{layout.sizeOfInitializedData} -
                                  std::min(layout.sizeOfInitializedData, plan.droppedRawSize);
-    PutLe32(optional + optional_field::kSizeOfInitializedData,
-            static_cast<uint32_t>(std::min<uint64_t>(initialized + rawSize, UINT32_MAX)));
+    WriteLe32(optional + optional_field::kSizeOfInitializedData,
+              static_cast<uint32_t>(std::min<uint64_t>(initialized + rawSize, UINT32_MAX)));
 }
 
 // The header fields that follow from the new section; the CheckSum last, over everything.
@@ -801,17 +783,17 @@ void UpdateHeaders(std::vector<uint8_t>& out, const Plan& plan, uint64_t treeByt
     uint8_t* optional = out.data() + layout.optional;
     WriteSectionHeader(out.data() + layout.sectionTable + plan.kept * kSectionHeaderBytes, plan,
                        treeBytes, rawSize);
-    PutLe16(coff + coff_field::kSectionCount, static_cast<uint32_t>(plan.kept + 1));
+    WriteLe16(coff + coff_field::kSectionCount, static_cast<uint32_t>(plan.kept + 1));
     if (plan.carriesSymbols) {
-        PutLe32(coff + coff_field::kSymbolTable, static_cast<uint32_t>(symbolTable));
+        WriteLe32(coff + coff_field::kSymbolTable, static_cast<uint32_t>(symbolTable));
     }
     UpdateImageSizes(optional, plan, treeBytes, rawSize);
     uint8_t* resources = optional + kOptionalFixedBytes + kDataDirectoryBytes * kResourceDirectory;
-    PutLe32(resources, plan.rva);
-    PutLe32(resources + 4, static_cast<uint32_t>(treeBytes));
+    WriteLe32(resources, plan.rva);
+    WriteLe32(resources + 4, static_cast<uint32_t>(treeBytes));
     const uint64_t checksum = layout.optional + optional_field::kCheckSum;
-    PutLe32(out.data() + checksum, 0);
-    PutLe32(out.data() + checksum, PeChecksum(out, checksum));
+    WriteLe32(out.data() + checksum, 0);
+    WriteLe32(out.data() + checksum, PeChecksum(out, checksum));
 }
 
 bool Assemble(std::span<const uint8_t> file, const Plan& plan, const std::vector<uint8_t>& tree,
@@ -836,7 +818,7 @@ bool Assemble(std::span<const uint8_t> file, const Plan& plan, const std::vector
 
 bool LooksLikePe(std::span<const uint8_t> head) {
     if (head.size() < kDosHeaderBytes || head[0] != 'M' || head[1] != 'Z') return false;
-    const uint64_t signature = Le32(head.data() + kPeOffsetField);
+    const uint64_t signature = ReadLe32(head.data() + kPeOffsetField);
     // The signature lies beyond the bytes given: only the whole file can tell.
     if (signature > head.size() || sizeof kPeSignature > head.size() - signature) return true;
     return std::memcmp(head.data() + signature, kPeSignature, sizeof kPeSignature) == 0;

@@ -3,16 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/little_endian.h"
+
 namespace winqor {
 namespace {
-
-// platform sits below format, so it has its own little-endian helpers (byte by byte, never
-// by casting).
-uint64_t ReadLe(const uint8_t* p, int bytes) {
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
-    return value;
-}
 
 void AppendLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -38,17 +32,17 @@ constexpr size_t kDataSize = 24;
 uint64_t ParseRecord(std::span<const uint8_t> rest, uint64_t tableOffset, ResourceEntry& entry) {
     if (rest.size() < kResourceRecordFixedBytes) return 0;
     const uint8_t* p = rest.data();
-    const uint64_t recordBytes = ReadLe(p + record_offset::kRecordBytes, 4);
-    const uint64_t nameBytes = ReadLe(p + record_offset::kNameBytes, 4);
+    const uint64_t recordBytes = ReadLe32(p + record_offset::kRecordBytes);
+    const uint64_t nameBytes = ReadLe32(p + record_offset::kNameBytes);
     if (recordBytes < kResourceRecordFixedBytes || recordBytes > rest.size()) return 0;
     if (nameBytes == 0 || nameBytes > kMaxResourceTypeBytes ||
         nameBytes > recordBytes - kResourceRecordFixedBytes) {
         return 0;
     }
-    entry.id = static_cast<uint32_t>(ReadLe(p + record_offset::kId, 4));
-    entry.language = static_cast<uint32_t>(ReadLe(p + record_offset::kLanguage, 4));
-    entry.offset = ReadLe(p + record_offset::kDataOffset, 8);
-    entry.size = ReadLe(p + record_offset::kDataSize, 8);
+    entry.id = ReadLe32(p + record_offset::kId);
+    entry.language = ReadLe32(p + record_offset::kLanguage);
+    entry.offset = ReadLe64(p + record_offset::kDataOffset);
+    entry.size = ReadLe64(p + record_offset::kDataSize);
     // The data must lie before the table.
     if (entry.offset > tableOffset || entry.size > tableOffset - entry.offset) return 0;
     entry.type.assign(reinterpret_cast<const char*>(p + kResourceRecordFixedBytes), nameBytes);
@@ -113,9 +107,9 @@ TableStatus LocateTable(std::span<const uint8_t> tail, uint64_t fileSize, TableL
     if (std::memcmp(trailer + trailer_offset::kMagic, kResourceTableMagic, 8) != 0) {
         return TableStatus::kAbsent;
     }
-    where.version = static_cast<uint32_t>(ReadLe(trailer + trailer_offset::kVersion, 4));
-    where.entryCount = static_cast<uint32_t>(ReadLe(trailer + trailer_offset::kEntryCount, 4));
-    where.tableOffset = ReadLe(trailer + trailer_offset::kTableOffset, 8);
+    where.version = ReadLe32(trailer + trailer_offset::kVersion);
+    where.entryCount = ReadLe32(trailer + trailer_offset::kEntryCount);
+    where.tableOffset = ReadLe64(trailer + trailer_offset::kTableOffset);
     const uint64_t trailerStart = fileSize - kResourceTrailerBytes;
     if (where.version == 0 || where.tableOffset > trailerStart) return TableStatus::kCorrupt;
     where.tableBytes = trailerStart - where.tableOffset;

@@ -14,7 +14,7 @@
 
 #include "engine/archive_extractor.h"
 #include "format/archive_header.h"
-#include "format/bytes.h"
+#include "platform/little_endian.h"
 #include "platform/text.h"
 #include "protection/password.h"
 #include "support/record_tree.h"

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "format/bytes.h"
+#include "platform/little_endian.h"
 #include "platform/text.h"
 #include "support/test_support.h"
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "format/archive_header.h"
-#include "format/bytes.h"
 #include "format/record_stream.h"
+#include "platform/little_endian.h"
 #include "platform/text.h"
 #include "protection/md5.h"
 #include "protection/password.h"

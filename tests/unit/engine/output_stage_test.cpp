@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/archive_extractor.h"
-#include "format/bytes.h"
 #include "format/record_stream.h"
+#include "platform/little_endian.h"
 #include "platform/text.h"
 #include "protection/password.h"
 #include "support/file_fixtures.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "format/bytes.h"
+#include "platform/little_endian.h"
 #include "support/test_support.h"
 
 namespace winqor {

@@ -1,17 +1,26 @@
-// Little-endian field readers and writers over raw byte images.
+// Little-endian field readers and writers over raw byte images: byte by byte, never by
+// casting. Pure code, so every layer from platform up reads its formats with them.
 #pragma once
 
 #include <cstdint>
 
 namespace winqor {
 
+inline uint32_t ReadLe16(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8;
+}
+
 inline uint32_t ReadLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return ReadLe16(p) | ReadLe16(p + 2) << 16;
 }
 
 inline uint64_t ReadLe64(const uint8_t* p) {
     return static_cast<uint64_t>(ReadLe32(p)) | static_cast<uint64_t>(ReadLe32(p + 4)) << 32;
+}
+
+inline void WriteLe16(uint8_t* p, uint32_t value) {
+    p[0] = static_cast<uint8_t>(value);
+    p[1] = static_cast<uint8_t>(value >> 8);
 }
 
 inline void WriteLe32(uint8_t* p, uint32_t value) {
