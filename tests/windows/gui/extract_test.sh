@@ -9,11 +9,7 @@ make_sample_tree "$WORK/tree"
 start_xvfb
 start_winqor "$WORK"
 
-# Extract, Exit, destination: two tabs; its "...", archive: two more.
-keys "$MAIN_WINDOW" Tab Tab
-type_text "$MAIN_WINDOW" "$(winpath "$WORK/out")"
-keys "$MAIN_WINDOW" Tab Tab
-type_text "$MAIN_WINDOW" "$(winpath "$WORK/sample.aze")"
+type_paths "$WORK/out" "$WORK/sample.aze"
 keys "$MAIN_WINDOW" Return
 wait_tree "$WORK/tree" "$WORK/out"
 window_shown '^winQOR$' || fail "the window closed after extracting"

@@ -12,10 +12,7 @@ printf 'OpenSesame12345\n' > "$WORK/password"
 start_xvfb
 start_winqor "$WORK"
 
-keys "$MAIN_WINDOW" Tab Tab
-type_text "$MAIN_WINDOW" "$(winpath "$WORK/out")"
-keys "$MAIN_WINDOW" Tab Tab
-type_text "$MAIN_WINDOW" "$(winpath "$WORK/locked.aze")"
+type_paths "$WORK/out" "$WORK/locked.aze"
 
 keys "$MAIN_WINDOW" Return
 prompt=$(wait_window '^Dialog$')

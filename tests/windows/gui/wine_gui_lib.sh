@@ -99,6 +99,15 @@ start_winqor() {
     MAIN_WINDOW=$(wait_window '^winQOR$')
 }
 
+# Types the destination $1 and the archive $2 into the main window by keyboard alone, from
+# the focus it starts with: Extract, Exit, destination (two tabs); its "...", archive (two more).
+type_paths() {
+    keys "$MAIN_WINDOW" Tab Tab
+    type_text "$MAIN_WINDOW" "$(winpath "$1")"
+    keys "$MAIN_WINDOW" Tab Tab
+    type_text "$MAIN_WINDOW" "$(winpath "$2")"
+}
+
 # A small tree: text, binary, an empty file, a nested folder and a name beyond ASCII.
 make_sample_tree() {
     mkdir -p "$1/docs/deep"
