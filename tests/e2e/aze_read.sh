@@ -35,6 +35,34 @@ expect_equal "listing" "$(printf '%s\n' "$out" | LC_ALL=C sort)" "$(listing_of <
 expect_status 0 "test" -- "$aze" test plain.aze
 expect_match "test line" "$out" "plain.aze: OK"
 
+# list --json: every line parsed by a real JSON parser, in archive order, with the listing's
+# facts; a name with control characters, quotes and a backslash-free tab comes through intact.
+ctl=$'ctl\x01\x1f\x7f\ttab\nline "q"'
+mkdir -p json-tree/sub/deep && printf 'hello world\n' >json-tree/sub/a.txt && printf x >"json-tree/sub/$ctl"
+chmod 444 json-tree/sub/a.txt
+"$aze" create -o json.aze json-tree >/dev/null || fail "aze create of json.aze"
+# Decodes each line into (type, path, size, readOnly), one tuple a line in Python's repr.
+json_lines() {
+  python3 -c 'import json, sys
+for line in sys.stdin:
+    o = json.loads(line)
+    print(repr((o["type"], o["path"], o.get("size"), o.get("readOnly"), sorted(o))))'
+}
+expect_status 0 "list --json" -- "$aze" list --json json.aze
+expect_equal "json lines" "$(printf '%s\n' "$out" | json_lines)" "$(python3 -c 'import sys
+rows = [("folder", "sub", None, None, ["path", "type"]),
+        ("file", "sub/a.txt", 12, True, ["path", "readOnly", "size", "type"]),
+        ("file", "sub/" + sys.argv[1], 1, False, ["path", "readOnly", "size", "type"]),
+        ("folder", "sub/deep", None, None, ["path", "type"])]
+print("\n".join(map(repr, rows)))' "$ctl")"
+expect_equal "json lines carry no raw control character" "$(printf '%s' "$out" | tr -d '\n' | LC_ALL=C tr -d '[:print:]' | wc -c)" "0"
+expect_status 0 "list --json of the sample" -- "$aze" list --json plain.aze
+expect_equal "its paths are the listing's" "$(printf '%s\n' "$out" | python3 -c 'import json, sys
+for line in sys.stdin:
+    o = json.loads(line)
+    print(("D " if o["type"] == "folder" else "F ") + o["path"] + ("" if o["type"] == "folder" else " %d" % o["size"]))' | LC_ALL=C sort)" \
+  "$(listing_of <<<"$expected" | grep -v '^D \.$')"
+
 expect_status 1 "missing archive" -- "$aze" extract missing.aze
 expect_equal "missing archive message" "$err" "aze: cannot open the archive: missing.aze"
 [ ! -e missing ] || fail "a missing archive created a folder"
@@ -45,6 +73,8 @@ expect_status 1 "damaged archive" -- "$aze" extract damaged.aze
 expect_equal "damaged message" "$err" "aze: damaged archive or wrong password: digest mismatch: damaged.aze"
 [ ! -e damaged ] || fail "a damaged archive created its folder"
 expect_status 1 "test of a damaged archive" -- "$aze" test damaged.aze
+expect_status 1 "list --json of a damaged archive" -- "$aze" list --json damaged.aze
+expect_equal "nothing listed before the digest fails" "$out" ""
 
 printf 'not an archive at all' > text.aze
 expect_status 1 "not an archive" -- "$aze" list text.aze

@@ -47,6 +47,7 @@ struct ReadOptions {
     std::string passwordFile;
     std::string destination;  // extract only; empty: ARCHIVE without its extension
     std::string archive;
+    bool json = false;  // list only: JSON Lines instead of D and F lines
 };
 
 int RunCreate(const CreateOptions& options);

@@ -116,7 +116,10 @@ CLI::App* AddReader(CLI::App& app, const char* name, const char* help, const cha
 
 void AddReaders(CLI::App& app, ReadOptions& list, ReadOptions& test, ReadOptions& extract) {
     AddReader(app, "list", "print every folder (D path) and file (F path size) of an archive",
-              "aze list release.aze", list);
+              "aze list --json release.aze", list)
+        ->add_flag("--json", list.json,
+                   "one JSON object a line: {\"type\":\"folder\",\"path\":...} and "
+                   "{\"type\":\"file\",\"path\":...,\"size\":...,\"readOnly\":...}");
     AddReader(app, "test", "check an archive completely without writing anything",
               "aze test --password-file - release.aze < key.txt", test);
     AddReader(app, "extract", "extract an archive (nothing is written if it is damaged)",

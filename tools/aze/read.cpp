@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "protection/password.h"
 #include "tools/aze/commands.h"
+#include "tools/aze/json_listing.h"
 
 namespace winqor::aze {
 namespace {
@@ -122,7 +123,9 @@ std::string DefaultDestination(const std::string& archive) {
 int RunList(const ReadOptions& options) {
     auto extractor = LoadAndDecode(options);
     if (!extractor) return kExitBadArchive;
-    CheckingSink sink(true);
+    CheckingSink text(true);
+    JsonListingSink json(std::cout);
+    RecordSink& sink = options.json ? static_cast<RecordSink&>(json) : text;
     return WalkChecked(*extractor, sink, options.archive) ? kExitSuccess : kExitBadArchive;
 }
 

@@ -1,0 +1,34 @@
+// aze list --json: one JSON object a line (JSON Lines) for every folder and file, in the order
+// the archive stores them, for scripts.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "engine/record_sink.h"
+
+namespace winqor::aze {
+
+// text as a quoted JSON string: valid JSON for any name an archive can hold. A well-formed
+// surrogate pair becomes its UTF-8 character; a lone surrogate, a control character (C0, DEL,
+// C1) and the quote and backslash are escaped.
+std::string JsonString(std::u16string_view text);
+
+// Prints {"type":"folder","path":"sub/deep"} for every folder below the root and
+// {"type":"file","path":"sub/a.txt","size":12,"readOnly":false} for every file, paths relative
+// to the root with "/" between components.
+class JsonListingSink : public RecordSink {
+  public:
+    explicit JsonListingSink(std::ostream& out) : out_(out) {}
+    bool Directory(const char16_t* joinedPath, const char16_t* const* components,
+                   uint32_t count) override;
+    bool File(const char16_t* name, uint32_t attributes, const uint8_t* content,
+              uint32_t size) override;
+
+  private:
+    std::ostream& out_;
+    std::u16string folder_;  // the current folder's path, empty for the root
+};
+
+}  // namespace winqor::aze
