@@ -13,8 +13,11 @@ install(FILES ${WINQOR_DATA_DIR}/completion/aze
 install(FILES ${PROJECT_SOURCE_DIR}/docs/man/aze.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 if(WINQOR_BUILD_GUI)
-  install(FILES ${WINQOR_DATA_DIR}/desktop/winqor.desktop
+  # The desktop entry's name is the software centre's id of winqor (the metainfo's).
+  install(FILES ${WINQOR_DATA_DIR}/desktop/org.winqor.winqor.desktop
           DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${WINQOR_DATA_DIR}/metainfo/org.winqor.winqor.metainfo.xml
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(DIRECTORY ${WINQOR_DATA_DIR}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor
           FILES_MATCHING PATTERN "winqor.png")
   install(FILES ${PROJECT_SOURCE_DIR}/docs/man/winqor.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

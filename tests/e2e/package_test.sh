@@ -14,7 +14,7 @@ vectors=$2
 windows=${3:-}
 # What every self-extracting program adds to its archive, at most.
 max_overhead=$((200 * 1024))
-for tool in cpack dpkg-deb dpkg-shlibdeps readelf strip; do
+for tool in cpack dpkg-deb dpkg-shlibdeps readelf strip appstreamcli; do
   command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 cd "$work"
@@ -57,7 +57,8 @@ expect_match "maintainer" "$(dpkg-deb -f "$deb" Maintainer)" ".+ <.+@.+>"
 expect_match "description" "$(dpkg-deb -f "$deb" Description)" "aze"
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-for path in usr/bin/aze usr/bin/winqor usr/share/applications/winqor.desktop \
+for path in usr/bin/aze usr/bin/winqor usr/share/applications/org.winqor.winqor.desktop \
+  usr/share/metainfo/org.winqor.winqor.metainfo.xml \
   usr/share/mime/packages/winqor.xml usr/share/man/man1/aze.1 usr/share/man/man1/winqor.1 \
   usr/share/bash-completion/completions/aze \
   usr/share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/winqor.png \
@@ -74,6 +75,12 @@ winqor=$work/root/usr/bin/winqor
 checks=$((checks + 1))
 cmp -s "$winqor" "$build/bin/winqor" || fail "the installed winqor differs from the built one"
 expect_lean_stub "the installed winqor" "$winqor"
+# Software centres read the installed tree: the metainfo, its desktop entry and icon together,
+# and the release it names is the package's version.
+expect_status 0 "appstreamcli validate-tree" -- appstreamcli validate-tree --no-net --pedantic --no-color root
+expect_equal "no validator remarks on the tree" "$out$err" "✔ Validation was successful."
+expect_match "the metainfo's release is the package's" "$(cat root/usr/share/metainfo/org.winqor.winqor.metainfo.xml)" \
+  "<release version=\"$(dpkg-deb -f "$deb" Version)\""
 
 # --- the installed aze on archives it wrote, and on the reference archives ---
 make_sample_archives "$aze"
