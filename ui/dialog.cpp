@@ -14,6 +14,20 @@ GtkEntry* EntryOf(CDataExchange& dx, const char* entryId) {
     return widget != nullptr && GTK_IS_ENTRY(widget) ? GTK_ENTRY(widget) : nullptr;
 }
 
+// A screen reader that does not follow a label's relation to its field hears the label's
+// text as the field's name all the same.
+void NameFieldsByTheirLabels(GtkBuilder* builder) {
+    GSList* objects = gtk_builder_get_objects(builder);
+    for (GSList* item = objects; item != nullptr; item = item->next) {
+        if (!GTK_IS_LABEL(item->data)) continue;
+        GtkLabel* label = GTK_LABEL(item->data);
+        GtkWidget* field = gtk_label_get_mnemonic_widget(label);
+        if (field != nullptr && GTK_IS_ENTRY(field))
+            atk_object_set_name(gtk_widget_get_accessible(field), gtk_label_get_text(label));
+    }
+    g_slist_free(objects);
+}
+
 gboolean CloseToCancel(GtkWidget*, GdkEvent*, gpointer handler) {
     RunHandler(static_cast<std::function<void()>*>(handler));
     return TRUE;  // the dialog decides when its window goes
@@ -91,6 +105,7 @@ bool CDialog::Create() {
         gtk_window_set_position(window(), GTK_WIN_POS_CENTER_ON_PARENT);
     }
     gtk_window_set_modal(window(), TRUE);
+    NameFieldsByTheirLabels(builder_);
     return true;
 }
 

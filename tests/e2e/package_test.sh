@@ -60,7 +60,7 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for path in usr/bin/aze usr/bin/winqor usr/share/applications/org.winqor.winqor.desktop \
   usr/share/metainfo/org.winqor.winqor.metainfo.xml \
   usr/share/mime/packages/winqor.xml usr/share/man/man1/aze.1 usr/share/man/man1/winqor.1 \
-  usr/share/bash-completion/completions/aze \
+  usr/share/bash-completion/completions/aze usr/share/locale/{de,fr}/LC_MESSAGES/winqor.mo \
   usr/share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/winqor.png \
   usr/share/icons/hicolor/{16x16,48x48,256x256}/mimetypes/application-x-aze.png; do
   expect_match "the package holds $path" "$contents" "^\./$path$"
