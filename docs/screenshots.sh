@@ -4,7 +4,7 @@
 # Xvfb runs no window manager, so the pictures show the windows without their title bars.
 build=$(readlink -f "${1:?usage: $0 BUILD_DIR}")
 docs=$(cd "$(dirname "$0")" && pwd)
-set -- "$build/app/winqor" "$build/tests/gui/make_test_archive" "$build/tests/gui/close_request"
+set -- "$build/bin/winqor" "$build/tests/gui/make_test_archive" "$build/tests/gui/close_request"
 source "$docs/../tests/gui/gui_lib.sh"
 
 mkdir -p "$WORK/Downloads"
