@@ -20,9 +20,10 @@ bool CreateOutputFile(DirectoryHandle folder, const char16_t* name, ReplacingFil
     return file.Create(folder, name);
 }
 
-ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes) {
+ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes,
+                                        uint32_t keptExecute) {
     const uint32_t creation = attributes == 0 ? kAttributeNormal : attributes;
-    return file.Commit((creation & kAttributeReadOnly) != 0);
+    return file.Commit((creation & kAttributeReadOnly) != 0, keptExecute & kExecuteBits);
 }
 
 uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {

@@ -21,6 +21,12 @@ Failure FailureOfEnter(EnterResult result) {
     return result == EnterResult::kLinkRefused ? Failure::kLinkRefused : Failure::kFolderFailed;
 }
 
+// The execute bits a tagged record kept. The program the run starts is left to the run's own
+// rule for it, whatever its record says.
+uint32_t KeptExecuteBits(const RecordView& record, bool startedByTheRun) {
+    return record.hasPermissions && !startedByTheRun ? record.permissions & kExecuteBits : 0;
+}
+
 Failure FailureOfRoot(OpenRootResult result) {
     if (result == OpenRootResult::kLink) return Failure::kRootIsLink;
     return result == OpenRootResult::kNotOwned ? Failure::kRootNotOwned : Failure::kRootFailed;
@@ -235,7 +241,8 @@ bool ArchiveExtractor::ReplaceFile(const char16_t* name, const uint8_t* content,
     const bool watched = inRoot_ && !watchedName_.empty() && Utf16View(name) == watchedName_;
     FileId id;
     if (watched && !file.Identify(id)) file.Abandon();
-    const ReplacingFile::Outcome outcome = FinishOutputFile(file, record.attributes);
+    const ReplacingFile::Outcome outcome =
+        FinishOutputFile(file, record.attributes, KeptExecuteBits(record, watched));
     if (outcome != ReplacingFile::Outcome::kDone) {
         RecordFileFailure(outcome, name);
         return false;

@@ -96,6 +96,12 @@ mode_t CurrentUmask() {
     return mask;
 }
 
+mode_t ExtractedFileMode(bool readOnly, uint32_t keptExecute, mode_t umask) {
+    const mode_t granted = ((readOnly ? 0444 : 0666) | (keptExecute & 0111)) & ~umask & 0777;
+    const mode_t readable = (granted & 0444) >> 2;  // each read bit moved onto its execute bit
+    return granted & ~(0111 & ~readable);
+}
+
 bool AtomicReplacement::Begin(int folder, std::string name) {
     Abandon();
     folder_ = folder;

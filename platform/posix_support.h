@@ -39,6 +39,11 @@ bool WriteFully(int fd, const void* bytes, uint64_t count);
 // The process's umask, read without changing it for longer than the call.
 mode_t CurrentUmask();
 
+// The mode of an extracted file: 0444 when readOnly, else 0666, plus the execute bits of
+// keptExecute, less umask. An execute bit whose read bit the umask took goes too, and nothing
+// beyond 0777 (set-user-ID, set-group-ID, sticky) is ever given.
+mode_t ExtractedFileMode(bool readOnly, uint32_t keptExecute, mode_t umask);
+
 // Closes a descriptor when it goes out of scope.
 class Descriptor {
   public:

@@ -29,8 +29,10 @@ struct FileId {
 struct FolderEntry {
     std::string name;
     EntryKind kind = EntryKind::kSpecial;
-    uint64_t size = 0;            // bytes, for files
-    bool ownerWritable = false;   // the owner may write it
+    uint64_t size = 0;           // bytes, for files
+    bool ownerWritable = false;  // the owner may write it
+    // Its permission bits (mode & 0777), on a system that has them.
+    std::optional<uint32_t> permissions;
     int64_t modifiedSeconds = 0;  // since 1970-01-01 00:00 UTC; negative before
     uint32_t modifiedNanoseconds = 0;
     FileId id;

@@ -30,6 +30,7 @@ void FillEntry(const struct stat& info, FolderEntry& entry) {
     entry.kind = KindOf(info.st_mode);
     entry.size = info.st_size < 0 ? 0 : static_cast<uint64_t>(info.st_size);
     entry.ownerWritable = (info.st_mode & S_IWUSR) != 0;
+    entry.permissions = static_cast<uint32_t>(info.st_mode & 0777);
     entry.modifiedSeconds = info.st_mtim.tv_sec;
     entry.modifiedNanoseconds = static_cast<uint32_t>(info.st_mtim.tv_nsec);
     entry.id = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};

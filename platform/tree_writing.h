@@ -69,9 +69,11 @@ class ReplacingFile {
     FileHandle handle() const;
     // The new file's identity, which tells it apart from any other file; asked before Commit.
     bool Identify(FileId& id) const;
-    // Mode 0444 when readOnly, else 0666, less the umask (on Windows: the read-only attribute
-    // when readOnly); then the rename over the name.
-    Outcome Commit(bool readOnly);
+    // Mode 0444 when readOnly, else 0666, with the execute bits of keptExecute (within 0111)
+    // added, less the umask; an execute bit stays only beside its read bit. On Windows: the
+    // read-only attribute when readOnly, and keptExecute means nothing. Then the rename over
+    // the name.
+    Outcome Commit(bool readOnly, uint32_t keptExecute = 0);
     void Abandon();
 
   private:

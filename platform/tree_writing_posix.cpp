@@ -137,9 +137,9 @@ bool ReplacingFile::Identify(FileId& id) const {
     return true;
 }
 
-ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly) {
+ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly, uint32_t keptExecute) {
     if (handle() == kInvalidHandle) return Outcome::kFailed;
-    const mode_t mode = (readOnly ? 0444 : 0666) & ~CurrentUmask();
+    const mode_t mode = ExtractedFileMode(readOnly, keptExecute, CurrentUmask());
     if (replacement_->Commit(mode, false)) return Outcome::kDone;
     return errno == EISDIR ? Outcome::kFolderInTheWay : Outcome::kFailed;
 }

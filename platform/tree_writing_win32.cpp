@@ -207,7 +207,7 @@ bool ReplacingFile::Identify(FileId& id) const {
     return true;
 }
 
-ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly) {
+ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly, uint32_t) {
     if (handle() == kInvalidHandle) return Outcome::kFailed;
     switch (replacement_->Commit(readOnly, false)) {
         case AtomicReplacement::Outcome::kDone:

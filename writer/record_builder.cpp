@@ -10,7 +10,7 @@ uint64_t RecordStreamBuilder::RecordOverhead(std::u16string_view name) {
 }
 
 void RecordStreamBuilder::AppendRecord(std::u16string_view name, uint32_t attributes, uint32_t size,
-                                       uint64_t fileTime) {
+                                       uint64_t fileTime, std::optional<uint32_t> permissions) {
     const auto nameLength = static_cast<uint32_t>(2 * (name.size() + 1));
     uint8_t header[kEntryHeaderBytes] = {};
     WriteLe32(header + entry_offset::kHeaderLength, kEntryHeaderBytes + nameLength);
@@ -18,6 +18,7 @@ void RecordStreamBuilder::AppendRecord(std::u16string_view name, uint32_t attrib
     WriteLe32(header + entry_offset::kAttributes, attributes);
     WriteLe32(header + entry_offset::kSize, size);
     WriteLe64(header + entry_offset::kFileTime, fileTime);
+    if (permissions) WritePermissions(header, *permissions);
     bytes_.insert(bytes_.end(), header, header + kEntryHeaderBytes);
     for (char16_t unit : name) {
         bytes_.push_back(static_cast<uint8_t>(unit));
@@ -34,19 +35,24 @@ void RecordStreamBuilder::AddDirectory(std::u16string_view name) {
 }
 
 void RecordStreamBuilder::AddFile(std::u16string_view name, uint32_t attributes,
-                                  std::span<const uint8_t> content, uint64_t fileTime) {
-    AddFileFrom(name, attributes, fileTime, [content](std::vector<uint8_t>& bytes) {
-        bytes.insert(bytes.end(), content.begin(), content.end());
-        return true;
-    });
+                                  std::span<const uint8_t> content, uint64_t fileTime,
+                                  std::optional<uint32_t> permissions) {
+    AddFileFrom(
+        name, attributes, fileTime,
+        [content](std::vector<uint8_t>& bytes) {
+            bytes.insert(bytes.end(), content.begin(), content.end());
+            return true;
+        },
+        permissions);
 }
 
 bool RecordStreamBuilder::AddFileFrom(
     std::u16string_view name, uint32_t attributes, uint64_t fileTime,
-    const std::function<bool(std::vector<uint8_t>&)>& appendContent) {
+    const std::function<bool(std::vector<uint8_t>&)>& appendContent,
+    std::optional<uint32_t> permissions) {
     if (!haveGroup_) AddDirectory(u"");
     const size_t recordStart = bytes_.size();
-    AppendRecord(name, attributes, 0, fileTime);
+    AppendRecord(name, attributes, 0, fileTime, permissions);
     const size_t contentStart = bytes_.size();
     if (!appendContent(bytes_)) {
         bytes_.resize(recordStart);

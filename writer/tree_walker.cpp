@@ -21,6 +21,7 @@ struct PlannedFile {
     std::string where;
     uint32_t attributes = 0;
     uint64_t fileTime = 0;
+    std::optional<uint32_t> permissions;
 };
 
 struct PlannedFolder {
@@ -135,8 +136,9 @@ bool TreePlanner::PlanFile(const FolderEntry& entry, std::u16string name, std::s
                     where);
     }
     if (!AddBytes(needs, where)) return false;
-    folders_[folderIndex].files.push_back(
-        {std::move(name), entry.name, std::move(where), AttributesFor(entry), StoredTime(entry)});
+    folders_[folderIndex].files.push_back({std::move(name), entry.name, std::move(where),
+                                           AttributesFor(entry), StoredTime(entry),
+                                           entry.permissions});
     return true;
 }
 
@@ -249,10 +251,11 @@ bool AddFolderFiles(const FolderHandle& handle, const PlannedFolder& folder,
                     RecordStreamBuilder& builder, TreeWalkResult& result) {
     builder.AddDirectory(folder.recordName);
     for (const PlannedFile& file : folder.files) {
-        if (!builder.AddFileFrom(file.name, file.attributes, file.fileTime,
-                                 [&](std::vector<uint8_t>& bytes) {
-                                     return ReadInto(handle, file, bytes, result.error);
-                                 })) {
+        const auto read = [&](std::vector<uint8_t>& bytes) {
+            return ReadInto(handle, file, bytes, result.error);
+        };
+        if (!builder.AddFileFrom(file.name, file.attributes, file.fileTime, read,
+                                 file.permissions)) {
             return false;
         }
         ++result.files;

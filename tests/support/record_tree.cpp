@@ -34,7 +34,7 @@ class Cursor {
         record.attributes = ReadLe32(header + 8);
         size = ReadLe32(header + 12);
         record.fileTime = ReadLe64(header + 16);
-        Require(ReadLe64(header + 24) == 0, "reserved bytes are not zero");
+        record.permissions = ReadPermissions(header + 24);
         for (uint32_t i = 0; i + 2 < nameLength; i += 2) {
             const auto unit = static_cast<char16_t>(header[32 + i] | header[33 + i] << 8);
             Require(unit != 0, "zero unit inside a name");
@@ -43,6 +43,14 @@ class Cursor {
         Require(header[30 + nameLength] == 0 && header[31 + nameLength] == 0, "no terminator");
         offset_ += 32 + nameLength;
         return record;
+    }
+    // Reserved bytes are zero, or 'P' 'X', a u16 within 0777 and zero.
+    std::optional<uint32_t> ReadPermissions(const uint8_t* reserved) const {
+        if (ReadLe64(reserved) == 0) return std::nullopt;
+        Require(reserved[0] == 'P' && reserved[1] == 'X' && ReadLe32(reserved + 4) == 0,
+                "reserved bytes are neither zero nor a permission tag");
+        Require(ReadLe16(reserved + 2) <= 0777, "permission bits beyond 0777");
+        return ReadLe16(reserved + 2);
     }
     std::vector<uint8_t> Take(uint32_t count) {
         Require(remaining() >= count, "content past the end");
@@ -57,6 +65,10 @@ class Cursor {
     size_t offset_ = 0;
 };
 
+uint32_t PermissionsOf(const fs::path& path) {
+    return static_cast<uint32_t>(fs::status(path).permissions() & fs::perms::all);
+}
+
 uint32_t AttributesOf(const fs::path& path) {
     const auto perms = fs::status(path).permissions();
     return (perms & fs::perms::owner_write) == fs::perms::none ? 0x21 : 0x20;
@@ -64,7 +76,7 @@ uint32_t AttributesOf(const fs::path& path) {
 
 void AddFolder(const fs::path& folder, const std::u16string& recordName,
                std::vector<Record>& records) {
-    records.push_back({true, recordName, 0, 0, {}});
+    records.push_back({true, recordName, 0, 0, {}, {}});
     std::vector<std::pair<std::u16string, fs::path>> files, folders;
     for (const auto& entry : fs::directory_iterator(folder)) {
         if (entry.is_symlink()) continue;
@@ -75,7 +87,8 @@ void AddFolder(const fs::path& folder, const std::u16string& recordName,
     std::sort(files.begin(), files.end());
     std::sort(folders.begin(), folders.end());
     for (const auto& [name, path] : files) {
-        records.push_back({false, name, AttributesOf(path), FileTimeOf(path), ReadFileBytes(path)});
+        records.push_back({false, name, AttributesOf(path), FileTimeOf(path), ReadFileBytes(path),
+                           PermissionsOf(path)});
     }
     for (const auto& [name, path] : folders) AddFolder(path, recordName + u"\\" + name, records);
 }
@@ -87,6 +100,7 @@ void PrintTo(const Record& record, std::ostream* out) {
     if (!record.folder) {
         *out << " attributes " << record.attributes << " time " << record.fileTime << " size "
              << record.content.size() << " md5 " << Md5Hex(record.content);
+        if (record.permissions) *out << " mode 0" << std::oct << *record.permissions << std::dec;
     }
 }
 
@@ -98,7 +112,8 @@ std::vector<Record> ParseRecordStream(const uint8_t* data, size_t size) {
         uint32_t groupSize = 0;
         Record folder = cursor.ReadHeaderAndName(groupSize);
         folder.folder = true;
-        cursor.Require(folder.attributes == 0 && folder.fileTime == 0, "folder with attributes");
+        cursor.Require(folder.attributes == 0 && folder.fileTime == 0 && !folder.permissions,
+                       "folder with attributes");
         cursor.Require(groupSize >= cursor.offset() - groupStart, "group smaller than its record");
         cursor.Require(groupSize <= size - groupStart, "group past the end");
         records.push_back(folder);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct Record {
     uint32_t attributes = 0;
     uint64_t fileTime = 0;
     std::vector<uint8_t> content;
+    std::optional<uint32_t> permissions;  // the mode bits a file record keeps, when tagged
     bool operator==(const Record&) const = default;
 };
 
@@ -26,7 +28,7 @@ std::vector<Record> ParseRecordStream(const uint8_t* data, size_t size);
 
 // The records a writer must make of the folder at root, worked out with std::filesystem:
 // the root first, each folder's files sorted by UTF-16 units, then its subfolders in that
-// order, each with its files; links and special files left out.
+// order, each with its files (their mode & 0777 kept); links and special files left out.
 std::vector<Record> ExpectedRecords(const std::filesystem::path& root);
 
 // A FILETIME (100 ns units since 1601) of a file's modification time.

@@ -461,6 +461,45 @@ TEST_F(OutputStageTest, ExistingEntriesAreReplacedNeverWrittenThrough) {
     }
 }
 
+// A file record's permission tag adds the execute bits it kept to the mode the attributes
+// give; nothing else it holds counts, and reserved bytes without the tag change nothing.
+TEST_F(OutputStageTest, TaggedRecordsKeepTheirExecuteBitsAndNothingMore) {
+    const uint32_t mask = test::CreationMask();
+    if ((mask & 0444) != 0) GTEST_SKIP() << "a umask without read bits keeps the cases simple";
+    struct Case {
+        const char* what;
+        uint32_t attributes;
+        uint8_t reserved[8];
+        uint32_t wanted;  // before the umask
+    };
+    const Case cases[] = {
+        {"no tag", 0x20, {}, 0666},
+        {"0755", 0x20, {'P', 'X', 0xED, 0x01}, 0777},
+        {"0700", 0x20, {'P', 'X', 0xC0, 0x01}, 0766},
+        {"0644", 0x20, {'P', 'X', 0xA4, 0x01}, 0666},
+        {"0555 read-only", 0x21, {'P', 'X', 0x6D, 0x01}, 0555},
+        {"04777 asks for set-user-ID", 0x20, {'P', 'X', 0xFF, 0x09}, 0777},
+        {"07777 and bytes after the bits", 0x20, {'P', 'X', 0xFF, 0x0F, 1, 2, 3, 4}, 0777},
+        {"another tag", 0x20, {'p', 'x', 0xED, 0x01}, 0666},
+        {"half a tag", 0x20, {0, 'X', 0xED, 0x01}, 0666},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        RecordStreamBuilder builder;
+        builder.AddDirectory(u"");
+        builder.AddFile(u"a", c.attributes, Bytes("#!/bin/sh\n"));
+        std::vector<uint8_t> records = builder.bytes();
+        const size_t fileRecord = kEntryHeaderBytes + 2;
+        std::memcpy(records.data() + fileRecord + entry_offset::kReserved, c.reserved, 8);
+        ASSERT_EQ(Walk(records), 1);
+        test::FileFacts facts;
+        ASSERT_TRUE(test::Facts(root_ / "a", facts));
+        EXPECT_EQ(facts.mode, c.wanted & ~mask);
+    }
+}
+
 // A reader waiting on a pipe at a file's name gets nothing: the pipe is replaced, not fed.
 TEST_F(OutputStageTest, APipeWithAReaderIsReplacedNotFed) {
     fs::create_directories(root_);

@@ -50,7 +50,7 @@ class TreeWalkerTest : public ::testing::Test {
 TEST_F(TreeWalkerTest, EmptyFolderIsTheRootRecordAlone) {
     ASSERT_TRUE(Walk());
     EXPECT_EQ(result_.records.size(), 34u);
-    EXPECT_EQ(Records(), (std::vector<Record>{{true, u"", 0, 0, {}}}));
+    EXPECT_EQ(Records(), (std::vector<Record>{{true, u"", 0, 0, {}, {}}}));
     EXPECT_EQ(result_.folders, 1u);
     EXPECT_EQ(result_.files, 0u);
 }
@@ -75,22 +75,37 @@ TEST_F(TreeWalkerTest, ParentsBeforeChildrenEachFolderWithItsFilesNamesInUtf16Or
     EXPECT_EQ(result_.files, 8u);
 }
 
-TEST_F(TreeWalkerTest, AttributesFollowTheOwnersWritePermission) {
-    WriteText(Root() / "plain", "p");
-    WriteText(Root() / "readonly", "r");
-    WriteText(Root() / "othersonly", "o");
-    WriteSized(Root() / "empty", 0);
-    fs::permissions(Root() / "readonly", fs::perms::owner_read | fs::perms::group_read);
-    fs::permissions(Root() / "othersonly", fs::perms::owner_read | fs::perms::others_write);
+// The read-only attribute follows the owner's write permission; the record keeps the mode's
+// permission bits, never the set-user-ID, set-group-ID or sticky bits.
+TEST_F(TreeWalkerTest, AttributesAndPermissionsFollowTheFilesMode) {
+    struct Case {
+        const char* name;
+        fs::perms mode;
+        uint32_t attributes;
+        uint32_t kept;
+    };
+    const Case cases[] = {
+        {"empty", fs::perms::owner_read | fs::perms::owner_write, 0x20, 0600},
+        {"othersonly", fs::perms::owner_read | fs::perms::others_write, 0x21, 0402},
+        {"plain", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, 0x20,
+         0640},
+        {"readonly", fs::perms::owner_read | fs::perms::group_read, 0x21, 0440},
+        {"setuid", fs::perms::all | fs::perms::set_uid | fs::perms::sticky_bit, 0x20, 0777},
+        {"tool", fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec, 0x20, 0711},
+    };
+    for (const Case& c : cases) {
+        WriteSized(Root() / c.name, c.name == std::string("empty") ? 0 : 1);
+        fs::permissions(Root() / c.name, c.mode);
+    }
     ASSERT_TRUE(Walk());
     const auto records = Records();
-    ASSERT_EQ(records.size(), 5u);
-    EXPECT_EQ(records[1].name, u"empty");
-    EXPECT_EQ(records[1].attributes, 0x20u);
-    EXPECT_TRUE(records[1].content.empty());
-    EXPECT_EQ(records[2].attributes, 0x21u);  // othersonly
-    EXPECT_EQ(records[3].attributes, 0x20u);  // plain
-    EXPECT_EQ(records[4].attributes, 0x21u);  // readonly
+    ASSERT_EQ(records.size(), std::size(cases) + 1);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(records[i + 1].name, test::U16(cases[i].name));
+        EXPECT_EQ(records[i + 1].attributes, cases[i].attributes);
+        EXPECT_EQ(records[i + 1].permissions, cases[i].kept);
+    }
 }
 
 TEST_F(TreeWalkerTest, FileTimeIsTheModificationTimeSince1601) {
