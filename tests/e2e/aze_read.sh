@@ -7,6 +7,7 @@
 aze=$(readlink -f "$1")
 vectors=$2
 cd "$work"
+umask 022
 make_sample_archives "$aze"
 
 expect_status 0 "extract plain" -- "$aze" extract plain.aze
@@ -111,6 +112,9 @@ if have_vectors "$vectors"; then
   expect_status 0 "extract the reference plain archive" -- "$aze" extract -C reference/plain reference/plain.aze
   expect_equal "its tree" "$(describe_tree reference/plain)" "$reference"
   expect_match "its success line" "$out" "^extracted 4 folders, 5 files, 93915 bytes into reference/plain$"
+  # Its reserved bytes are zero: every file gets the mode its attributes give, as always.
+  expect_equal "its modes" "$(modes_of reference/plain)" \
+    "README.txt 444 docs/empty.txt 644 docs/notes/numbers.txt 644 données/日本.txt 644 tool.bin 644 "
   expect_status 0 "extract the reference encrypted archive" -- \
     "$aze" extract --password-file right -C reference/enc reference/encrypted.aze
   expect_equal "its tree" "$(describe_tree reference/enc)" "$reference"
@@ -119,7 +123,7 @@ if have_vectors "$vectors"; then
   expect_status 0 "list the reference archive" -- "$aze" list reference/plain.aze
   expect_equal "its listing" "$(printf '%s\n' "$out" | LC_ALL=C sort)" "$(listing_of <"$vectors/expected-tree.txt")"
 else
-  skip_checks 9 "$(no_vectors_reason "$vectors")"
+  skip_checks 10 "$(no_vectors_reason "$vectors")"
 fi
 
 finish

@@ -100,6 +100,28 @@ expect_status 0 "the run with Setup.exe" -- dist/app.run
 expect_equal "Setup.exe ran in the output folder" "$(cat setup-ran 2>/dev/null)" "$work/dist/app"
 expect_equal "the files beside it" "$(cat dist/app/lib/data.txt)" "data"
 
+# --- execute permission: kept by aze create and aze sfx DIR, given back under the umask ---
+mkdir -p modes/bin
+printf '#!/bin/sh\n' >modes/bin/tool && chmod 755 modes/bin/tool
+printf '#!/bin/sh\n' >modes/private && chmod 700 modes/private
+printf 'text\n' >modes/notes.txt && chmod 644 modes/notes.txt
+printf 'fixed\n' >modes/fixed.txt && chmod 444 modes/fixed.txt
+printf '#!/bin/sh\n' >modes/fixed-tool && chmod 555 modes/fixed-tool
+expect_status 0 "aze create of a tree with executables" -- "$aze" create -o modes.aze modes
+expect_status 0 "aze sfx of that tree" -- "$aze" sfx -o modes-run --stub "$probe" modes
+declare -A wanted_modes=(
+  [022]="bin/tool 755 fixed-tool 555 fixed.txt 444 notes.txt 644 private 744 "
+  [077]="bin/tool 700 fixed-tool 500 fixed.txt 400 notes.txt 600 private 700 "
+)
+for mask in 022 077; do
+  expect_status 0 "aze extract under umask $mask" -- \
+    sh -c "umask $mask && '$aze' extract -C modes-$mask modes.aze"
+  expect_equal "its modes under umask $mask" "$(modes_of modes-$mask)" "${wanted_modes[$mask]}"
+  rm -rf modes-run.d
+  expect_status 0 "the program's run under umask $mask" -- sh -c "umask $mask && ./modes-run"
+  expect_equal "its modes under umask $mask" "$(modes_of modes-run.d)" "${wanted_modes[$mask]}"
+done
+
 # --- what aze sfx refuses ---
 printf 'not an archive' >text.aze
 head -c 300 plain.aze >short.aze

@@ -42,6 +42,11 @@ describe_tree() {
   done) | LC_ALL=C sort
 }
 
+# The files below a folder with their permission bits, as one line: "path mode path mode ...".
+modes_of() {
+  (cd "$1" && find . -type f -printf '%P %m\n' | LC_ALL=C sort | tr '\n' ' ')
+}
+
 # Runs a command as an unprivileged user, so that file permissions apply.
 as_nobody() {
   setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"
