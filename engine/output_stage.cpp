@@ -212,7 +212,9 @@ bool ArchiveExtractor::WriteFileContent(const char16_t* name, const RecordView& 
     const auto head = static_cast<uint32_t>(RecordHeadBytes(record));
     const uint8_t* content = output_->data + output_->position + head;
     if (sink_ != nullptr) {
-        if (!sink_->File(name, record.attributes, content, record.size)) {
+        const auto permissions =
+            record.hasPermissions ? std::optional<uint32_t>(record.permissions) : std::nullopt;
+        if (!sink_->File(name, record.attributes, permissions, content, record.size)) {
             RecordFailure(Failure::kCreateFailed, Utf16View(name));
             return false;
         }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace winqor {
 
@@ -13,8 +14,10 @@ class RecordSink {
     // root). False fails the walk.
     virtual bool Directory(const char16_t* joinedPath, const char16_t* const* components,
                            uint32_t count) = 0;
-    // A file record of the current directory. False fails the walk.
-    virtual bool File(const char16_t* name, uint32_t attributes, const uint8_t* content,
+    // A file record of the current directory, with the permission bits (within 0777) its
+    // record kept, if it kept any. False fails the walk.
+    virtual bool File(const char16_t* name, uint32_t attributes,
+                      std::optional<uint32_t> permissions, const uint8_t* content,
                       uint32_t size) = 0;
 };
 

@@ -78,7 +78,8 @@ class NameCheckingSink : public RecordSink {
         }
         return true;
     }
-    bool File(const char16_t* name, uint32_t, const uint8_t*, uint32_t) override {
+    bool File(const char16_t* name, uint32_t, std::optional<uint32_t>, const uint8_t*,
+              uint32_t) override {
         Require(IsContainedComponent(name), "a file name that leaves its folder");
         if (files_.size() < kTraps) files_.push_back(folder_ / Utf16ToUtf8Lossy(name));
         return true;

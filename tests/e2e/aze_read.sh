@@ -40,21 +40,25 @@ expect_match "test line" "$out" "plain.aze: OK"
 # facts; a name with control characters, quotes and a backslash-free tab comes through intact.
 ctl=$'ctl\x01\x1f\x7f\ttab\nline "q"'
 mkdir -p json-tree/sub/deep && printf 'hello world\n' >json-tree/sub/a.txt && printf x >"json-tree/sub/$ctl"
-chmod 444 json-tree/sub/a.txt
+printf '#!/bin/sh\n' >json-tree/sub/deep/tool
+chmod 444 json-tree/sub/a.txt && chmod 755 json-tree/sub/deep/tool
 "$aze" create -o json.aze json-tree >/dev/null || fail "aze create of json.aze"
-# Decodes each line into (type, path, size, readOnly), one tuple a line in Python's repr.
+# Decodes each line into (type, path, size, readOnly, executable, keys), one tuple a line in
+# Python's repr.
 json_lines() {
   python3 -c 'import json, sys
 for line in sys.stdin:
     o = json.loads(line)
-    print(repr((o["type"], o["path"], o.get("size"), o.get("readOnly"), sorted(o))))'
+    print(repr((o["type"], o["path"], o.get("size"), o.get("readOnly"), o.get("executable"), sorted(o))))'
 }
 expect_status 0 "list --json" -- "$aze" list --json json.aze
 expect_equal "json lines" "$(printf '%s\n' "$out" | json_lines)" "$(python3 -c 'import sys
-rows = [("folder", "sub", None, None, ["path", "type"]),
-        ("file", "sub/a.txt", 12, True, ["path", "readOnly", "size", "type"]),
-        ("file", "sub/" + sys.argv[1], 1, False, ["path", "readOnly", "size", "type"]),
-        ("folder", "sub/deep", None, None, ["path", "type"])]
+file_keys = ["executable", "path", "readOnly", "size", "type"]
+rows = [("folder", "sub", None, None, None, ["path", "type"]),
+        ("file", "sub/a.txt", 12, True, False, file_keys),
+        ("file", "sub/" + sys.argv[1], 1, False, False, file_keys),
+        ("folder", "sub/deep", None, None, None, ["path", "type"]),
+        ("file", "sub/deep/tool", 10, False, True, file_keys)]
 print("\n".join(map(repr, rows)))' "$ctl")"
 expect_equal "json lines carry no raw control character" "$(printf '%s' "$out" | tr -d '\n' | LC_ALL=C tr -d '[:print:]' | wc -c)" "0"
 expect_status 0 "list --json of the sample" -- "$aze" list --json plain.aze
@@ -122,8 +126,10 @@ if have_vectors "$vectors"; then
   expect_equal "its message" "$err" "aze: wrong password"
   expect_status 0 "list the reference archive" -- "$aze" list reference/plain.aze
   expect_equal "its listing" "$(printf '%s\n' "$out" | LC_ALL=C sort)" "$(listing_of <"$vectors/expected-tree.txt")"
+  expect_status 0 "list --json of the reference archive" -- "$aze" list --json reference/plain.aze
+  expect_equal "no file of it says whether it is executable" "$(grep -c executable <<<"$out")" "0"
 else
-  skip_checks 10 "$(no_vectors_reason "$vectors")"
+  skip_checks 12 "$(no_vectors_reason "$vectors")"
 fi
 
 finish

@@ -64,12 +64,16 @@ bool JsonListingSink::Directory(const char16_t*, const char16_t* const* componen
     return true;
 }
 
-bool JsonListingSink::File(const char16_t* name, uint32_t attributes, const uint8_t*,
-                           uint32_t size) {
+bool JsonListingSink::File(const char16_t* name, uint32_t attributes,
+                           std::optional<uint32_t> permissions, const uint8_t*, uint32_t size) {
     const std::u16string path = folder_.empty() ? std::u16string(name) : folder_ + u'/' + name;
     const bool readOnly = (attributes & kAttributeReadOnly) != 0;
     out_ << R"({"type":"file","path":)" << JsonString(path) << R"(,"size":)" << size
-         << R"(,"readOnly":)" << (readOnly ? "true" : "false") << "}\n";
+         << R"(,"readOnly":)" << (readOnly ? "true" : "false");
+    if (permissions) {
+        out_ << R"(,"executable":)" << ((*permissions & kExecuteBits) != 0 ? "true" : "false");
+    }
+    out_ << "}\n";
     return true;
 }
 

@@ -2,6 +2,7 @@
 // the archive stores them, for scripts.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -17,14 +18,15 @@ std::string JsonString(std::u16string_view text);
 
 // Prints {"type":"folder","path":"sub/deep"} for every folder below the root and
 // {"type":"file","path":"sub/a.txt","size":12,"readOnly":false} for every file, paths relative
-// to the root with "/" between components.
+// to the root with "/" between components; a file whose record kept its permission bits also
+// says whether any execute bit is among them ("executable":true).
 class JsonListingSink : public RecordSink {
   public:
     explicit JsonListingSink(std::ostream& out) : out_(out) {}
     bool Directory(const char16_t* joinedPath, const char16_t* const* components,
                    uint32_t count) override;
-    bool File(const char16_t* name, uint32_t attributes, const uint8_t* content,
-              uint32_t size) override;
+    bool File(const char16_t* name, uint32_t attributes, std::optional<uint32_t> permissions,
+              const uint8_t* content, uint32_t size) override;
 
   private:
     std::ostream& out_;

@@ -79,7 +79,8 @@ class CheckingSink : public RecordSink {
         if (print_) std::cout << "D " << EscapeForDisplay(folder_) << '\n';
         return true;
     }
-    bool File(const char16_t* name, uint32_t, const uint8_t*, uint32_t size) override {
+    bool File(const char16_t* name, uint32_t, std::optional<uint32_t>, const uint8_t*,
+              uint32_t size) override {
         ++files_;
         bytes_ += size;
         if (print_) {

@@ -35,18 +35,24 @@ TEST(JsonStringTest, EveryNameGivesValidJson) {
     for (const auto& c : kEscapes) EXPECT_EQ(JsonString(c.name), c.json) << c.what;
 }
 
-TEST(JsonListingSinkTest, PrintsFoldersBelowTheRootAndFilesWithTheirPaths) {
+TEST(JsonListingSinkTest, PrintsFoldersBelowTheRootAndFilesWithTheirPathsAndKeptExecuteBits) {
     std::ostringstream out;
     JsonListingSink sink(out);
     const char16_t* sub[] = {u"sub", u"deep"};
     EXPECT_TRUE(sink.Directory(u"", nullptr, 0));
-    EXPECT_TRUE(sink.File(u"top.txt", kAttributeReadOnly, nullptr, 3));
+    EXPECT_TRUE(sink.File(u"top.txt", kAttributeReadOnly, std::nullopt, nullptr, 3));
     EXPECT_TRUE(sink.Directory(u"sub\\deep", sub, 2));
-    EXPECT_TRUE(sink.File(u"a.txt", 0, nullptr, 12));
+    EXPECT_TRUE(sink.File(u"a.txt", 0, std::nullopt, nullptr, 12));
+    EXPECT_TRUE(sink.File(u"notes", 0, 0644, nullptr, 1));
+    EXPECT_TRUE(sink.File(u"tool", 0, 0701, nullptr, 2));
     EXPECT_EQ(out.str(),
               "{\"type\":\"file\",\"path\":\"top.txt\",\"size\":3,\"readOnly\":true}\n"
               "{\"type\":\"folder\",\"path\":\"sub/deep\"}\n"
-              "{\"type\":\"file\",\"path\":\"sub/deep/a.txt\",\"size\":12,\"readOnly\":false}\n");
+              "{\"type\":\"file\",\"path\":\"sub/deep/a.txt\",\"size\":12,\"readOnly\":false}\n"
+              "{\"type\":\"file\",\"path\":\"sub/deep/notes\",\"size\":1,\"readOnly\":false,"
+              "\"executable\":false}\n"
+              "{\"type\":\"file\",\"path\":\"sub/deep/tool\",\"size\":2,\"readOnly\":false,"
+              "\"executable\":true}\n");
 }
 
 }  // namespace
