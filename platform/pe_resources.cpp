@@ -32,12 +32,24 @@ constexpr uint64_t kSymbolBytes = 18;
 constexpr uint32_t kResourceSectionCharacteristics = 0x40000040;
 constexpr uint32_t kMaxAlignment = 1u << 28;
 constexpr uint32_t kHighBit = 0x80000000;
+// What Windows loads as a program: x86-64 code, an executable image that is no DLL, its file
+// alignment a power of two from 512 bytes to 64 KiB.
+constexpr uint32_t kMachineAmd64 = 0x8664;
+constexpr uint32_t kExecutableImage = 0x0002;
+constexpr uint32_t kDllImage = 0x2000;
+constexpr uint32_t kMinFileAlignment = 512;
+constexpr uint32_t kMaxFileAlignment = 64 * 1024;
+// The rewritten tree may take this much beyond twice the program and the additions: the
+// directories and names of a tree that the resource compiler packs tighter than we do.
+constexpr uint64_t kTreeSlack = 1 << 20;
 
 namespace coff_field {
+constexpr uint64_t kMachine = 0;
 constexpr uint64_t kSectionCount = 2;
 constexpr uint64_t kSymbolTable = 8;
 constexpr uint64_t kSymbolCount = 12;
 constexpr uint64_t kOptionalBytes = 16;
+constexpr uint64_t kCharacteristics = 18;
 }  // namespace coff_field
 
 namespace optional_field {
@@ -84,7 +96,10 @@ struct DataDirectory {
 
 // Where the headers are and what they say.
 struct Layout {
-    uint64_t coff = 0;      // the COFF file header, after the signature
+    uint64_t fileSize = 0;
+    uint64_t coff = 0;  // the COFF file header, after the signature
+    uint32_t machine = 0;
+    uint32_t characteristics = 0;
     uint64_t optional = 0;  // the optional header
     uint64_t sectionTable = 0;
     uint32_t sectionAlignment = 0;
@@ -200,6 +215,9 @@ PeStatus ParseHeaders(std::span<const uint8_t> file, Layout& layout, std::string
     if (kCoffHeaderBytes > file.size() - layout.coff)
         return Damaged(reason, "its headers end early");
     const uint8_t* coff = file.data() + layout.coff;
+    layout.fileSize = file.size();
+    layout.machine = ReadLe16(coff + coff_field::kMachine);
+    layout.characteristics = ReadLe16(coff + coff_field::kCharacteristics);
     layout.symbolTable = ReadLe32(coff + coff_field::kSymbolTable);
     layout.symbolCount = ReadLe32(coff + coff_field::kSymbolCount);
     layout.optional = layout.coff + kCoffHeaderBytes;
@@ -220,6 +238,8 @@ uint32_t LoadedBytes(const Section& section) {
 }
 
 // The file offset of [rva, rva + size) when one section's bytes in the file hold all of it.
+// An empty range is held too: its offset must still lie in the file, since a section without
+// data may claim any offset.
 bool MapRva(const Layout& layout, uint32_t rva, uint32_t size, uint64_t& offset) {
     for (const auto& section : layout.sections) {
         if (rva < section.virtualAddress) continue;
@@ -227,7 +247,9 @@ bool MapRva(const Layout& layout, uint32_t rva, uint32_t size, uint64_t& offset)
         const uint64_t loaded = LoadedBytes(section);
         if (into > loaded || (into == loaded && size > 0)) continue;
         if (size > loaded - into) return false;
-        offset = section.rawOffset + into;
+        const uint64_t at = section.rawOffset + into;
+        if (at > layout.fileSize || size > layout.fileSize - at) return false;
+        offset = at;
         return true;
     }
     return false;
@@ -308,9 +330,7 @@ class TreeReader {
         if (!Fits(offset, 2)) return Fail("a name lies outside the tree");
         const uint64_t length = ReadLe16(tree_.data() + offset);
         if (!Fits(offset + 2, length * 2)) return Fail("a name runs past the end of the tree");
-        for (uint64_t i = 0; i < length; ++i) {
-            key.text.push_back(static_cast<char16_t>(ReadLe16(tree_.data() + offset + 2 + 2 * i)));
-        }
+        key.text = tree_.subspan(offset + 2, length * 2);
         return true;
     }
 
@@ -356,17 +376,45 @@ char16_t Upper(char16_t c) {
     return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
 }
 
-int CompareNames(std::u16string_view a, std::u16string_view b) {
-    const size_t common = std::min(a.size(), b.size());
+// A name's units, little-endian in its bytes.
+size_t UnitCount(std::span<const uint8_t> name) {
+    return name.size() / 2;
+}
+
+char16_t UnitAt(std::span<const uint8_t> name, size_t i) {
+    return static_cast<char16_t>(ReadLe16(name.data() + 2 * i));
+}
+
+char16_t UnitAt(std::u16string_view name, size_t i) {
+    return name[i];
+}
+
+size_t UnitCount(std::u16string_view name) {
+    return name.size();
+}
+
+template <typename A, typename B>
+int CompareNames(const A& a, const B& b) {
+    const size_t aUnits = UnitCount(a), bUnits = UnitCount(b);
+    const size_t common = std::min(aUnits, bUnits);
     for (size_t i = 0; i < common; ++i) {
-        if (Upper(a[i]) != Upper(b[i])) return Upper(a[i]) < Upper(b[i]) ? -1 : 1;
+        const char16_t x = Upper(UnitAt(a, i)), y = Upper(UnitAt(b, i));
+        if (x != y) return x < y ? -1 : 1;
     }
-    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+    return aUnits == bUnits ? 0 : aUnits < bUnits ? -1 : 1;
 }
 
 bool SameKey(const PeKey& a, const PeKey& b) {
     if (a.named != b.named) return false;
     return a.named ? CompareNames(a.text, b.text) == 0 : a.id == b.id;
+}
+
+bool IsNamed(const PeKey& key, std::u16string_view name) {
+    return key.named && CompareNames(key.text, name) == 0;
+}
+
+bool IsId(const PeKey& key, uint32_t id) {
+    return !key.named && key.id == id;
 }
 
 // The order of entries in a directory: named ones first, by name, then ids ascending.
@@ -375,12 +423,15 @@ bool KeyBefore(const PeKey& a, const PeKey& b) {
     return a.named ? CompareNames(a.text, b.text) < 0 : a.id < b.id;
 }
 
-PeKey NamedKey(std::u16string_view text) {
-    return {true, 0, std::u16string(text)};
-}
-
 PeKey IdKey(uint32_t id) {
     return {false, id, {}};
+}
+
+// The little-endian units of a name, for a key that views them.
+std::vector<uint8_t> LittleEndianUnits(std::u16string_view name) {
+    std::vector<uint8_t> bytes(2 * name.size());
+    for (size_t i = 0; i < name.size(); ++i) WriteLe16(bytes.data() + 2 * i, name[i]);
+    return bytes;
 }
 
 // A resource of the tree to write, its bytes still in the input.
@@ -397,14 +448,15 @@ bool ItemBefore(const Item& a, const Item& b) {
 }
 
 bool Replaces(const PeNewResource& addition, const PeResource& resource) {
-    return SameKey(resource.type, NamedKey(addition.type)) &&
-           SameKey(resource.name, IdKey(addition.id)) &&
-           SameKey(resource.language, IdKey(addition.language));
+    return IsNamed(resource.type, addition.type) && IsId(resource.name, addition.id) &&
+           IsId(resource.language, addition.language);
 }
 
-// The resources of the new tree in its order: the existing ones not replaced, and additions.
+// The resources of the new tree in its order: the existing ones not replaced, and additions,
+// whose type names are kept as little-endian units in typeNames.
 std::vector<Item> MergeItems(std::span<const uint8_t> file, const std::vector<PeResource>& existing,
-                             std::span<const PeNewResource> additions) {
+                             std::span<const PeNewResource> additions,
+                             std::vector<std::vector<uint8_t>>& typeNames) {
     std::vector<Item> items;
     for (const auto& resource : existing) {
         auto replaced = [&](const PeNewResource& addition) { return Replaces(addition, resource); };
@@ -412,9 +464,10 @@ std::vector<Item> MergeItems(std::span<const uint8_t> file, const std::vector<Pe
         items.push_back({resource.type, resource.name, resource.language,
                          file.subspan(resource.offset, resource.size), resource.codePage});
     }
+    typeNames.reserve(additions.size());
     for (const auto& addition : additions) {
-        items.push_back({NamedKey(addition.type), IdKey(addition.id), IdKey(addition.language),
-                         addition.data, 0});
+        const PeKey type{true, 0, typeNames.emplace_back(LittleEndianUnits(addition.type))};
+        items.push_back({type, IdKey(addition.id), IdKey(addition.language), addition.data, 0});
     }
     std::stable_sort(items.begin(), items.end(), ItemBefore);
     return items;
@@ -462,7 +515,7 @@ uint64_t DirectoryBytes(size_t entries) {
 }
 
 uint64_t KeyTextBytes(const PeKey& key) {
-    return key.named ? 2 + 2 * key.text.size() : 0;
+    return key.named ? 2 + key.text.size() : 0;
 }
 
 // Calls visit(type, name, language) for every resource, in the tree's order.
@@ -567,8 +620,8 @@ class TreeWriter {
     void WriteKeyText(uint64_t offset, const PeKey& key) {
         if (!key.named) return;
         uint8_t* p = section_.data() + offset;
-        WriteLe16(p, static_cast<uint32_t>(key.text.size()));
-        for (size_t i = 0; i < key.text.size(); ++i) WriteLe16(p + 2 + 2 * i, key.text[i]);
+        WriteLe16(p, static_cast<uint32_t>(UnitCount(key.text)));
+        std::copy(key.text.begin(), key.text.end(), p + 2);
     }
 
     void WriteLanguage(const LanguageNode& language) {
@@ -597,14 +650,23 @@ bool CountsFit(const std::vector<TypeNode>& types) {
     return true;
 }
 
-// The section bytes of the complete tree of items, mapped at rva.
-bool BuildTree(const std::vector<Item>& items, uint32_t rva, std::vector<uint8_t>& section,
-               std::string& reason) {
+// The section bytes of the complete tree of items, mapped at rva. limit: what the tree may
+// take; a hostile program whose entries all name the same bytes would otherwise have them
+// written out once for each.
+bool BuildTree(const std::vector<Item>& items, uint32_t rva, uint64_t limit,
+               std::vector<uint8_t>& section, std::string& reason) {
     std::vector<TypeNode> types = GroupItems(items);
     const uint64_t size = PlaceTree(types);
     // Offsets in the tree keep their high bit for the directory flag, and RVAs are 32-bit.
     if (!CountsFit(types) || size >= kHighBit || size > UINT32_MAX - rva) {
         reason = "the resources do not fit one resource section";
+        return false;
+    }
+    if (size > limit) {
+        reason =
+            "damaged Windows program: its resources share their bytes or names so much that "
+            "rewriting them would take " +
+            std::to_string(size) + " bytes";
         return false;
     }
     section.assign(size, 0);
@@ -662,6 +724,16 @@ bool Refuse(std::string& reason, std::string why) {
     return false;
 }
 
+std::string ToHex(uint32_t value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    do {
+        text.insert(text.begin(), kDigits[value % 16]);
+        value /= 16;
+    } while (value != 0);
+    return text;
+}
+
 // An earlier .wqrsrc is dropped and made again; it must be the last section, in the table
 // and in the file.
 bool FindSectionToReplace(const Layout& layout, Plan& plan, std::string& reason) {
@@ -714,7 +786,33 @@ bool CheckTrailingData(std::span<const uint8_t> file, Plan& plan, std::string& r
                               "section would misplace them");
 }
 
+// The rules a program must keep to be the stub of a self-extracting program; Windows would
+// refuse to start, or load as something else, any other.
+bool CheckLoadable(const Layout& layout, std::string& reason) {
+    if (layout.machine != kMachineAmd64) {
+        return Refuse(reason, "not an x86-64 program (its machine type is 0x" +
+                                  ToHex(layout.machine) + ", x86-64 is 0x8664)");
+    }
+    if ((layout.characteristics & kDllImage) != 0) {
+        return Refuse(reason, "a DLL, not a program that Windows starts");
+    }
+    if ((layout.characteristics & kExecutableImage) == 0) {
+        return Refuse(reason, "not marked as an executable image (an object file, or unlinked)");
+    }
+    if (layout.fileAlignment < kMinFileAlignment || layout.fileAlignment > kMaxFileAlignment) {
+        return Refuse(reason, "its FileAlignment " + std::to_string(layout.fileAlignment) +
+                                  " is not a power of two from 512 to 65536");
+    }
+    if (layout.sectionAlignment < layout.fileAlignment) {
+        return Refuse(reason, "its SectionAlignment " + std::to_string(layout.sectionAlignment) +
+                                  " is smaller than its FileAlignment " +
+                                  std::to_string(layout.fileAlignment));
+    }
+    return true;
+}
+
 bool CheckRewritable(std::span<const uint8_t> file, const Layout& layout, std::string& reason) {
+    if (!CheckLoadable(layout, reason)) return false;
     if (layout.security.rva != 0 || layout.security.size != 0) {
         return Refuse(reason,
                       "the program is signed, and adding a resource breaks its signature: sign "
@@ -832,16 +930,20 @@ PeStatus ReadPeResources(std::span<const uint8_t> file, std::vector<PeResource>&
     return status != PeStatus::kValid ? status : ReadTree(file, layout, resources, reason);
 }
 
+std::u16string PeKeyText(const PeKey& key) {
+    std::u16string text;
+    for (size_t i = 0; i < UnitCount(key.text); ++i) text.push_back(UnitAt(key.text, i));
+    return text;
+}
+
 const PeResource* FindPeResource(const std::vector<PeResource>& resources, std::u16string_view type,
                                  uint32_t id) {
     const PeResource* english = nullptr;
     const PeResource* other = nullptr;
     for (const auto& resource : resources) {
-        if (!SameKey(resource.type, NamedKey(type)) || !SameKey(resource.name, IdKey(id))) {
-            continue;
-        }
-        if (SameKey(resource.language, IdKey(0))) return &resource;
-        if (english == nullptr && SameKey(resource.language, IdKey(1033))) english = &resource;
+        if (!IsNamed(resource.type, type) || !IsId(resource.name, id)) continue;
+        if (IsId(resource.language, 0)) return &resource;
+        if (english == nullptr && IsId(resource.language, 1033)) english = &resource;
         if (other == nullptr) other = &resource;
     }
     return english != nullptr ? english : other;
@@ -858,8 +960,13 @@ bool AddPeResources(std::span<const uint8_t> file, std::span<const PeNewResource
     if (!MakePlan(file, plan, reason)) return false;
     std::vector<PeResource> existing;
     if (ReadTree(file, plan.layout, existing, reason) != PeStatus::kValid) return false;
+    uint64_t added = 0;
+    for (const auto& addition : additions) added += addition.data.size();
+    const uint64_t limit = 2 * uint64_t{file.size()} + added + kTreeSlack;
+    std::vector<std::vector<uint8_t>> typeNames;
     std::vector<uint8_t> tree;
-    return BuildTree(MergeItems(file, existing, additions), plan.rva, tree, reason) &&
+    return BuildTree(MergeItems(file, existing, additions, typeNames), plan.rva, limit, tree,
+                     reason) &&
            Assemble(file, plan, tree, out, reason);
 }
 

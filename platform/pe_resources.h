@@ -35,12 +35,17 @@ inline constexpr std::u16string_view kSetupArchiveTypeUtf16 = u"SETUP_ARCHIVE";
 // The section that AddPeResources appends (a section name has at most 8 bytes).
 inline constexpr std::string_view kPeResourceSectionName = ".wqrsrc";
 
-// A type, a name or a language: an integer id or a UTF-16 string.
+// A type, a name or a language: an integer id or a UTF-16 string. A name is not copied: it
+// is a view of its little-endian units in the bytes read, so a tree that names one long
+// string from many entries costs no more memory than it takes in the file.
 struct PeKey {
     bool named = false;
-    uint32_t id = 0;      // when not named
-    std::u16string text;  // when named
+    uint32_t id = 0;                // when not named
+    std::span<const uint8_t> text;  // when named: 2 bytes a unit, little-endian
 };
+
+// The name of a named key as a string (for messages and tests).
+std::u16string PeKeyText(const PeKey& key);
 
 struct PeResource {
     PeKey type;
@@ -63,7 +68,8 @@ enum class PeStatus {
 bool LooksLikePe(std::span<const uint8_t> head);
 
 // Every resource of file in the tree's order. resources is empty unless the result is
-// kValid; reason says what is wrong otherwise.
+// kValid; reason says what is wrong otherwise. The names in resources are views of file's
+// bytes, valid while they are. Every resource's bytes lie inside file, even an empty one's.
 PeStatus ReadPeResources(std::span<const uint8_t> file, std::vector<PeResource>& resources,
                          std::string& reason);
 
@@ -82,7 +88,10 @@ struct PeNewResource {
 };
 
 // Whether AddPeResources can rewrite file, checked before anything is made to add. false,
-// with reason set, when it cannot (see AddPeResources).
+// with reason set, when it cannot (see AddPeResources). Only a program that Windows loads as
+// the stub of a self-extracting program is taken: an x86-64 executable, not a DLL, whose
+// FileAlignment is a power of two from 512 to 64 KiB and whose SectionAlignment is no
+// smaller; reason names the rule another breaks.
 bool CanAddPeResources(std::span<const uint8_t> file, std::string& reason);
 
 // A copy of the program file with its resources plus additions (an addition replaces every
@@ -90,7 +99,8 @@ bool CanAddPeResources(std::span<const uint8_t> file, std::string& reason);
 // CheckSum is recomputed. A COFF symbol table after the sections (an unstripped build)
 // moves behind the new section. false, with reason set, when file is no PE32+
 // program, is signed, has no room for another section header, carries a damaged resource
-// tree, or has other data after its last section.
+// tree, or has other data after its last section, or when the new tree would take more than
+// twice the program's size plus the additions (resources that share their bytes).
 bool AddPeResources(std::span<const uint8_t> file, std::span<const PeNewResource> additions,
                     std::vector<uint8_t>& out, std::string& reason);
 

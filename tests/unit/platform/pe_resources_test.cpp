@@ -62,7 +62,8 @@ std::vector<uint8_t> BytesOf(const std::vector<uint8_t>& file, const PeResource&
 }
 
 std::string Describe(const PeKey& key) {
-    return key.named ? std::string(key.text.begin(), key.text.end()) : std::to_string(key.id);
+    const std::u16string text = PeKeyText(key);
+    return key.named ? std::string(text.begin(), text.end()) : std::to_string(key.id);
 }
 
 std::string Describe(const PeResource& resource) {
@@ -143,11 +144,13 @@ TEST(PeResourcesTest, LanguagesAreSearchedNeutralFirstThenEnglishThenAny) {
         int expected;  // -1: none found
     };
     const Case cases[] = {{{1033, 7, 0}, 0}, {{7, 1033}, 1033}, {{7, 1031}, 7}, {{}, -1}};
+    std::vector<uint8_t> type;  // little-endian units, as a file holds them
+    for (const char16_t c : kSetupArchiveTypeUtf16) type.insert(type.end(), {uint8_t(c), 0});
     for (const auto& c : cases) {
         std::vector<PeResource> resources;
         for (uint32_t language : c.languages) {
             PeResource resource;
-            resource.type = {true, 0, u"SETUP_ARCHIVE"};
+            resource.type = {true, 0, type};
             resource.name.id = kSetupArchiveId;
             resource.language.id = language;
             resources.push_back(resource);
@@ -302,6 +305,121 @@ TEST(PeResourcesTest, AFileThatIsNoProgramIsNotRead) {
               PeStatus::kNotPe);
     EXPECT_FALSE(CanAddPeResources(Bytes("MZ"), reason));
     EXPECT_NE(reason.find("not a Windows program"), std::string::npos) << reason;
+}
+
+// A stub patched at absolute file offsets: the headers, or the tree at image.treeOffset.
+struct Patch {
+    bool inTree;
+    uint64_t offset;
+    uint32_t value;
+    int bytes;
+};
+
+void Apply(PeImage& image, const std::vector<Patch>& patches) {
+    for (const auto& patch : patches) {
+        const uint64_t at = patch.offset + (patch.inTree ? image.treeOffset : 0);
+        for (int i = 0; i < patch.bytes; ++i) image.bytes[at + i] = uint8_t(patch.value >> 8 * i);
+    }
+}
+
+// Header fields of the images BuildPeImage makes.
+constexpr uint64_t kMachine = 0x44, kCharacteristics = 0x56;
+constexpr uint64_t kSectionAlignment = 0x78, kFileAlignment = 0x7C;
+constexpr uint64_t kCodeRawSize = 0x158, kCodeRawOffset = 0x15C;
+
+struct StubRule {
+    const char* what;
+    std::vector<Patch> patches;
+    PeStatus read;
+    const char* message;
+};
+
+const StubRule kStubRules[] = {
+    {"ARM64",
+     {{false, kMachine, 0xAA64, 2}},
+     PeStatus::kValid,
+     "not an x86-64 program (its machine type is 0xAA64"},
+    {"DLL", {{false, kCharacteristics, 0x2022, 2}}, PeStatus::kValid, "a DLL"},
+    {"object file",
+     {{false, kCharacteristics, 0x0020, 2}},
+     PeStatus::kValid,
+     "not marked as an executable image"},
+    {"FileAlignment 2^28",
+     {{false, kSectionAlignment, 1u << 28, 4}, {false, kFileAlignment, 1u << 28, 4}},
+     PeStatus::kValid,
+     "FileAlignment 268435456 is not a power of two from 512 to 65536"},
+    {"FileAlignment 256",
+     {{false, kFileAlignment, 256, 4}},
+     PeStatus::kValid,
+     "FileAlignment 256 is not"},
+    {"SectionAlignment below FileAlignment",
+     {{false, kSectionAlignment, 256, 4}},
+     PeStatus::kValid,
+     "SectionAlignment 256 is smaller than its FileAlignment 512"},
+    {"FileAlignment no power of two",
+     {{false, kFileAlignment, 0x300, 4}},
+     PeStatus::kDamaged,
+     "no power of two"},
+    // A section without data may claim any offset; an empty resource in it is still outside.
+    {"empty resource past the end of the file",
+     {{false, kCodeRawSize, 0, 4},
+      {false, kCodeRawOffset, 0x7FFFFF00, 4},
+      {true, tree::kDataEntryRva, 0x1000, 4},
+      {true, tree::kDataEntrySize, 0, 4}},
+     PeStatus::kDamaged,
+     "a resource's bytes lie outside the program's sections"},
+};
+
+TEST(PeResourcesTest, StubsThatWindowsWouldNotLoadAreRefusedByTheRuleTheyBreak) {
+    for (const auto& rule : kStubRules) {
+        SCOPED_TRACE(rule.what);
+        PeImage image = BuildPeImage({Placeholder()});
+        Apply(image, rule.patches);
+        std::vector<PeResource> resources;
+        std::string reason;
+        EXPECT_EQ(ReadPeResources(image.bytes, resources, reason), rule.read) << reason;
+        EXPECT_FALSE(CanAddPeResources(image.bytes, reason));
+        EXPECT_NE(reason.find(rule.message), std::string::npos) << reason;
+    }
+}
+
+// Many entries naming one long string, or one resource's bytes: the reader's memory stays with
+// the file (names are views of it), and the writer refuses before it would write the shared
+// bytes out once for each entry.
+TEST(PeResourcesTest, EntriesThatShareNamesAndBytesCostNoCopies) {
+    const std::u16string longName(4000, u'N');
+    const std::vector<uint8_t> big(64 * 1024, 0x5A);
+    std::vector<PeTestResource> resources = {{{longName}, {{}, 1}, 0, big}};
+    for (uint32_t id = 2; id < 2000; ++id) resources.push_back({{longName}, {{}, id}, 0, {1}});
+    PeImage image = BuildPeImage(resources);
+    const auto read = ReadAll(image.bytes);
+    ASSERT_EQ(read.size(), resources.size());
+    const uint8_t* begin = image.bytes.data();
+    for (const auto& resource : read) {
+        ASSERT_EQ(resource.type.text.size(), 2 * longName.size());
+        EXPECT_TRUE(resource.type.text.data() >= begin &&
+                    resource.type.text.data() < begin + image.bytes.size());
+    }
+    // Every small resource's data entry (its RVA, then its size 1) is pointed at the big one.
+    const uint32_t bigRva = uint32_t(read[0].offset - image.treeOffset + 0x2000);
+    for (size_t i = 1; i < read.size(); ++i) {
+        const uint32_t rva = uint32_t(read[i].offset - image.treeOffset + 0x2000);
+        for (uint64_t at = image.treeOffset; at + 8 <= image.bytes.size(); at += 4) {
+            if (test::ReadLe32At(image.bytes, at) != rva ||
+                test::ReadLe32At(image.bytes, at + 4) != 1)
+                continue;
+            test::WriteLe32At(image.bytes, at, bigRva);
+            test::WriteLe32At(image.bytes, at + 4, uint32_t(big.size()));
+            break;
+        }
+    }
+    ASSERT_EQ(ReadAll(image.bytes).back().size, big.size());
+    std::vector<uint8_t> out;
+    std::string reason;
+    const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, 0, kArchive};
+    EXPECT_FALSE(AddPeResources(image.bytes, {&addition, 1}, out, reason));
+    EXPECT_NE(reason.find("share their bytes or names"), std::string::npos) << reason;
+    EXPECT_TRUE(out.empty());
 }
 
 }  // namespace
