@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "platform/little_endian.h"
+#include "platform/pe_resources.h"
 #include "platform/resource_table.h"
 #include "protection/password.h"
+#include "support/pe_image.h"
 #include "writer/archive_writer.h"
 #include "writer/record_builder.h"
 
@@ -128,6 +130,32 @@ void WriteResourceSeeds(const fs::path& dir) {
     Write(dir / "three-entries", Program(three));
 }
 
+// Windows programs of winqor.exe's shape: the placeholder among other resources, then the
+// same with an archive added as aze sfx --windows adds it, and that one's archive replaced.
+void WritePeSeeds(const fs::path& dir) {
+    const Bytes placeholder(std::begin(kSetupArchivePlaceholder),
+                            std::end(kSetupArchivePlaceholder));
+    const std::vector<test::PeTestResource> resources = {
+        {{u"SETUP_ARCHIVE"}, {{}, kSetupArchiveId}, kLanguageEnglishUs, placeholder},
+        {{{}, 24}, {{}, 1}, kLanguageEnglishUs, Text("<assembly/>")},
+        {{{}, 14}, {{}, 128}, kLanguageEnglishUs, Text("icon group")},
+        {{u"ZED"}, {u"ITEM"}, 0, Text("named")}};
+    const Bytes stub = test::BuildPeImage(resources).bytes;
+    Write(dir / "stub", stub);
+    const Bytes archive = Archive(RootOnly(), false);
+    const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, kLanguageNeutral,
+                                 archive};
+    Bytes program, again;
+    std::string reason;
+    if (!AddPeResources(stub, {&addition, 1}, program, reason) ||
+        !AddPeResources(program, {&addition, 1}, again, reason)) {
+        std::fprintf(stderr, "make_fuzz_corpus: %s\n", reason.c_str());
+        std::exit(1);
+    }
+    Write(dir / "sfx", program);
+    Write(dir / "sfx-again", again);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,5 +183,6 @@ int main(int argc, char** argv) {
     Write(out / "password/long", SeedAndPassword(u"a password longer than fifteen"));
     Write(out / "password/high-bytes", SeedAndPassword(u"\u0100\u4e2d\u6587"));
     WriteResourceSeeds(out / "resource_table");
+    WritePeSeeds(out / "pe_resources");
     return 0;
 }

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # Absolute paths: the archive targets move the current directory while they extract.
 top=$(pwd)
-targets=(archive archive_stream archive_payload walk password resource_table)
+targets=(archive archive_stream archive_payload walk password resource_table pe_resources)
 build=$top/build/fuzz
 
 usage() {
@@ -28,15 +28,36 @@ build_targets() {
     { tail -50 "$build/build.log"; exit 1; }
 }
 
+# The programs the release build made, as seeds of the PE reader: winqor.exe as built and
+# after aze sfx --windows put an archive in it. Too large for the repository, which keeps
+# small programs of the same shape (make_corpus.cpp). Skipped when there is no such build.
+release=${WINQOR_RELEASE_BUILD:-$top/build/release}
+release_seeds() {
+  local seeds=$build/seeds/$1
+  [ "$1" = pe_resources ] && [ -f "$release/lib/winqor/winqor.exe" ] && [ -x "$release/bin/aze" ] ||
+    return 0
+  mkdir -p "$seeds" "$build/seeds/folder/sub"
+  cp "$release/lib/winqor/winqor.exe" "$seeds/winqor.exe"
+  echo "setup" >"$build/seeds/folder/Setup.exe"
+  echo "notes" >"$build/seeds/folder/sub/a"
+  "$release/bin/aze" sfx --windows --run-setup -o "$seeds/sfx.exe" "$build/seeds/folder" >/dev/null
+  "$release/bin/aze" sfx --windows --stub "$seeds/sfx.exe" -o "$seeds/sfx-again.exe" \
+    "$build/seeds/folder/sub" >/dev/null
+}
+
 # run_target TARGET SECONDS FINDINGS_DIR [OPTION...]
 run_target() {
   local target=$1 seconds=$2 findings=$3
   shift 3
   mkdir -p "$build/corpus/$target" "$findings"
+  release_seeds "$target"
+  local seeds=()
+  [ -d "$build/seeds/$target" ] && seeds=("$build/seeds/$target")
   # The archive targets write their trees in a folder of their own below TMPDIR: memory is faster.
   [ -d /dev/shm ] && export TMPDIR=/dev/shm
   "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$findings/" "$@" "$build/corpus/$target" "$top/fuzz/corpus/$target"
+    -artifact_prefix="$findings/" "$@" "$build/corpus/$target" "$top/fuzz/corpus/$target" \
+    "${seeds[@]}"
 }
 
 [ $# -ge 1 ] || usage
