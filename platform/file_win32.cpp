@@ -9,11 +9,10 @@ namespace winqor {
 
 using namespace win32;
 
-static_assert(kMaxPath == MAX_PATH, "path buffers are sized by the platform's own limit");
-
 FileHandle OpenForRead(const char16_t* path) {
     std::wstring wide;
     if (!WidePath(path, wide) || wide.empty()) return kInvalidHandle;
+    ExtendPath(wide);
     const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(file);

@@ -118,6 +118,7 @@ ResourceFile::~ResourceFile() {
 bool ResourceFile::Open(const std::string& path) {
     std::wstring wide;
     if (file_ != kInvalidHandle || !WidePathFromUtf8(path, wide)) return false;
+    ExtendPath(wide);
     const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;

@@ -110,6 +110,7 @@ bool FolderHandle::Open(const std::string& path, std::string& reason) {
         reason = SystemReason(ERROR_INVALID_NAME);
         return false;
     }
+    ExtendPath(wide);
     Handle folder(::CreateFileW(wide.c_str(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     FileFacts facts;
@@ -181,6 +182,7 @@ bool FolderHandle::List(std::vector<FolderEntry>& entries, std::string& reason) 
 bool DescribePath(const std::string& path, bool followLink, FolderEntry& entry) {
     std::wstring wide;
     if (!WidePathFromUtf8(path, wide)) return false;
+    ExtendPath(wide);
     const DWORD flags =
         FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     Handle file(::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,

@@ -94,6 +94,31 @@ bool IsCurrentDirectory(HANDLE folder) {
            now.id == held.id;
 }
 
+std::wstring SystemCurrentDirectory() {
+    std::wstring path(::GetCurrentDirectoryW(0, nullptr), L'\0');
+    const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data());
+    path.resize(length < path.size() ? length : 0);
+    return path;
+}
+
+// Windows keeps a current directory of less than MAX_PATH units unless the system has long
+// paths enabled. A held folder whose path is longer is made current here instead, for as
+// long as nothing else changes the system's current directory: the walk reaches everything
+// from handles, and the current directory's path is only shown.
+struct LongCurrentDirectory {
+    std::wstring path;
+    std::wstring systemPath;  // the system's current directory when path was made current
+
+    static LongCurrentDirectory& Get() {
+        static LongCurrentDirectory current;
+        return current;
+    }
+    bool Holds() {
+        if (!path.empty() && SystemCurrentDirectory() != systemPath) path.clear();
+        return !path.empty();
+    }
+};
+
 char16_t AsciiUpper(char16_t c) {
     return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
 }
@@ -125,6 +150,7 @@ bool IsReservedDeviceName(std::u16string_view name) {
 MakeDirectoryResult MakeDirectory(const char16_t* path) {
     std::wstring wide;
     if (!WidePath(path, wide) || wide.empty()) return MakeDirectoryResult::kFailed;
+    ExtendPath(wide);
     if (::CreateDirectoryW(wide.c_str(), nullptr)) return MakeDirectoryResult::kCreated;
     if (::GetLastError() == ERROR_ALREADY_EXISTS) return MakeDirectoryResult::kAlreadyExists;
     // A drive's root ("C:\") is refused as access denied, yet is there.
@@ -135,6 +161,14 @@ MakeDirectoryResult MakeDirectory(const char16_t* path) {
 
 uint32_t GetCurrentDirectory(char16_t* buffer, uint32_t units) {
     if (buffer == nullptr || units == 0) return 0;
+    LongCurrentDirectory& current = LongCurrentDirectory::Get();
+    if (current.Holds()) {
+        const std::wstring& remembered = current.path;
+        if (remembered.size() >= units) return 0;
+        std::copy(remembered.begin(), remembered.end(), buffer);
+        buffer[remembered.size()] = 0;
+        return static_cast<uint32_t>(remembered.size());
+    }
     // When the path does not fit, the result is the size needed: larger than units - 1.
     const DWORD length = ::GetCurrentDirectoryW(units, reinterpret_cast<wchar_t*>(buffer));
     return length == 0 || length >= units ? 0 : length;
@@ -149,8 +183,17 @@ void CloseDirectory(DirectoryHandle folder) {
 bool MakeCurrent(DirectoryHandle folder) {
     if (folder == kInvalidDirectory) return false;
     const std::wstring path = PathOfHandle(AsHandle(folder));
-    return !path.empty() && ::SetCurrentDirectoryW(path.c_str()) &&
-           IsCurrentDirectory(AsHandle(folder));
+    if (path.empty()) return false;
+    LongCurrentDirectory& current = LongCurrentDirectory::Get();
+    if (::SetCurrentDirectoryW(path.c_str()) && IsCurrentDirectory(AsHandle(folder))) {
+        current.path.clear();
+        return true;
+    }
+    // The system's limit, with the backslash it adds: only a longer path is remembered.
+    if (path.size() + 2 <= MAX_PATH) return false;
+    current.path = path;
+    current.systemPath = SystemCurrentDirectory();
+    return true;
 }
 
 OpenRootResult OpenRootFolder(const char16_t* path, RootTrust trust, DirectoryHandle& root) {
@@ -159,6 +202,7 @@ OpenRootResult OpenRootFolder(const char16_t* path, RootTrust trust, DirectoryHa
     if (MakeDirectory(path) == MakeDirectoryResult::kFailed || !WidePath(path, wide)) {
         return OpenRootResult::kFailed;
     }
+    ExtendPath(wide);
     return trust == RootTrust::kOwned ? OpenOwnedRoot(wide, root) : OpenChosenRoot(wide, root);
 }
 

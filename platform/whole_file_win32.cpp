@@ -96,6 +96,7 @@ ReadOutcome ReadWholeFile(const std::string& path, uint64_t limit, std::vector<u
         reason = SystemReason(ERROR_INVALID_NAME);
         return ReadOutcome::kFailed;
     }
+    ExtendPath(wide);
     // Backup semantics open a folder too, so that the answer can say it is one.
     Handle file(::CreateFileW(wide.c_str(), GENERIC_READ, kReadShare, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));

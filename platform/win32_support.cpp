@@ -2,6 +2,7 @@
 
 #include <aclapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 
@@ -84,10 +85,19 @@ bool IsUnknownRequest(NTSTATUS status) {
            status == static_cast<NTSTATUS>(0xC000000DL);    // STATUS_INVALID_PARAMETER
 }
 
+// The bytes a rename passes: the name's units after the fixed fields, but never fewer than the
+// structure itself, which ends in room for one unit and padding; the system refuses a
+// smaller buffer, so a short name ("a") would fail.
+size_t RenameInformationBytes(std::wstring_view name) {
+    const size_t exact = offsetof(RenameInformation, fileName) + name.size() * sizeof(wchar_t);
+    return std::max(exact, sizeof(RenameInformation));
+}
+
 NTSTATUS Rename(HANDLE file, HANDLE folder, std::wstring_view name, FILE_INFORMATION_CLASS kind,
                 ULONG flags) {
-    const size_t bytes = offsetof(RenameInformation, fileName) + name.size() * sizeof(wchar_t);
-    std::vector<std::byte> buffer(bytes + sizeof(wchar_t));
+    const size_t bytes = RenameInformationBytes(name);
+    // Zeroed, terminated, and aligned for the structure's handle field.
+    std::vector<uint64_t> buffer((bytes + sizeof(wchar_t)) / sizeof(uint64_t) + 1);
     auto* information = reinterpret_cast<RenameInformation*>(buffer.data());
     information->flags = flags;
     information->rootDirectory = folder;
@@ -157,6 +167,26 @@ bool WidePath(const char16_t* path, std::wstring& wide) {
     return true;
 }
 
+void ExtendPath(std::wstring& path) {
+    // CreateDirectoryW keeps room for an 8.3 name: its limit is MAX_PATH less 12.
+    constexpr size_t kLongPathUnits = MAX_PATH - 12;
+    if (path.size() < kLongPathUnits || StartsWith(path, L"\\\\?\\") ||
+        StartsWith(path, L"\\\\.\\")) {
+        return;
+    }
+    // The extended form is taken as it stands: '/', "." and ".." are resolved first.
+    std::wstring full(path.size() + MAX_PATH, L'\0');
+    DWORD length =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.assign(length, L'\0');
+        length = ::GetFullPathNameW(path.c_str(), length, full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size()) return;
+    full.resize(length);
+    path = StartsWith(full, L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+}
+
 bool WidePathFromUtf8(const std::string& path, std::wstring& wide) {
     std::u16string utf16;
     if (!Utf8ToUtf16(path, utf16)) return false;
@@ -169,18 +199,37 @@ std::string Utf8OfWide(std::wstring_view wide) {
         std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
 }
 
+// The object's name as the kernel keeps it: "\\??\\C:\\x" becomes "\\\\?\\C:\\x". Wine's
+// GetFinalPathNameByHandleW reads the name into a buffer of MAX_PATH units and fails on a longer
+// one; this buffer takes the longest name the system has.
+std::wstring ObjectPathOfHandle(HANDLE handle) {
+    std::vector<uint64_t> buffer((sizeof(OBJECT_NAME_INFORMATION) + 0x10000) / sizeof(uint64_t));
+    ULONG bytes = 0;
+    auto* information = reinterpret_cast<OBJECT_NAME_INFORMATION*>(buffer.data());
+    const ULONG size = static_cast<ULONG>(buffer.size() * sizeof(uint64_t));
+    if (!NT_SUCCESS(::NtQueryObject(handle, ObjectNameInformation, information, size, &bytes)) ||
+        information->Name.Buffer == nullptr) {
+        return {};
+    }
+    const std::wstring_view name(information->Name.Buffer,
+                                 information->Name.Length / sizeof(wchar_t));
+    if (!StartsWith(name, L"\\??\\")) return {};
+    return L"\\\\?\\" + std::wstring(name.substr(4));
+}
+
 std::wstring FinalPathOfHandle(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
         const DWORD length = ::GetFinalPathNameByHandleW(
             handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
-        if (length == 0) return {};
+        if (length == 0) return ObjectPathOfHandle(handle);
         if (length < path.size()) {
             path.resize(length);
             return path;
         }
-        // Too small: length is the size needed, terminator included.
-        path.assign(length, L'\0');
+        // Too small: length is the size needed, terminator included (Wine counts it without:
+        // one unit more serves both).
+        path.assign(length + 1, L'\0');
     }
     return {};
 }
@@ -453,6 +502,7 @@ bool ReplaceFileAtPath(const std::string& path, const void* bytes, uint64_t coun
     std::wstring folderPath = separator == std::wstring::npos ? L"." : wide.substr(0, separator);
     // "\name" is in the root of the current drive.
     if (folderPath.empty()) folderPath = L"\\";
+    ExtendPath(folderPath);
     Handle folder(::CreateFileW(folderPath.c_str(), FILE_LIST_DIRECTORY | FILE_TRAVERSE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));

@@ -35,6 +35,11 @@ inline const wchar_t* Wide(const char16_t* text) {
 bool WidePath(const char16_t* path, std::wstring& wide);
 // The system's form of a UTF-8 path (tree_reading.h's paths); false when it is not UTF-8.
 bool WidePathFromUtf8(const std::string& path, std::wstring& wide);
+// A whole path as the system opens it past MAX_PATH: from kLongPathUnits units on, the full
+// path in its extended form ("\\?\C:\x", "\\?\UNC\server\share\x"), which the system
+// takes up to 32,767 units. A shorter path stays as it is, as does one already extended or
+// naming a device ("\\.\"). Call it on paths, never on names below a folder.
+void ExtendPath(std::wstring& path);
 // UTF-8 of a name the system gave; lone surrogates become U+FFFD.
 std::string Utf8OfWide(std::wstring_view wide);
 

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "fixtures_win32.h"
+#include "platform/file.h"
+#include "platform/limits.h"
 
 namespace winqor {
 namespace {
@@ -73,6 +76,25 @@ TEST(ReplacingFileTest, ReplacesTheEntryAtTheNameWithoutWritingThroughIt) {
                                                       ? std::vector<std::string>{"name", "other"}
                                                       : std::vector<std::string>{"name"};
         EXPECT_EQ(Names(dir.path()), expected) << "no temporary is left";
+    }
+}
+
+// The rename that gives a file its name passes the name after fixed fields; a name shorter
+// than the room the structure keeps for it must still be taken, new and over an old entry.
+TEST(ReplacingFileTest, NamesOfEveryLengthAreTakenNewAndOverAnOldEntry) {
+    const std::u16string names[] = {u"a", u"ab", u"abc", u"\u00e9", std::u16string(200, u'n')};
+    for (const std::u16string& name : names) {
+        for (const bool replace : {false, true}) {
+            SCOPED_TRACE(std::to_string(name.size()) + (replace ? " units, replacing" : " units"));
+            test::TempFolder dir;
+            const fs::path path = dir.path() / fs::path(name);
+            if (replace) WriteText(path, "old");
+            HeldRoot root(dir.path());
+            EXPECT_EQ(WriteReplacing(root.handle, name.c_str(), "new", false),
+                      ReplacingFile::Outcome::kDone);
+            EXPECT_EQ(ReadText(path), "new");
+            EXPECT_EQ(Names(dir.path()).size(), 1u) << "no temporary is left";
+        }
     }
 }
 
@@ -201,6 +223,59 @@ TEST(IsPlainNameHereTest, RefusesWhatWindowsTakesForADeviceAStreamOrAnotherName)
                                  u"."};
     for (const char16_t* name : refused) {
         EXPECT_FALSE(IsPlainNameHere(name)) << test::fs::path(name);
+    }
+}
+
+}  // namespace
+}  // namespace winqor
+
+namespace winqor {
+namespace {
+
+// Makes every folder of path, each by the platform's own call.
+bool MakeFolders(const std::u16string& path) {
+    for (size_t at = path.find(u'\\', 3); at != std::u16string::npos;
+         at = path.find(u'\\', at + 1)) {
+        if (MakeDirectory(path.substr(0, at).c_str()) == MakeDirectoryResult::kFailed) return false;
+    }
+    return MakeDirectory(path.c_str()) != MakeDirectoryResult::kFailed;
+}
+
+std::string ReadByPath(const std::u16string& path) {
+    const FileHandle file = OpenForRead(path.c_str());
+    char bytes[16] = {};
+    const uint32_t got = ReadBytes(file, bytes, sizeof bytes);
+    CloseFile(file);
+    return std::string(bytes, got);
+}
+
+// Folders whose paths pass the CreateDirectory limit (248 units) and MAX_PATH (260) are made,
+// held, made current, entered and written in as any other, and the path read back is whole.
+TEST(LongPathTest, AFolderPastMaxPathIsMadeEnteredAndWrittenIn) {
+    for (const size_t length : {size_t{240}, size_t{259}, size_t{300}}) {
+        SCOPED_TRACE(std::to_string(length) + " units");
+        test::TempFolder dir;
+        test::CurrentFolderGuard restore;
+        std::u16string path = fs::absolute(dir.path()).u16string();
+        ASSERT_LT(path.size() + 2, length);
+        while (path.size() < length) {
+            path += u'\\';
+            path += std::u16string(std::min<size_t>(std::max<size_t>(length - path.size(), 1), 50),
+                                   u'd');
+        }
+        ASSERT_TRUE(MakeFolders(path));
+        HeldRoot root{fs::path(path), RootTrust::kOwned};
+        ASSERT_EQ(root.result, OpenRootResult::kOpened);
+        ASSERT_TRUE(MakeCurrent(root.handle));
+        std::u16string current(kMaxPath, u'\0');
+        current.resize(GetCurrentDirectory(current.data(), kMaxPath));
+        EXPECT_EQ(current, path);
+        const char16_t* sub[] = {u"a"};
+        DirectoryHandle entered = kInvalidDirectory;
+        ASSERT_EQ(EnterFolderBelow(root.handle, sub, 1, entered), EnterResult::kEntered);
+        EXPECT_EQ(WriteReplacing(entered, u"f", "text", false), ReplacingFile::Outcome::kDone);
+        CloseDirectory(entered);
+        EXPECT_EQ(ReadByPath(path + u"\\a\\f"), "text");
     }
 }
 
