@@ -99,6 +99,7 @@ int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPa
                           const uint8_t* image, uint64_t imageBytes) {
     char16_t outputFolder[kMaxPath];
     if (!OutputFolderFor(programPath, outputFolder)) {
+        DebugPrint(u"winqor: the output folder's path is too long: %s\n", programPath);
         extractor.RecordFailure(Failure::kPathTooLong, Utf16View(programPath));
         return 0;
     }
@@ -116,6 +117,7 @@ bool ArchiveExtractor::SetupExitStatus(uint32_t& status) const {
 int ArchiveExtractor::ExtractEmbedded(const uint8_t* image, uint64_t imageBytes) {
     char16_t programPath[kMaxPath];
     if (GetModuleFileName(programPath, kMaxPath) == 0) {
+        OutputDebugString(u"winqor: the program's own path is too long to read\n");
         RecordFailure(Failure::kPathTooLong);
         return 0;
     }

@@ -149,6 +149,7 @@ bool ArchiveExtractor::ResolveDirectory(const char16_t* name, char16_t* joined, 
     // A name that does not fit leaves the base alone: the group must not land in the root
     // (the root record itself belongs there).
     if (!JoinPathFits(folder_, joined, name) && count > 0) {
+        DebugPrint(u"winqor: the path is too long: %s%s\n", folder_, name);
         RecordFailure(Failure::kPathTooLong, Utf16View(name));
         return false;
     }
