@@ -182,6 +182,21 @@ expect_equal "its message" "$err" \
 cp "$stub" overlay.exe && printf 'appended' >>overlay.exe
 expect_status 2 "a stub with data after its sections" -- "$aze" sfx --stub overlay.exe -o x.exe plain.aze
 expect_match "its message" "$err" "^aze: [0-9]+ bytes of other data follow the program's last section"
+# Stubs Windows would not start as a program, each refused with the rule it breaks (the stub
+# is no DLL, so adding the DLL flag to its characteristics sets it).
+coff='pe.FILE_HEADER.get_file_offset()'
+optional='pe.OPTIONAL_HEADER.get_file_offset()'
+while IFS='|' read -r what code message; do
+  cp "$stub" rule.exe
+  patch rule.exe "$code"
+  expect_status 2 "a stub that is $what" -- "$aze" sfx --windows --stub rule.exe -o x.exe plain.aze
+  expect_equal "its message" "$err" "aze: $message: rule.exe"
+done <<RULES
+an ARM64 program|struct.pack_into("<H", b, $coff, 0xAA64)|not an x86-64 program (its machine type is 0xAA64, x86-64 is 0x8664)
+a DLL|struct.pack_into("<H", b, $coff + 18, pe.FILE_HEADER.Characteristics + 0x2000)|a DLL, not a program that Windows starts
+aligned to 2^28 in the file|struct.pack_into("<II", b, $optional + 32, 1 << 28, 1 << 28)|its FileAlignment 268435456 is not a power of two from 512 to 65536
+aligned tighter in memory than in the file|struct.pack_into("<I", b, $optional + 32, 256)|its SectionAlignment 256 is smaller than its FileAlignment 512
+RULES
 expect_status 2 "--windows with a Linux program" -- "$aze" sfx --windows --stub "$aze" -o x.exe plain.aze
 expect_match "its message" "$err" "^aze: --windows needs a Windows winqor.exe, and this is a Linux \(ELF\) program"
 [ ! -e x.exe ] || fail "a refused sfx wrote its program"
