@@ -1,10 +1,13 @@
-// The program's start: the application object does all the work. Of the command line only the
-// first argument is looked at, and only by the extraction window.
+// The program's start: the application object does all the work with the arguments.
+#include <string>
+#include <vector>
+
 #include "app/winqor_app.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
     winqor::IgnoreFileSizeLimitSignal();
-    winqor::theApp.InitInstance(argc > 1 ? argv[1] : nullptr);
+    const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    winqor::theApp.InitInstance(arguments);
     return winqor::theApp.ExitCode();
 }

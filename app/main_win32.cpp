@@ -1,7 +1,7 @@
-// The Windows program's start. Of the command line only the first argument is looked at, and
-// only by the extraction window.
+// The Windows program's start: the application object does all the work with the arguments,
+// taken as UTF-8; "/?" asks for help, as Windows programs do.
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "app/winqor_app.h"
 #include "platform/process.h"
@@ -9,10 +9,12 @@
 
 int wmain(int argc, wchar_t** argv) {
     winqor::RestrictLibrarySearch();
-    // wchar_t is UTF-16 on Windows.
-    std::string argument;
-    const bool named = argc > 1 && winqor::Utf16ToUtf8(
-                                       reinterpret_cast<const char16_t*>(argv[1]), argument);
-    winqor::theApp.InitInstance(named ? argument.c_str() : nullptr);
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) {
+        // wchar_t is UTF-16 on Windows; a lone surrogate (no valid name has one) shows as U+FFFD.
+        const std::u16string_view wide(reinterpret_cast<const char16_t*>(argv[i]));
+        arguments.push_back(winqor::Utf16ToUtf8Lossy(wide));
+    }
+    winqor::theApp.InitInstance(arguments, /*slashHelp=*/true);
     return winqor::theApp.ExitCode();
 }

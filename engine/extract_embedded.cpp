@@ -32,14 +32,17 @@ std::u16string Widen(const char* ascii) {
 // Only the Setup.exe that this run has just written at the top of the output folder is
 // started: whatever else stands there now (a link, another user's program, a file swapped in
 // since) is not.
-int StartSetup(ArchiveExtractor& extractor) {
+int StartSetup(ArchiveExtractor& extractor, const std::vector<std::u16string>& arguments) {
     FileId written;
     if (!extractor.WatchedFileWritten(written)) {
         OutputDebugString(u"Setup.exe was not extracted to the output folder: nothing started\n");
         return 0;
     }
     uint32_t status = 0;
-    if (StartProgramAndWait(extractor.rootFolder(), kSetupProgram, written, &status) == 0) return 0;
+    if (StartProgramAndWait(extractor.rootFolder(), kSetupProgram, written, &status, arguments) ==
+        0) {
+        return 0;
+    }
     extractor.RecordSetupExit(status);
     return 1;
 }
@@ -71,8 +74,9 @@ bool AsksForSetup(const uint8_t* image, uint64_t imageBytes) {
 
 // The files are written by a child confined to the output folder; Setup.exe is started by
 // this process, unconfined, since an installer must write where it installs.
-int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* image, uint64_t imageBytes) {
-    const bool runSetup = AsksForSetup(image, imageBytes);
+int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* image, uint64_t imageBytes,
+                        const SetupLaunch& setup) {
+    const bool runSetup = setup.start && AsksForSetup(image, imageBytes);
     if (runSetup) extractor.WatchRootFile(kSetupProgram);
     const int decoded =
         extractor.RunConfined([&] { return DecodeAndWrite(extractor, image, imageBytes); });
@@ -80,7 +84,7 @@ int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* image, uint6
     // The walk leaves the current directory in the last folder it wrote.
     extractor.ReenterRoot();
     if (!runSetup) return decoded;
-    return StartSetup(extractor);
+    return StartSetup(extractor, setup.arguments);
 }
 
 }  // namespace
@@ -103,8 +107,13 @@ int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPa
         extractor.RecordFailure(Failure::kPathTooLong, Utf16View(programPath));
         return 0;
     }
+    return ExtractEmbeddedInto(extractor, outputFolder, image, imageBytes);
+}
+
+int ExtractEmbeddedInto(ArchiveExtractor& extractor, const char16_t* outputFolder,
+                        const uint8_t* image, uint64_t imageBytes, const SetupLaunch& setup) {
     if (!EnterOutputFolder(extractor, outputFolder)) return 0;
-    const int result = DecodeWriteAndStart(extractor, image, imageBytes);
+    const int result = DecodeWriteAndStart(extractor, image, imageBytes, setup);
     extractor.CloseFolders();
     return result;
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "engine/archive_extractor.h"
 #include "platform/limits.h"
@@ -15,6 +17,17 @@ namespace winqor {
 // already. Non-zero on success (1 after Setup.exe ran), 0 at the first step that fails.
 int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPath,
                           const uint8_t* image, uint64_t imageBytes);
+
+// Whether a run starts the Setup.exe its archive asks for, and with which arguments.
+struct SetupLaunch {
+    bool start = true;
+    std::vector<std::u16string> arguments;
+};
+
+// ExtractEmbeddedBeside with the output folder given (made if missing, one level, and held to
+// the same rules as the folder beside the program).
+int ExtractEmbeddedInto(ArchiveExtractor& extractor, const char16_t* outputFolder,
+                        const uint8_t* image, uint64_t imageBytes, const SetupLaunch& setup = {});
 
 // The folder a program extracts into: its path with the extension of its file name cut, or
 // with ".d" appended when the name has none, so that the folder never collides with the

@@ -17,6 +17,10 @@ FileHandle OpenForRead(const char16_t* path);
 // error, a null buffer or a count of 0.
 uint32_t ReadBytes(FileHandle file, void* buffer, uint32_t count);
 
+// Opens path for appending, creating it readable and writable by the running user only when it
+// is missing (on Windows it gets its folder's inherited permissions).
+FileHandle OpenForAppend(const char16_t* path);
+
 // Closes the handle if it is valid.
 void CloseFile(FileHandle file);
 

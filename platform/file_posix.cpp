@@ -31,6 +31,13 @@ uint32_t ReadBytes(FileHandle file, void* buffer, uint32_t count) {
     return got < 0 ? 0 : static_cast<uint32_t>(got);
 }
 
+FileHandle OpenForAppend(const char16_t* path) {
+    std::string native;
+    if (!NativePath(path, native) || native.empty()) return kInvalidHandle;
+    const int fd = OpenRetrying(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    return fd < 0 ? kInvalidHandle : fd;
+}
+
 void CloseFile(FileHandle file) {
     if (file != kInvalidHandle) ::close(file);
 }

@@ -24,6 +24,15 @@ uint32_t ReadBytes(FileHandle file, void* buffer, uint32_t count) {
     return got < 0 ? 0 : static_cast<uint32_t>(got);
 }
 
+// FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the file's end.
+FileHandle OpenForAppend(const char16_t* path) {
+    std::wstring wide;
+    if (!WidePath(path, wide) || wide.empty()) return kInvalidHandle;
+    const HANDLE file = ::CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(file);
+}
+
 void CloseFile(FileHandle file) {
     if (file != kInvalidHandle) ::CloseHandle(AsHandle(file));
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/limits.h"
 #include "platform/process.h"
@@ -59,9 +60,7 @@ bool MakeOwnerExecutable(int program) {
 
 // In the child: a binary starts from its descriptor, which closes on the way. A script's
 // interpreter reads it through the descriptor, so that one stays open for it.
-[[noreturn]] void ExecuteInChild(int program, int report) {
-    char name[] = "Setup.exe";
-    char* const argv[] = {name, nullptr};
+[[noreturn]] void ExecuteInChild(int program, int report, char* const* argv) {
     ::execveat(program, "", argv, environ, AT_EMPTY_PATH);
     if (errno == ENOENT && ::fcntl(program, F_SETFD, 0) == 0) {
         ::execveat(program, "", argv, environ, AT_EMPTY_PATH);
@@ -69,6 +68,21 @@ bool MakeOwnerExecutable(int program) {
     const int error = errno;
     [[maybe_unused]] const ssize_t ignored = ::write(report, &error, sizeof error);
     ::_exit(127);
+}
+
+// The program's argument vector: its name, then arguments in the system's encoding. Made
+// before the fork, since the child may not allocate. false when an argument does not convert.
+bool ArgumentVector(std::string_view name, const std::vector<std::u16string>& arguments,
+                    std::vector<std::string>& strings, std::vector<char*>& argv) {
+    strings.assign(1, std::string(name));
+    for (const std::u16string& argument : arguments) {
+        std::string native;
+        if (!Utf16ToUtf8(argument, native)) return false;
+        strings.push_back(std::move(native));
+    }
+    for (std::string& text : strings) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    return true;
 }
 
 // Waits for the child to end; its wait status.
@@ -87,11 +101,11 @@ uint32_t ExitStatusOf(int status) {
 
 // Starts the child; the start's own error travels back through a pipe that closes on exec,
 // so an empty read means the program runs.
-pid_t Spawn(int program) {
+pid_t Spawn(int program, char* const* argv) {
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) return -1;
     const pid_t child = ::fork();
-    if (child == 0) ExecuteInChild(program, report[1]);
+    if (child == 0) ExecuteInChild(program, report[1], argv);
     ::close(report[1]);
     int error = 0;
     ssize_t got;
@@ -143,12 +157,17 @@ uint32_t GetModuleFileName(char16_t* buffer, uint32_t units) {
 }
 
 int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected,
-                        uint32_t* exitStatus) {
+                        uint32_t* exitStatus, const std::vector<std::u16string>& arguments) {
     std::string native;
-    if (!NativePath(name, native) || native.empty()) return 0;
+    std::vector<std::string> strings;
+    std::vector<char*> argv;
+    if (!NativePath(name, native) || native.empty() ||
+        !ArgumentVector(native, arguments, strings, argv)) {
+        return 0;
+    }
     Descriptor program(OpenExpectedProgram(folder, native, expected));
     if (program.get() < 0 || !MakeOwnerExecutable(program.get())) return 0;
-    const pid_t child = Spawn(program.get());
+    const pid_t child = Spawn(program.get(), argv.data());
     if (child < 0) return 0;
     const int status = WaitForExit(child);
     if (exitStatus != nullptr) *exitStatus = ExitStatusOf(status);

@@ -4,9 +4,11 @@
 #include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/process.h"
 #include "platform/process_seam_win32.h"
+#include "platform/text.h"
 
 namespace winqor {
 
@@ -76,15 +78,28 @@ struct ProgramJob {
     }
 };
 
+// The arguments as a command line's tail, each quoted so that the program's parser gives it
+// back as it stands.
+std::wstring ArgumentLine(const std::vector<std::u16string>& arguments) {
+    std::u16string line;
+    for (const std::u16string& argument : arguments) {
+        if (!line.empty()) line += u' ';
+        line += QuoteWindowsArgument(argument);
+    }
+    return std::wstring(line.begin(), line.end());
+}
+
 // Started by its full path as the program to run, so that nothing is searched for and a path
-// with spaces is not split; its command line is that path, quoted, with no arguments. It starts
-// suspended, so that it is in the job before it can start anything.
-Handle Start(const std::wstring& path, const ProgramJob& job, bool& needsElevation) {
+// with spaces is not split; its command line is that path, quoted, and the arguments. It
+// starts suspended, so that it is in the job before it can start anything.
+Handle Start(const std::wstring& path, const std::wstring& argumentLine, const ProgramJob& job,
+             bool& needsElevation) {
     if (ElevationRequiredForTests()) {
         needsElevation = true;
         return Handle();
     }
     std::wstring commandLine = L"\"" + path + L"\"";
+    if (!argumentLine.empty()) commandLine += L" " + argumentLine;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -102,13 +117,14 @@ Handle Start(const std::wstring& path, const ProgramJob& job, bool& needsElevati
 
 // A program whose manifest asks for an administrator's rights cannot be started by
 // CreateProcessW; the shell starts it after asking the user.
-Handle StartElevated(const std::wstring& path) {
+Handle StartElevated(const std::wstring& path, const std::wstring& argumentLine) {
     const HRESULT com =
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     SHELLEXECUTEINFOW shell = {};
     shell.cbSize = sizeof shell;
     shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     shell.lpFile = path.c_str();
+    shell.lpParameters = argumentLine.empty() ? nullptr : argumentLine.c_str();
     shell.nShow = SW_SHOWNORMAL;
     const bool started = ::ShellExecuteExW(&shell) != 0;
     if (SUCCEEDED(com)) ::CoUninitialize();
@@ -125,7 +141,7 @@ uint32_t GetModuleFileName(char16_t* buffer, uint32_t units) {
 }
 
 int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected,
-                        uint32_t* exitStatus) {
+                        uint32_t* exitStatus, const std::vector<std::u16string>& arguments) {
     std::wstring wide;
     if (folder == kInvalidDirectory || !WidePath(name, wide)) return 0;
     Handle program = OpenExpectedProgram(AsHandle(folder), wide, expected);
@@ -134,10 +150,11 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
     ProgramJob job;
     const bool jobbed = job.Create();
     bool needsElevation = false;
-    Handle process = Start(path, job, needsElevation);
+    const std::wstring argumentLine = ArgumentLine(arguments);
+    Handle process = Start(path, argumentLine, job, needsElevation);
     // The shell's program is already running: what it started before joining escapes the job.
     if (!process.valid() && needsElevation) {
-        process = StartElevated(path);
+        process = StartElevated(path, argumentLine);
         if (process.valid()) job.Adopt(process.get());
     }
     // Once the program runs, its image is what runs, whatever becomes of the file.

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace winqor {
 
@@ -17,5 +18,13 @@ bool StandardInputIsTerminal();
 // line end is not kept, nor any byte past kMaxPasswordLineBytes. false at the end of input or
 // on a read error.
 bool ReadPasswordFromTerminal(const char* prompt, std::string& line);
+
+// Where WriteToConsole writes.
+enum class ConsoleStream { kOutput, kError };
+
+// Writes text (UTF-8) to standard output or standard error. A Windows program started from a
+// console window has no standard streams of its own: it writes to its parent's console, when
+// there is one. false when there is nowhere to write.
+bool WriteToConsole(ConsoleStream stream, std::string_view text);
 
 }  // namespace winqor

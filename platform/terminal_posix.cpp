@@ -88,4 +88,9 @@ bool ReadPasswordFromTerminal(const char* prompt, std::string& line) {
     return got == 1 || (got == 0 && any);
 }
 
+bool WriteToConsole(ConsoleStream stream, std::string_view text) {
+    return posix::WriteFully(stream == ConsoleStream::kOutput ? STDOUT_FILENO : STDERR_FILENO,
+                             text.data(), text.size());
+}
+
 }  // namespace winqor

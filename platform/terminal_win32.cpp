@@ -84,7 +84,43 @@ int ReadByteLine(HANDLE input, std::string& line, bool& any) {
     return got == 1 ? 1 : static_cast<int>(got);
 }
 
+// The parent's console (cmd, PowerShell), attached once: a GUI program gets no console of its
+// own. Null when the parent has none.
+HANDLE ParentConsole() {
+    static const HANDLE console = [] {
+        if (!::AttachConsole(ATTACH_PARENT_PROCESS) && ::GetLastError() != ERROR_ACCESS_DENIED) {
+            return HANDLE{nullptr};  // ERROR_ACCESS_DENIED: attached already
+        }
+        const HANDLE output =
+            ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        return output == INVALID_HANDLE_VALUE ? HANDLE{nullptr} : output;
+    }();
+    return console;
+}
+
+// What the program was given for the stream (a file, a pipe, a console), else the parent's
+// console.
+HANDLE StreamHandle(ConsoleStream stream) {
+    const HANDLE given =
+        ::GetStdHandle(stream == ConsoleStream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (given != nullptr && given != INVALID_HANDLE_VALUE) return given;
+    return ParentConsole();
+}
+
 }  // namespace
+
+// A console shows UTF-16 as it is; a file or a pipe gets the UTF-8 bytes.
+bool WriteToConsole(ConsoleStream stream, std::string_view text) {
+    const HANDLE handle = StreamHandle(stream);
+    if (handle == nullptr) return false;
+    if (!IsConsole(handle)) return WriteFully(handle, text.data(), text.size());
+    std::u16string wide;
+    if (!Utf8ToUtf16(text, wide)) return false;
+    DWORD written = 0;
+    return ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written,
+                           nullptr) != 0;
+}
 
 bool StandardInputIsTerminal() {
     return IsConsole(::GetStdHandle(STD_INPUT_HANDLE));

@@ -190,4 +190,24 @@ std::string EscapeForDisplay(std::string_view text) {
     return out;
 }
 
+std::u16string QuoteWindowsArgument(std::u16string_view argument) {
+    if (!argument.empty() && argument.find_first_of(u" \t\n\v\"") == std::u16string_view::npos) {
+        return std::u16string(argument);
+    }
+    std::u16string quoted = u"\"";
+    size_t backslashes = 0;
+    for (const char16_t unit : argument) {
+        if (unit == u'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count only before a quote: there each stands for half of a pair.
+        quoted.append(unit == u'"' ? 2 * backslashes + 1 : backslashes, u'\\');
+        quoted += unit;
+        backslashes = 0;
+    }
+    quoted.append(2 * backslashes, u'\\');
+    return quoted + u"\"";
+}
+
 }  // namespace winqor

@@ -37,4 +37,9 @@ std::string WithThousands(uint64_t value);
 // not part of valid UTF-8 becomes \xHH, in lower case.
 std::string EscapeForDisplay(std::string_view text);
 
+// One argument as a Windows command line writes it, so that CommandLineToArgvW (and the C
+// runtime's own parser) gives it back unchanged: quoted when empty or when it holds a space, a
+// tab or a quote, with the backslashes before a quote or the closing quote doubled.
+std::u16string QuoteWindowsArgument(std::u16string_view argument);
+
 }  // namespace winqor

@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <cstdio>
+
 #include "ui/local_path.h"
 #include "ui/translation.h"
 #include "ui/winqor_dlg.h"
@@ -34,6 +36,10 @@ void RunMainDialog(const char* archiveArgument) {
     CDialog::SetMainWindow(&dialog);
     dialog.DoModal();
     CDialog::SetMainWindow(nullptr);
+}
+
+void ShowTextWindow(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
 }
 
 }  // namespace winqor

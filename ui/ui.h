@@ -1,6 +1,8 @@
 // What the user interface offers the rest of the program. Nothing here needs GTK's headers.
 #pragma once
 
+#include <string>
+
 namespace winqor {
 
 // Connects to the display once (later calls give the first answer); false when there is none.
@@ -15,5 +17,10 @@ bool AskPassword();
 // archiveArgument names (a path or a file: URI) in its fields, when that is an existing
 // file, as if it had been picked in the file dialog; empty fields otherwise or for null.
 void RunMainDialog(const char* archiveArgument = nullptr);
+
+// A text in a plain message window with an OK button, for a program that has no console to
+// write it to (on Linux a program always has its standard streams: there it goes to standard
+// error). Needs no OpenDisplay.
+void ShowTextWindow(const std::string& text);
 
 }  // namespace winqor

@@ -1,9 +1,9 @@
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <string>
 
 #include "engine/archive_extractor.h"
+#include "engine/password_file.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
 #include "platform/tree_reading.h"
@@ -32,49 +32,6 @@ void PrintFailure(const ArchiveExtractor& extractor, const std::string& fallback
 
 namespace {
 
-enum class LineRead { kLine, kNothing, kTooLong };
-
-// The first line of in without its line end, never more than a password line may hold: a
-// file without line ends (a device that never ends) is refused once that is exceeded.
-LineRead ReadBoundedLine(std::istream& in, std::string& line) {
-    line.clear();
-    char byte;
-    bool any = false;
-    while (in.get(byte)) {
-        any = true;
-        if (byte == '\n') break;
-        if (line.size() == kMaxPasswordLineBytes) return LineRead::kTooLong;
-        line += byte;
-    }
-    return any ? LineRead::kLine : LineRead::kNothing;
-}
-
-// The first line of passwordFile, or a failure line printed. Standard input that ends at once
-// holds no password; a file that is empty holds the empty one.
-bool ReadFirstLine(const std::string& passwordFile, std::string& line) {
-    const bool fromStandardInput = passwordFile == "-";
-    if (!fromStandardInput && IsFolder(passwordFile)) {
-        PrintError("the password file is a folder", passwordFile);
-        return false;
-    }
-    std::ifstream file;
-    if (!fromStandardInput) file.open(passwordFile, std::ios::binary);
-    std::istream& in = fromStandardInput ? std::cin : file;
-    const LineRead read = in ? ReadBoundedLine(in, line) : LineRead::kNothing;
-    if (read == LineRead::kTooLong) {
-        PrintError("the password file's first line is longer than " +
-                       std::to_string(kMaxPasswordLineBytes) + " bytes",
-                   passwordFile);
-        return false;
-    }
-    if (in.bad() || (!fromStandardInput && !file.is_open()) ||
-        (fromStandardInput && read == LineRead::kNothing)) {
-        PrintError("cannot read the password", passwordFile);
-        return false;
-    }
-    return true;
-}
-
 // From the file when one is given, else from the terminal without echo.
 bool ReadPassword(const std::string& passwordFile, std::string& line) {
     if (!passwordFile.empty()) return ReadPasswordLine(passwordFile, line);
@@ -92,9 +49,10 @@ bool ReadPassword(const std::string& passwordFile, std::string& line) {
 }  // namespace
 
 bool ReadPasswordLine(const std::string& passwordFile, std::string& line) {
-    if (!ReadFirstLine(passwordFile, line)) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
+    const PasswordFileRead read = ReadPasswordFile(passwordFile, line);
+    if (read == PasswordFileRead::kRead) return true;
+    PrintError(DescribePasswordFileRead(read), passwordFile);
+    return false;
 }
 
 bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header) {

@@ -5,7 +5,7 @@
 
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
-#include "engine/record_sink.h"
+#include "engine/record_listing.h"
 #include "format/archive_header.h"
 #include "platform/text.h"
 #include "protection/password.h"
@@ -61,44 +61,10 @@ std::unique_ptr<ArchiveExtractor> LoadAndDecode(const ReadOptions& options) {
     return extractor;
 }
 
-// Relative path of a folder of the walk, "." for the root.
-std::string FolderPath(const char16_t* const* components, uint32_t count) {
-    std::u16string path = count == 0 ? u"." : u"";
-    for (uint32_t i = 0; i < count; ++i)
-        path += (i > 0 ? u"/" : u"") + std::u16string(components[i]);
-    return Narrow(path);
+// Lists on standard output.
+ListingSink PrintingSink() {
+    return ListingSink([](std::string_view line) { std::cout << line; });
 }
-
-// Takes the walk's records without writing anything; optionally prints them.
-class CheckingSink : public RecordSink {
-  public:
-    explicit CheckingSink(bool print) : print_(print) {}
-    bool Directory(const char16_t*, const char16_t* const* components, uint32_t count) override {
-        folder_ = FolderPath(components, count);
-        if (count > 0) ++folders_;  // the root is where they go, not one of them
-        if (print_) std::cout << "D " << EscapeForDisplay(folder_) << '\n';
-        return true;
-    }
-    bool File(const char16_t* name, uint32_t, std::optional<uint32_t>, const uint8_t*,
-              uint32_t size) override {
-        ++files_;
-        bytes_ += size;
-        if (print_) {
-            const std::string prefix = folder_ == "." ? "" : folder_ + "/";
-            std::cout << "F " << EscapeForDisplay(prefix + Narrow(name)) << ' ' << size << '\n';
-        }
-        return true;
-    }
-    std::string Summary() const {
-        return std::to_string(folders_) + " folders, " + std::to_string(files_) + " files, " +
-               std::to_string(bytes_) + " bytes";
-    }
-
-  private:
-    bool print_;
-    std::string folder_;
-    uint64_t folders_ = 0, files_ = 0, bytes_ = 0;
-};
 
 // Walks the decoded stream through sink; prints the failure and where on a malformed one.
 bool WalkChecked(ArchiveExtractor& extractor, RecordSink& sink, const std::string& archive) {
@@ -124,7 +90,7 @@ std::string DefaultDestination(const std::string& archive) {
 int RunList(const ReadOptions& options) {
     auto extractor = LoadAndDecode(options);
     if (!extractor) return kExitBadArchive;
-    CheckingSink text(true);
+    ListingSink text = PrintingSink();
     JsonListingSink json(std::cout);
     RecordSink& sink = options.json ? static_cast<RecordSink&>(json) : text;
     return WalkChecked(*extractor, sink, options.archive) ? kExitSuccess : kExitBadArchive;
@@ -133,7 +99,7 @@ int RunList(const ReadOptions& options) {
 int RunTest(const ReadOptions& options) {
     auto extractor = LoadAndDecode(options);
     if (!extractor) return kExitBadArchive;
-    CheckingSink sink(false);
+    ListingSink sink;
     if (!WalkChecked(*extractor, sink, options.archive)) return kExitBadArchive;
     std::cout << EscapeForDisplay(options.archive) << ": OK (" << sink.Summary() << ")\n";
     return kExitSuccess;
@@ -143,7 +109,7 @@ int RunExtract(const ReadOptions& options) {
     auto extractor = LoadAndDecode(options);
     if (!extractor) return kExitBadArchive;
     // A damaged stream is found before anything is written.
-    CheckingSink sink(false);
+    ListingSink sink;
     if (!WalkChecked(*extractor, sink, options.archive)) return kExitBadArchive;
     const std::string destination =
         options.destination.empty() ? DefaultDestination(options.archive) : options.destination;

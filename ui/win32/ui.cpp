@@ -74,4 +74,10 @@ void RunMainDialog(const char* archiveArgument) {
     CDialog::SetMainWindow(nullptr);
 }
 
+void ShowTextWindow(const std::string& text) {
+    std::u16string wide;
+    if (!Utf8ToUtf16(text, wide)) return;
+    MessageBoxW(nullptr, ToWide(wide).c_str(), L"winQOR", MB_OK | MB_ICONINFORMATION);
+}
+
 }  // namespace winqor

@@ -76,5 +76,25 @@ TEST(WithThousands, GroupsDigitsByThrees) {
     for (const auto& [value, text] : cases) EXPECT_EQ(WithThousands(value), text);
 }
 
+// What CommandLineToArgvW gives back for each is the argument itself.
+TEST(QuoteWindowsArgument, QuotesOnlyWhatTheParserWouldSplitOrStrip) {
+    const struct {
+        std::u16string_view argument;
+        std::u16string_view quoted;
+    } cases[] = {
+        {u"/S", u"/S"},
+        {u"C:\\dir\\", u"C:\\dir\\"},  // no quote, no space: backslashes are literal
+        {u"", u"\"\""},
+        {u"a b", u"\"a b\""},
+        {u"tab\there", u"\"tab\there\""},
+        {u"say \"hi\"", u"\"say \\\"hi\\\"\""},
+        {u"C:\\my dir\\", u"\"C:\\my dir\\\\\""},  // doubled before the closing quote
+        {u"a\\\"b", u"\"a\\\\\\\"b\""},            // a\"b: 2n+1 backslashes before a quote
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(QuoteWindowsArgument(c.argument), c.quoted) << Utf16ToUtf8Lossy(c.argument);
+    }
+}
+
 }  // namespace
 }  // namespace winqor

@@ -1,0 +1,297 @@
+#include "app/unattended_run.h"
+
+#include <memory>
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "engine/extract_embedded.h"
+#include "engine/password_file.h"
+#include "engine/record_listing.h"
+#include "format/archive_header.h"
+#include "platform/debug.h"
+#include "platform/file.h"
+#include "platform/process.h"
+#include "platform/temporary_folder.h"
+#include "platform/terminal.h"
+#include "platform/text.h"
+#include "protection/password.h"
+
+namespace winqor {
+namespace {
+
+constexpr char kVersion[] = WINQOR_VERSION;
+
+// The debug channel's lines, also appended to the --log file once it is known. The lines sent
+// before (finding the archive) are kept until then, so that the log holds the whole trace.
+class TraceLog {
+  public:
+    TraceLog() {
+        previous_ = SetDebugSink([this](std::string_view text) {
+            if (previous_) previous_(text);
+            Keep(text);
+        });
+    }
+    ~TraceLog() {
+        SetDebugSink(std::move(previous_));
+        CloseFile(file_);
+    }
+    TraceLog(const TraceLog&) = delete;
+    TraceLog& operator=(const TraceLog&) = delete;
+
+    // Opens the log, starts it with firstLine and the lines kept so far; false when it cannot
+    // be opened or written.
+    bool Open(const std::string& path, const std::string& firstLine) {
+        std::u16string wide;
+        if (Utf8ToUtf16(path, wide)) file_ = OpenForAppend(wide.c_str());
+        const std::string start = firstLine + std::exchange(kept_, {});
+        return Write(start);
+    }
+    // No log: nothing more is kept.
+    void Drop() {
+        keeping_ = false;
+        kept_.clear();
+    }
+
+  private:
+    void Keep(std::string_view text) {
+        if (file_ != kInvalidHandle) {
+            Write(text);
+        } else if (keeping_) {
+            kept_ += text;
+        }
+    }
+    bool Write(std::string_view text) const {
+        const auto size = static_cast<uint32_t>(text.size());
+        return file_ != kInvalidHandle && WriteToFile(file_, text.data(), size) == size;
+    }
+
+    DebugSink previous_;
+    FileHandle file_ = kInvalidHandle;
+    bool keeping_ = true;
+    std::string kept_;
+};
+
+// Says how the run ends on the debug channel (and so in the log).
+int Finish(int status, std::string_view why) {
+    ForwardDebugText("winqor: exit status " + std::to_string(status) + ": " + std::string(why) +
+                     "\n");
+    return status;
+}
+
+// The arguments as the log's first line shows them: quoted where they hold spaces or quotes,
+// escaped where they hold control characters.
+std::string LogFirstLine(const std::vector<std::string>& arguments) {
+    char16_t program[kMaxPath];
+    std::string line = std::string("winqor ") + kVersion + ":";
+    if (GetModuleFileName(program, kMaxPath) != 0) line += " " + Utf16ToUtf8Lossy(program);
+    for (const std::string& argument : arguments) {
+        std::u16string wide;
+        Utf8ToUtf16(argument, wide);
+        line += " " + EscapeForDisplay(Utf16ToUtf8Lossy(QuoteWindowsArgument(wide)));
+    }
+    return line + "\n";
+}
+
+// The program's file name, for the help's usage line.
+std::string ProgramName() {
+    char16_t program[kMaxPath];
+    if (GetModuleFileName(program, kMaxPath) == 0) return "PROGRAM";
+    const std::u16string_view path(program);
+    const size_t slash = path.find_last_of(u"/\\");
+    return Utf16ToUtf8Lossy(slash == path.npos ? path : path.substr(slash + 1));
+}
+
+void ShowText(const SelfExtractHost& host, const std::string& text) {
+    if (!WriteToConsole(ConsoleStream::kOutput, text) && host.showText) host.showText(text);
+}
+
+int UsageError(const SelfExtractHost& host, const std::string& why) {
+    if (!WriteToConsole(ConsoleStream::kError, "winqor: " + why + " (see --help)\n") &&
+        host.showText) {
+        host.showText(why);
+    }
+    return Finish(kExitUsage, "usage error: " + why);
+}
+
+// The password of an encrypted archive: from the file, else asked (never under --quiet).
+// kExitComplete when g_passwordDigest holds the accepted one.
+int ObtainPassword(const SelfExtractOptions& options, const SelfExtractHost& host) {
+    if (!options.passwordFile.empty()) {
+        std::string line;
+        const PasswordFileRead read = ReadPasswordFile(options.passwordFile, line);
+        if (read != PasswordFileRead::kRead) {
+            return Finish(kExitUsage, DescribePasswordFileRead(read) + ": " +
+                                          EscapeForDisplay(options.passwordFile));
+        }
+        std::u16string password;
+        if (!Utf8ToUtf16(line, password) || !AcceptPassword(password.c_str(), g_currentHeader)) {
+            return Finish(kExitDamaged, "wrong password");
+        }
+        return kExitComplete;
+    }
+    if (options.quiet) {
+        return Finish(kExitNeedsPassword,
+                      "the archive is encrypted: --quiet needs --password-file");
+    }
+    const PasswordAsker ask = SelfExtractPasswordAsker(host.openDisplay, host.dialog);
+    if (!ask()) return Finish(kExitNeedsPassword, "no password was given");
+    return kExitComplete;
+}
+
+std::string Describe(const ArchiveExtractor& extractor) {
+    std::string why = DescribeFailure(extractor.failure());
+    if (!extractor.failureWhere().empty()) {
+        why += ": " + EscapeForDisplay(Utf16ToUtf8Lossy(extractor.failureWhere()));
+    }
+    return why;
+}
+
+// --list and --check: decoding and the whole walk, nothing written.
+int ListOrCheck(ArchiveExtractor& extractor, const EmbeddedImage& image, bool list) {
+    ListingSink sink(list ? ListingSink::LineWriter([](std::string_view line) {
+        WriteToConsole(ConsoleStream::kOutput, line);
+    })
+                          : ListingSink::LineWriter());
+    extractor.SetSink(&sink);
+    const bool walked = extractor.LoadFromImage(image.bytes, image.size) != 0 &&
+                        extractor.DecodePayload() != 0 && extractor.OutputArchive() != 0;
+    extractor.SetSink(nullptr);
+    if (!walked) return Finish(ExitStatusForFailure(extractor.failure()), Describe(extractor));
+    if (!list) WriteToConsole(ConsoleStream::kOutput, "OK (" + sink.Summary() + ")\n");
+    return Finish(kExitComplete, list ? "listed" : "checked: " + sink.Summary());
+}
+
+// The folder to unpack into: --target, a new private one for --temp, else beside the program.
+bool OutputFolder(const SelfExtractOptions& options, std::u16string& folder) {
+    if (!options.target.empty()) return Utf8ToUtf16(options.target, folder);
+    if (options.temporary) {
+        if (!MakePrivateTemporaryFolder(folder)) return false;
+        DebugPrint(u"winqor: temporary folder %s\n", folder.c_str());
+        // What Setup.exe leaves running may still use the folder.
+        AdoptDescendants();
+        return true;
+    }
+    char16_t program[kMaxPath];
+    char16_t beside[kMaxPath];
+    if (GetModuleFileName(program, kMaxPath) == 0 || !OutputFolderFor(program, beside)) {
+        return false;
+    }
+    folder = beside;
+    return true;
+}
+
+// Once Setup.exe and everything it started have ended. A folder that stays is said, but does
+// not change the run's status: the installation itself is done.
+void RemoveTemporaryFolder(const std::u16string& folder) {
+    WaitForDescendants();
+    if (!RemoveTree(folder)) DebugPrint(u"winqor: cannot remove %s\n", folder.c_str());
+}
+
+// The outcome of an extraction that ran: Setup.exe's status, else complete, else why not.
+int ExtractionStatus(const ArchiveExtractor& extractor, bool setupWanted) {
+    uint32_t setupStatus = 0;
+    if (extractor.SetupExitStatus(setupStatus)) {
+        return Finish(static_cast<int>(setupStatus), "Setup.exe's own status");
+    }
+    if (extractor.failure() != Failure::kNone) {
+        return Finish(ExitStatusForFailure(extractor.failure()), Describe(extractor));
+    }
+    if (setupWanted) return Finish(kExitSetupNotStarted, "Setup.exe could not be started");
+    return Finish(kExitComplete, "complete");
+}
+
+int Extract(ArchiveExtractor& extractor, const EmbeddedImage& image,
+            const SelfExtractOptions& options) {
+    std::u16string folder;
+    if (!OutputFolder(options, folder)) {
+        return Finish(kExitWriteFailed, "no folder to unpack into can be named or made");
+    }
+    SetupLaunch setup;
+    setup.start = options.mode == RunMode::kInstall;
+    for (const std::string& argument : options.setupArguments) {
+        std::u16string wide;
+        if (!Utf8ToUtf16(argument, wide)) {
+            return Finish(kExitUsage, "an argument for Setup.exe is not valid UTF-8");
+        }
+        setup.arguments.push_back(std::move(wide));
+    }
+    ExtractEmbeddedInto(extractor, folder.c_str(), image.bytes, image.size, setup);
+    if (options.temporary) RemoveTemporaryFolder(folder);
+    return ExtractionStatus(extractor, setup.start && RunsSetup(*g_currentHeader));
+}
+
+// Everything after the switches were read and the log opened.
+int RunWithOptions(const EmbeddedImage& image, const SelfExtractOptions& options,
+                   const SelfExtractHost& host) {
+    if (IsEncrypted(*g_currentHeader)) {
+        const int password = ObtainPassword(options, host);
+        if (password != kExitComplete) return password;
+    }
+    std::unique_ptr<ArchiveExtractor> extractor(new (std::nothrow) ArchiveExtractor);
+    if (!extractor) return Finish(kExitWriteFailed, DescribeFailure(Failure::kOutOfMemory));
+    if (IsEncrypted(*g_currentHeader)) extractor->SetPasswordDigest(g_passwordDigest);
+    if (options.mode == RunMode::kList || options.mode == RunMode::kCheck) {
+        return ListOrCheck(*extractor, image, options.mode == RunMode::kList);
+    }
+    return Extract(*extractor, image, options);
+}
+
+bool IsUsableArchive(const EmbeddedImage& image) {
+    if (image.bytes == nullptr || image.size < kHeaderBytes) return false;
+    g_currentHeader = HeaderAt(image.bytes);
+    return HasMagic(*g_currentHeader) && IsEmbedded(*g_currentHeader);
+}
+
+}  // namespace
+
+int ExitStatusForFailure(Failure failure) {
+    switch (failure) {
+        case Failure::kOpenFailed:
+        case Failure::kShortHeader:
+        case Failure::kHeaderRejected:
+        case Failure::kDecoderRefused:
+        case Failure::kShortPayload:
+        case Failure::kDigestMismatch:
+        case Failure::kCorruptData:
+        case Failure::kSizeMismatch:
+        case Failure::kMalformedRecord:
+        case Failure::kUnsafeName:
+            return kExitDamaged;
+        default:
+            return kExitWriteFailed;
+    }
+}
+
+bool RunSelfExtractingProgram(const std::vector<std::string>& arguments,
+                              const SelfExtractHost& host, int& exitStatus) {
+    if (arguments.empty()) {
+        RunReport report;
+        const int run =
+            RunEmbeddedArchive(SelfExtractPasswordAsker(host.openDisplay, host.dialog), &report);
+        exitStatus = RunExitStatus(run, report);
+        return run != 0;
+    }
+    TraceLog log;
+    const EmbeddedImage image = Prepare();
+    if (!IsUsableArchive(image)) return false;
+    SelfExtractOptions options;
+    std::string error;
+    const bool parsed = ParseSelfExtractArguments(arguments, host.slashHelp, options, error);
+    if (parsed && !options.logFile.empty() && !log.Open(options.logFile, LogFirstLine(arguments))) {
+        exitStatus = UsageError(host, "cannot write the log: " + EscapeForDisplay(options.logFile));
+        return true;
+    }
+    if (options.logFile.empty()) log.Drop();
+    if (!parsed) {
+        exitStatus = UsageError(host, error);
+    } else if (options.mode == RunMode::kHelp) {
+        ShowText(host, SelfExtractHelp(ProgramName()));
+        exitStatus = kExitComplete;
+    } else {
+        exitStatus = RunWithOptions(image, options, host);
+    }
+    return true;
+}
+
+}  // namespace winqor
