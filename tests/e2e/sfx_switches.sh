@@ -84,9 +84,21 @@ done
 ./app.run --list >listing 2>/dev/null
 expect_equal "--list lists as aze list does" "$(cat listing)" "$aze_listing"
 expect_match "--check says OK" "$(./app.run --check 2>/dev/null)" "^OK \(1 folders, 2 files, [0-9]+ bytes\)$"
+# The exit-status table is one: --help, winqor(1) and the README give the same codes.
 help=$(./app.run --help 2>/dev/null)
-for status in 201 202 203 204 205; do
-  expect_match "--help gives exit status $status" "$help" "^ *$status "
+sources=$(readlink -f "$(dirname "$0")/../..")
+codes=$(sed -n '/^Exit status:/,$p' <<<"$help" | grep -oE '^  [0-9]+ ' | tr -d ' ')
+expect_equal "--help's exit statuses" "$(echo $codes)" "0 201 202 203 204 205"
+if command -v groff >/dev/null; then
+  page=$(groff -man -Tutf8 -P-cbou "$sources/docs/man/winqor.1" 2>/dev/null)
+  for code in $codes; do
+    expect_match "winqor(1) gives exit status $code" "$page" "^ {7}$code( |\$)"
+  done
+else
+  skip_checks 6 "groff is not installed (winqor(1))"
+fi
+for code in $codes; do
+  expect_match "the README gives exit status $code" "$(cat "$sources/README.md")" "^\\| $code \\|"
 done
 
 # --temp: a private folder in $TMPDIR, removed once Setup.exe and what it left running ended.

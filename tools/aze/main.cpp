@@ -99,7 +99,10 @@ void AddSfx(CLI::App& app, SfxOptions& options) {
         ->type_name("DIR|ARCHIVE.aze");
     command->footer(
         Footer("aze sfx -o setup.run --run-setup dist/    (setup.run unpacks into setup/)\n"
-               "  aze sfx --windows -o setup.exe dist/       (a Windows program)"));
+               "  aze sfx --windows -o setup.exe dist/       (a Windows program)\n"
+               "The program takes switches of its own for unattended installs (--target,\n"
+               "--temp, --extract-only, --quiet, --log, ...) and passes the rest of its\n"
+               "command line to Setup.exe: run it with --help, or see winqor(1)."));
 }
 
 CLI::App* AddReader(CLI::App& app, const char* name, const char* help, const char* example,
