@@ -269,8 +269,9 @@ bool RunSelfExtractingProgram(const std::vector<std::string>& arguments,
         RunReport report;
         const int run =
             RunEmbeddedArchive(SelfExtractPasswordAsker(host.openDisplay, host.dialog), &report);
+        if (run == 0) return false;
         exitStatus = RunExitStatus(run, report);
-        return run != 0;
+        return true;
     }
     TraceLog log;
     const EmbeddedImage image = Prepare();

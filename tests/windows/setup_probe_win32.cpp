@@ -2,7 +2,8 @@
 // C runtime's _spawnl): a console program that notes where it ran and what it inherited, then
 // exits with the status it is told to. The self-extracting tests carry it.
 //
-//   WINQOR_PROBE_RECORD  the file to write: its current folder, then WINQOR_PROBE_MARK's value
+//   WINQOR_PROBE_RECORD  the file to write: its current folder, then WINQOR_PROBE_MARK's value,
+//                        then each argument it was given as "[argument]", one a line
 //   WINQOR_PROBE_EXIT    its exit status (0 when unset)
 //   WINQOR_PROBE_LINGER  1: like an installer that restarts itself, it starts a copy of itself
 //                        and exits at once; the copy adds "copy ended" to the record a moment
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
         std::ofstream out(record);
         out << std::filesystem::current_path().string() << '\n'
             << Variable("WINQOR_PROBE_MARK") << '\n';
+        for (int i = 1; i < argc; ++i) out << '[' << argv[i] << "]\n";
     }
     if (Variable("WINQOR_PROBE_LINGER") == "1")
         _spawnl(_P_NOWAIT, argv[0], argv[0], "copy", nullptr);

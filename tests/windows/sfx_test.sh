@@ -68,6 +68,43 @@ for line in 'CWinQORDlg::Prepare\n' 'found SETUP_ARCHIVE resource\n' 'readme.txt
 done
 expect_match "the trace names the output folder" "$trace" 'OutputFolder:[A-Z]:\\\\.*\\\\dl\\\\setup'
 
+# The switches, one row each: exit status | what Setup.exe recorded after its folder and mark,
+# its arguments bracketed ("-": not started) | the folder that holds the tree | the arguments.
+# Folders are below $work; the arguments for Setup.exe keep their spaces, quotes and
+# backslashes through the quoting of its command line.
+unset WINQOR_PROBE_MARK
+while IFS='|' read -r want record tree arguments; do
+  [ -n "$want" ] || continue
+  rm -f "$work/probe.txt"
+  eval "set -- $arguments"
+  WINQOR_PROBE_EXIT=$want run_windows "$work/dl/setup.exe" "$@"
+  expect_equal "$arguments: status" "$status" "$want"
+  got=$(tr -d '\r' <"$work/probe.txt" 2>/dev/null | tail -n +3 | tr '\n' '^')
+  [ -f "$work/probe.txt" ] || got=-
+  expect_equal "$arguments: Setup.exe's arguments" "$got" "$record"
+  if [ "$tree" != - ]; then
+    expect_equal "$arguments: the tree in $tree" "$(describe_tree "$work/$tree" | grep -v Setup.exe)" \
+      "$(describe_tree "$work/dl/setup" | grep -v Setup.exe)"
+  fi
+done <<TABLE
+3|[a b]^[say "hi"]^[C:\\my dir\\]^[/S]^|t1|--target '$(windows_path "$work/t1")' 'a b' 'say "hi"' 'C:\\my dir\\' /S
+0|-|t2|--extract-only --target '$(windows_path "$work/t2")'
+4|[--target]^[x]^|t3|--target='$(windows_path "$work/t3")' -- --target x
+201|-|-|--target
+TABLE
+WINQOR_PROBE_EXIT=9 run_windows "$work/dl/setup.exe" --log "$(windows_path "$work/run.log")" \
+  --target "$(windows_path "$work/t4")" --quiet
+expect_equal "--log: Setup.exe's status" "$status" 9
+expect_match "--log: the first line names the program" "$(head -n 1 "$work/run.log")" \
+  '^winqor 1\.0: [A-Z]:\\.*\\dl\\setup\.exe --log .*run\.log --target .*t4 --quiet'
+expect_match "--log: the trace" "$(cat "$work/run.log")" 'OutputFolder:[A-Z]:\\.*\\t4'
+expect_equal "--log: the last line" "$(tail -n 1 "$work/run.log")" \
+  "winqor: exit status 9: Setup.exe's own status"
+run_windows "$work/dl/setup.exe" --help
+expect_match "--help: written to the standard output it was given" "$(cat "$work/stdout")" \
+  '^ +205 +Setup\.exe could not be started'
+export WINQOR_PROBE_MARK=inherited
+
 # A Setup.exe that starts a copy of itself and exits is waited for until the copy ends too.
 WINQOR_PROBE_LINGER=1 run_windows "$work/dl/setup.exe"
 expect_equal "the run waited for what Setup.exe started" "$(tr -d '\r' <"$work/probe.txt" | tail -n 1)" \
