@@ -162,7 +162,8 @@ Setup.exe as it stands.
                         ("-": standard input); no window, no prompt
   --quiet               never show a window or ask on the terminal: an encrypted
                         archive needs --password-file
-  --log FILE            append the run's trace to FILE (created readable by you only)
+  --log FILE            append the run's trace to FILE (on Linux a new one is
+                        readable by you only)
   --help                this text (on Windows also /?)
 
 Exit status:

@@ -83,12 +83,18 @@ int Finish(int status, std::string_view why) {
 // escaped where they hold control characters.
 std::string LogFirstLine(const std::vector<std::string>& arguments) {
     char16_t program[kMaxPath];
-    std::string line = std::string("winqor ") + kVersion + ":";
-    if (GetModuleFileName(program, kMaxPath) != 0) line += " " + Utf16ToUtf8Lossy(program);
+    std::string line = "winqor ";
+    line += kVersion;
+    line += ':';
+    if (GetModuleFileName(program, kMaxPath) != 0) {
+        line += ' ';
+        line += Utf16ToUtf8Lossy(program);
+    }
     for (const std::string& argument : arguments) {
         std::u16string wide;
         Utf8ToUtf16(argument, wide);
-        line += " " + EscapeForDisplay(Utf16ToUtf8Lossy(QuoteWindowsArgument(wide)));
+        line += ' ';
+        line += EscapeForDisplay(Utf16ToUtf8Lossy(QuoteWindowsArgument(wide)));
     }
     return line + "\n";
 }

@@ -7,9 +7,12 @@ namespace {
 
 // Relative path of a folder of the walk, "." for the root.
 std::string FolderPath(const char16_t* const* components, uint32_t count) {
-    std::u16string path = count == 0 ? u"." : u"";
-    for (uint32_t i = 0; i < count; ++i)
-        path += (i > 0 ? u"/" : u"") + std::u16string(components[i]);
+    if (count == 0) return ".";
+    std::u16string path;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (i > 0) path += u'/';
+        path += components[i];
+    }
     return Utf16ToUtf8Lossy(path);
 }
 

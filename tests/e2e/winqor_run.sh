@@ -44,4 +44,10 @@ expect_status 0 "then the run exits 0" -- ./app.run
 
 expect_status 1 "winqor as built, without a display" -- "$winqor"
 expect_match "one clear line" "$err" "winqor: cannot open a display"
+# Switches are a self-extracting program's only: the installed winqor opens its window.
+expect_status 1 "winqor as built, with a switch" -- "$winqor" --help
+expect_match "the window's line" "$err" "winqor: cannot open a display"
+expect_status 201 "the real program reads its switches" -- ./pack.run --target
+expect_status 0 "and unpacks where told" -- ./pack.run --target elsewhere
+expect_equal "there" "$(describe_tree elsewhere)" "$expected"
 finish
