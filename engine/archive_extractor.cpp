@@ -57,7 +57,9 @@ const char* DescribeFailure(Failure failure) {
         case Failure::kRootNotOwned:
             return "refused the output folder: it belongs to another user";
         case Failure::kExtractionEnded:
-            return "the extraction ended before it could report";
+            return "the sandboxed process that read the archive failed";
+        case Failure::kSandboxUnavailable:
+            return "cannot start the sandboxed process that reads the archive";
     }
     return "unknown failure";
 }

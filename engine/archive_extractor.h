@@ -33,23 +33,24 @@ enum class Failure {
     kShortHeader,     // fewer than 256 bytes
     kHeaderRejected,  // not an archive, or sizes out of range
     kOutOfMemory,
-    kDecoderRefused,   // the library would not open a stream
-    kShortPayload,     // the file ends before 256 + packedSize
-    kDigestMismatch,   // damaged payload or wrong password
-    kCorruptData,      // the library reported corrupt data
-    kSizeMismatch,     // the stream's length differs from unpackedSize
-    kRootFailed,       // the extraction root cannot be made or entered
-    kMalformedRecord,  // the record stream breaks its rules
-    kUnsafeName,       // a name that would leave the extraction root
-    kPathTooLong,      // a joined path exceeds the platform's limit
-    kLinkRefused,      // a symbolic link stands where a folder of the walk should be
-    kFolderFailed,     // a folder cannot be created or entered
-    kCreateFailed,     // a file cannot be created
-    kWriteFailed,      // a file's content cannot be written completely
-    kFolderInTheWay,   // a folder stands at a file's name
-    kRootIsLink,       // the self-extracting run's output folder is a symbolic link
-    kRootNotOwned,     // the self-extracting run's output folder belongs to another user
-    kExtractionEnded,  // the process that wrote the files ended before it reported
+    kDecoderRefused,      // the library would not open a stream
+    kShortPayload,        // the file ends before 256 + packedSize
+    kDigestMismatch,      // damaged payload or wrong password
+    kCorruptData,         // the library reported corrupt data
+    kSizeMismatch,        // the stream's length differs from unpackedSize
+    kRootFailed,          // the extraction root cannot be made or entered
+    kMalformedRecord,     // the record stream breaks its rules
+    kUnsafeName,          // a name that would leave the extraction root
+    kPathTooLong,         // a joined path exceeds the platform's limit
+    kLinkRefused,         // a symbolic link stands where a folder of the walk should be
+    kFolderFailed,        // a folder cannot be created or entered
+    kCreateFailed,        // a file cannot be created
+    kWriteFailed,         // a file's content cannot be written completely
+    kFolderInTheWay,      // a folder stands at a file's name
+    kRootIsLink,          // the self-extracting run's output folder is a symbolic link
+    kRootNotOwned,        // the self-extracting run's output folder belongs to another user
+    kExtractionEnded,     // the sandboxed process ended, or was killed, before it reported
+    kSandboxUnavailable,  // no sandboxed process could be started to read the archive
 };
 
 const char* DescribeFailure(Failure failure);
@@ -91,12 +92,18 @@ class ArchiveExtractor {
     bool ReenterRoot();
     // Closes the root and the folder of the walk; done when an extraction ends.
     void CloseFolders();
-    // Gives up, for the whole process and for good, the right to change anything outside the
-    // root; says on the debug channel when the system cannot do it.
+    // Gives up, for the whole process and for good, every power but writing below the root
+    // (below nothing when there is none); says on the debug channel which walls stand.
     void ConfineToRoot();
-    // Runs steps (which write below the root) in a child process confined to the root and
-    // takes back their result, failure and watched file. Without a child, runs them here.
-    int RunConfined(const std::function<int()>& steps);
+    // Runs steps (which decode the archive and may write below the root) in a sandboxed child
+    // confined to the root, and takes back their result, failure and watched file; text the
+    // steps send with SendOutput reaches output. 0, with the failure recorded, when no child
+    // can be started or it breaks the rules. Only where the system has no such child (Windows)
+    // do the steps run here.
+    int RunConfined(const std::function<int()>& steps,
+                    const std::function<void(std::string_view)>& output = {});
+    // From within the steps: text for the caller's standard output.
+    void SendOutput(std::string_view text) const;
     // Makes and enters folderPath, decodes, and writes the records below it. DecodePayload's
     // result, or 0 when the folder cannot be made or entered; a failed walk does not change it.
     int ExtractToFolder(const char16_t* folderPath);
@@ -163,6 +170,10 @@ class ArchiveExtractor {
     void RecordFileFailure(ReplacingFile::Outcome outcome, const char16_t* name);
     std::u16string CurrentPathOf(const char16_t* name) const;
     bool TakeChildOutcome(std::string_view message, int& result);
+    bool TakeChildMessage(std::string_view message, int& result, bool& reported,
+                          const std::function<void(std::string_view)>& output);
+    void WorkInChild(const std::function<int()>& steps,
+                     const std::function<bool(std::string_view)>& send);
     void EnterLastFolder();
     void RecordMalformed();
 
@@ -189,6 +200,7 @@ class ArchiveExtractor {
     uint32_t setupExitStatus_ = 0;
     Failure failure_ = Failure::kNone;
     std::u16string failureWhere_;
+    std::function<void(std::string_view)> sendOutput_;  // where SendOutput's text goes
 };
 
 }  // namespace winqor

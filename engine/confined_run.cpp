@@ -1,14 +1,18 @@
-// Extraction behind a second wall: the steps that write run in a child process that has given
-// up the right to change anything outside the root, so that not even a fault in the checks
-// above can write elsewhere. The parent stays free: the window goes on to the next
-// destination, the self-extracting run starts Setup.exe. What the child found out (its
-// result, its failure, the file it watched) comes back over the channel, and so does every
-// debug message, as it is sent.
+// Extraction in a sandbox: the steps that decode the archive and write its files run in a
+// child process that, before it touches a byte of the payload, gives up every power but
+// writing below the root and talking to this process. The parent stays free: the window goes
+// on to the next destination, the self-extracting run starts Setup.exe. What the child found
+// out (its result, its failure, the file it watched, the folder it entered last) comes back
+// over the channel, and so does every debug message and line of output, as it is sent. The
+// parent believes none of it further than it can check: every message is bounded, a failure
+// must be one this program knows, the last folder must be plain names of folders that exist.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine/archive_extractor.h"
+#include "engine/bzip2_decoder.h"
 #include "engine/confinement_probe.h"
 #include "platform/confine.h"
 #include "platform/debug.h"
@@ -19,7 +23,15 @@ namespace winqor {
 namespace {
 
 constexpr char kDebugMessage = 'D';
+constexpr char kOutputMessage = 'O';
 constexpr char kOutcomeMessage = 'R';
+
+// Room for the largest message: an outcome with two full paths, or one piece of output.
+constexpr uint32_t kOutputPieceBytes = 64 * 1024;
+constexpr uint32_t kMaxMessageBytes = 4 * kMaxPath * sizeof(char16_t) + kOutputPieceBytes;
+// Ten megabytes take seconds to write even to a slow disk; a child still running after half
+// an hour is stuck or playing for time.
+constexpr uint32_t kMaxChildSeconds = 30 * 60;
 
 // The outcome's fixed part. The failure's place follows it as UTF-16 units, then the folder
 // the walk entered last, its components each ended by a zero unit.
@@ -52,6 +64,12 @@ std::string EncodeOutcome(Outcome outcome, const std::u16string& where,
     return bytes;
 }
 
+// A name of a folder inside its parent: never the parent itself, never a path.
+bool IsPlainComponent(std::u16string_view name) {
+    return !name.empty() && name != u"." && name != u".." &&
+           name.find_first_of(u"/\\") == std::u16string_view::npos && IsPlainNameHere(name);
+}
+
 bool DecodeOutcome(std::string_view bytes, Outcome& outcome, std::u16string& where,
                    std::vector<std::u16string>& lastFolder) {
     bytes.remove_prefix(1);
@@ -59,53 +77,112 @@ bool DecodeOutcome(std::string_view bytes, Outcome& outcome, std::u16string& whe
     std::memcpy(&outcome, bytes.data(), sizeof outcome);
     std::u16string units((bytes.size() - sizeof outcome) / 2, u'\0');
     std::memcpy(units.data(), bytes.data() + sizeof outcome, units.size() * sizeof(char16_t));
-    if (outcome.whereUnits > units.size()) return false;
+    if (outcome.whereUnits > units.size() || outcome.watchedWritten > 1 ||
+        std::strcmp(DescribeFailure(static_cast<Failure>(outcome.failure)), "unknown failure") ==
+            0) {
+        return false;
+    }
     where = units.substr(0, outcome.whereUnits);
     lastFolder.clear();
     for (size_t start = outcome.whereUnits, end; start < units.size(); start = end + 1) {
         end = units.find(u'\0', start);
         if (end == std::u16string::npos) return false;
         lastFolder.push_back(units.substr(start, end - start));
+        if (!IsPlainComponent(lastFolder.back())) return false;
     }
     return true;
+}
+
+void SayUtf8(const char16_t* format, const std::string& text) {
+    std::u16string wide;
+    Utf8ToUtf16(text, wide);
+    DebugPrint(format, wide.c_str());
 }
 
 }  // namespace
 
 void ArchiveExtractor::ConfineToRoot() {
-    std::string reason = "confinement is switched off for this test";
-    if (!ConfinementSkippedForTests() &&
-        ConfineWritesTo(root_, reason) == ConfineResult::kConfined) {
+    if (ConfinementSkippedForTests()) {
+        DebugPrint(u"extraction is not confined to its folder: %s\n",
+                   u"confinement is switched off for this test");
         return;
     }
-    std::u16string why;
-    Utf8ToUtf16(reason, why);
-    DebugPrint(u"extraction is not confined to its folder: %s\n", why.c_str());
+    const ConfinementWalls walls = ConfineToFolder(root_);
+    if (!walls.up.empty()) SayUtf8(u"sandbox: walls up: %s\n", walls.up);
+    if (!walls.files) {
+        SayUtf8(u"extraction is not confined to its folder: %s\n", walls.missing);
+    } else if (!walls.missing.empty()) {
+        SayUtf8(u"sandbox: walls missing: %s\n", walls.missing);
+    }
 }
 
-int ArchiveExtractor::RunConfined(const std::function<int()>& steps) {
-    const auto work = [&](const MessageToParent& send) {
-        SetDebugSink([&send](std::string_view text) { send(kDebugMessage + std::string(text)); });
-        ConfineToRoot();
-        Outcome outcome;
-        outcome.result = steps();
-        outcome.failure = static_cast<int32_t>(failure_);
-        outcome.watchedWritten = watchedWritten_ ? 1 : 0;
-        outcome.watchedId = watchedId_;
-        send(EncodeOutcome(outcome, failureWhere_, lastFolder_));
-    };
+void ArchiveExtractor::SendOutput(std::string_view text) const {
+    for (; sendOutput_ && !text.empty();
+         text.remove_prefix(std::min<size_t>(text.size(), kOutputPieceBytes))) {
+        sendOutput_(text.substr(0, kOutputPieceBytes));
+    }
+}
+
+void ArchiveExtractor::WorkInChild(const std::function<int()>& steps,
+                                   const std::function<bool(std::string_view)>& send) {
+    SetDebugSink([&send](std::string_view text) { send(kDebugMessage + std::string(text)); });
+    sendOutput_ = [&send](std::string_view text) { send(kOutputMessage + std::string(text)); };
+    // The decoder counts the processors from files that the walls will hide.
+    SetDecoderThreads(DecoderThreads());
+    ConfineToRoot();
+    ProbeSandbox();
+    Outcome outcome;
+    outcome.result = steps();
+    outcome.failure = static_cast<int32_t>(failure_);
+    outcome.watchedWritten = watchedWritten_ ? 1 : 0;
+    outcome.watchedId = watchedId_;
+    if (ChildLieForTests(lastFolder_) == "flood") {
+        send(std::string(kMaxMessageBytes + 1, kDebugMessage));
+    }
+    send(EncodeOutcome(outcome, failureWhere_, lastFolder_));
+}
+
+bool ArchiveExtractor::TakeChildMessage(std::string_view message, int& result, bool& reported,
+                                        const std::function<void(std::string_view)>& output) {
+    if (message.empty()) return false;
+    if (message[0] == kDebugMessage) ForwardDebugText(message.substr(1));
+    if (message[0] == kOutputMessage && output) output(message.substr(1));
+    if (message[0] != kOutcomeMessage)
+        return message[0] == kDebugMessage || message[0] == kOutputMessage;
+    // One outcome, and nothing after it.
+    if (reported) return false;
+    reported = TakeChildOutcome(message, result);
+    return reported;
+}
+
+int ArchiveExtractor::RunConfined(const std::function<int()>& steps,
+                                  const std::function<void(std::string_view)>& output) {
     int result = 0;
     bool reported = false;
     const auto receive = [&](std::string_view message) {
-        if (message.empty()) return;
-        if (message[0] == kDebugMessage) ForwardDebugText(message.substr(1));
-        if (message[0] == kOutcomeMessage) reported = TakeChildOutcome(message, result);
+        return TakeChildMessage(message, result, reported, output);
     };
-    bool started = false;
-    const bool ended = RunInChildProcess(work, receive, started);
-    if (!started) return steps();  // no child to be had: the walk's own checks stand alone
-    if (!ended || !reported) {
-        RecordFailure(Failure::kExtractionEnded);
+    const auto work = [&](const MessageToParent& send) { WorkInChild(steps, send); };
+    std::string why = "the test refused it";
+    const ChildLimits limits{kMaxMessageBytes, ChildSecondsForTests(kMaxChildSeconds)};
+    const ChildEnd end = ChildStartRefusedForTests()
+                             ? ChildEnd::kNotStarted
+                             : RunInChildProcess(work, receive, root_, limits, why);
+    if (end == ChildEnd::kUnsupported) {
+        // No process of this system can be confined; the walk's own checks stand alone.
+        sendOutput_ = output;
+        const int here = steps();
+        sendOutput_ = nullptr;
+        return here;
+    }
+    if (end != ChildEnd::kEnded || !reported) {
+        if (end == ChildEnd::kEnded) why = "it ended without saying how the extraction went";
+        std::u16string reason;
+        Utf8ToUtf16(why, reason);
+        RecordFailure(
+            end == ChildEnd::kNotStarted ? Failure::kSandboxUnavailable : Failure::kExtractionEnded,
+            reason);
+        SayUtf8(u"winqor: %s\n", why);
         return 0;
     }
     // The walk ends in the last folder it wrote; so does this process, as if it had walked.
@@ -124,11 +201,18 @@ bool ArchiveExtractor::TakeChildOutcome(std::string_view message, int& result) {
     return true;
 }
 
+// Entered from this process's own root, each component without following a link, none
+// created: the child's word picks a folder among those that exist below the root, no more.
 void ArchiveExtractor::EnterLastFolder() {
     std::vector<const char16_t*> components;
     for (const auto& component : lastFolder_) components.push_back(component.c_str());
     DirectoryHandle entered = kInvalidDirectory;
-    EnterFolderBelow(root_, components.data(), static_cast<uint32_t>(components.size()), entered);
+    if (root_ != kInvalidDirectory &&
+        EnterFolderBelow(root_, components.data(), static_cast<uint32_t>(components.size()),
+                         entered, /*createLast=*/false) != EnterResult::kEntered) {
+        DebugPrint(u"the folder the walk entered last is not there: staying in the root\n");
+        MakeCurrent(root_);
+    }
     CloseDirectory(entered);
 }
 

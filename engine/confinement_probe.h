@@ -1,7 +1,12 @@
 // A seam that only test builds carry (WINQOR_TEST_SEAMS): the shipped programs get the empty
 // version. It lets the tests prove that extraction is confined: a write that the walk's own
-// checks would never make is tried outside the root, and must fail.
+// checks would never make is tried outside the root, and must fail; a taken-over child tries
+// what its walls forbid; a child lies to its parent; no child can be started.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace winqor {
 
@@ -12,5 +17,20 @@ bool ConfinementSkippedForTests();
 // Called by the output stage before it writes: tries to create the file the test names
 // outside the root and says on the debug channel what happened.
 void ProbeConfinement();
+
+// Called in the confined child before it touches the archive: tries each forbidden call the
+// test names and says on the debug channel how each ended.
+void ProbeSandbox();
+
+// True when the test asks that no child can be started.
+bool ChildStartRefusedForTests();
+
+// The time a child may run: normal, or a shorter one the test asks for.
+uint32_t ChildSecondsForTests(uint32_t normal);
+
+// What a lying child does instead of the truth, chosen by the test: "hang" (never ends),
+// "flood" (a message past the bound) or "folder" (lastFolder becomes the components the test
+// names). Empty when the child tells the truth.
+std::string ChildLieForTests(std::vector<std::u16string>& lastFolder);
 
 }  // namespace winqor

@@ -8,4 +8,18 @@ bool ConfinementSkippedForTests() {
 
 void ProbeConfinement() {}
 
+void ProbeSandbox() {}
+
+bool ChildStartRefusedForTests() {
+    return false;
+}
+
+uint32_t ChildSecondsForTests(uint32_t normal) {
+    return normal;
+}
+
+std::string ChildLieForTests(std::vector<std::u16string>&) {
+    return {};
+}
+
 }  // namespace winqor

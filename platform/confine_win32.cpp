@@ -6,9 +6,10 @@
 
 namespace winqor {
 
-ConfineResult ConfineWritesTo(DirectoryHandle, std::string& reason) {
-    reason = "Windows cannot confine a running process's writes to one folder";
-    return ConfineResult::kUnsupported;
+ConfinementWalls ConfineToFolder(DirectoryHandle) {
+    ConfinementWalls walls;
+    walls.missing = "Windows cannot confine a running process to one folder";
+    return walls;
 }
 
 }  // namespace winqor

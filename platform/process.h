@@ -34,13 +34,32 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
 
 // Sends one message from a child process to its parent; false when the parent is gone.
 using MessageToParent = std::function<bool(std::string_view message)>;
+// Takes one message from the child; false when the message breaks the rules (the child is
+// then killed).
+using MessageFromChild = std::function<bool(std::string_view message)>;
+
+// What the parent allows a child before it kills it.
+struct ChildLimits {
+    uint32_t maxMessageBytes = 0;
+    uint32_t maxSeconds = 0;
+};
+
+enum class ChildEnd {
+    kUnsupported,  // this system has no such child: work has not run
+    kNotStarted,   // the child could not be started: work has not run
+    kEnded,        // the child exited normally and every message arrived whole
+    kFailed,       // it crashed, broke a message, or was killed (why says which)
+};
 
 // Runs work in a child process, a copy of this one, and waits for it; each message the child
-// sends reaches receive here, whole and in order, as it comes. The child ends when work
-// returns. true when the child was started and ended normally; false when it could not be
-// started (work has not run) or ended abnormally (a crash: what it sent until then arrived).
-bool RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
-                       const std::function<void(std::string_view message)>& receive, bool& started);
+// sends reaches receive here, whole and in order, as it comes. Before work runs, the child
+// closes every descriptor but the channel and keep (kInvalidDirectory: none), and its standard
+// input, output and error read and write /dev/null. A message longer than limits allow, one
+// receive refuses, or a child that runs longer than they allow, is killed. The wait ends when
+// the child exits, whoever else holds the channel. why says what went wrong.
+ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
+                           const MessageFromChild& receive, DirectoryHandle keep,
+                           const ChildLimits& limits, std::string& why);
 
 // A write past the process's file-size limit then fails like a full disk (the write reports
 // an error and the program says which file it could not write) instead of ending the program

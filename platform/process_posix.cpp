@@ -1,12 +1,18 @@
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,23 +133,145 @@ bool SendFramed(int pipe, std::string_view message) {
     return WriteFully(pipe, &length, sizeof length) && WriteFully(pipe, message.data(), length);
 }
 
-// Reads messages until the child closes its end; false on a message cut short.
-bool ReceiveFramed(int pipe, const std::function<void(std::string_view)>& receive) {
-    std::string message;
+// Cuts the bytes the child sends into messages, distrusting every length it announces.
+class FrameReader {
+  public:
+    explicit FrameReader(uint32_t maxBytes) : maxBytes_(maxBytes) {}
+    // false, with why, when a message is longer than allowed or receive refuses it.
+    bool Take(const char* bytes, size_t count, const MessageFromChild& receive, std::string& why) {
+        buffer_.append(bytes, count);
+        size_t start = 0;
+        for (uint32_t length = 0; buffer_.size() - start >= sizeof length;
+             start += sizeof length + length) {
+            std::memcpy(&length, buffer_.data() + start, sizeof length);
+            if (length > maxBytes_) {
+                why = "it announced a message of " + std::to_string(length) + " bytes";
+                return false;
+            }
+            if (buffer_.size() - start - sizeof length < length) break;
+            if (!receive(std::string_view(buffer_.data() + start + sizeof length, length))) {
+                why = "it sent a message that breaks the rules";
+                return false;
+            }
+        }
+        buffer_.erase(0, start);
+        return true;
+    }
+    bool Whole() const { return buffer_.empty(); }
+
+  private:
+    std::string buffer_;
+    uint32_t maxBytes_;
+};
+
+void CloseRange(unsigned first, unsigned last) {
+    if (first > last) return;
+    if (::syscall(SYS_close_range, first, last, 0) == 0) return;
+    const long open = ::sysconf(_SC_OPEN_MAX);
+    const unsigned end = open > 0 && static_cast<unsigned long>(open) <= last
+                             ? static_cast<unsigned>(open) - 1
+                             : last;
+    for (unsigned fd = first; fd <= end; ++fd) ::close(static_cast<int>(fd));
+}
+
+// In the child: /dev/null as standard input, output and error (a terminal there could be
+// given input, or its settings changed), and no descriptor but these, the channel and keep.
+bool KeepOnly(int& channel, int keep) {
+    if (channel < 3) channel = ::fcntl(channel, F_DUPFD_CLOEXEC, 3);
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (channel < 0 || null < 0) return false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fd != keep && ::dup2(null, fd) < 0) return false;
+    }
+    const int low = std::min(channel, keep), high = std::max(channel, keep);
+    unsigned next = 3;
+    for (const int fd : {low, high}) {
+        if (fd < static_cast<int>(next)) continue;
+        CloseRange(next, static_cast<unsigned>(fd) - 1);
+        next = static_cast<unsigned>(fd) + 1;
+    }
+    CloseRange(next, ~0u);
+    return true;
+}
+
+[[noreturn]] void RunChild(int pipe, DirectoryHandle keep,
+                           const std::function<void(const MessageToParent&)>& work) {
+    if (!KeepOnly(pipe, static_cast<int>(keep))) ::_exit(1);
+    work([pipe](std::string_view message) { return SendFramed(pipe, message); });
+    ::_exit(0);
+}
+
+bool HasExited(pid_t child, int& status) {
+    pid_t got;
+    while ((got = ::waitpid(child, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    return got == child;
+}
+
+ChildEnd Kill(pid_t child, std::string& why, const std::string& reason) {
+    ::kill(child, SIGKILL);
+    WaitForExit(child);
+    why = "the sandboxed process was killed: " + reason;
+    return ChildEnd::kFailed;
+}
+
+ChildEnd EndOf(int status, bool whole, std::string& why) {
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && whole) return ChildEnd::kEnded;
+    if (WIFSIGNALED(status)) {
+        why = "the sandboxed process ended with signal " + std::to_string(WTERMSIG(status));
+    } else {
+        why = "the sandboxed process ended with status " + std::to_string(ExitStatusOf(status));
+    }
+    if (!whole) why += ", its last message cut short";
+    return ChildEnd::kFailed;
+}
+
+// Reads what the channel holds now; false when it is closed or failed (the child may live on).
+enum class Read { kMore, kClosed, kRefused };
+Read ReadAvailable(int channel, FrameReader& reader, const MessageFromChild& receive,
+                   std::string& why) {
+    char bytes[65536];
     for (;;) {
-        uint32_t length = 0;
-        const int64_t got = ReadFully(pipe, &length, sizeof length);
-        if (got == 0) return true;
-        if (got != sizeof length) return false;
-        message.resize(length);
-        if (ReadFully(pipe, message.data(), length) != length) return false;
-        receive(message);
+        const ssize_t got = ::read(channel, bytes, sizeof bytes);
+        if (got > 0) {
+            if (!reader.Take(bytes, static_cast<size_t>(got), receive, why)) return Read::kRefused;
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        return got < 0 && errno == EAGAIN ? Read::kMore : Read::kClosed;
     }
 }
 
-[[noreturn]] void RunChild(int pipe, const std::function<void(const MessageToParent&)>& work) {
-    work([pipe](std::string_view message) { return SendFramed(pipe, message); });
-    ::_exit(0);
+// Takes the child's messages until it exits (not until the channel closes: anything it left
+// behind might hold that open), killing it past the limits.
+ChildEnd WatchChild(pid_t child, int channel, const MessageFromChild& receive,
+                    const ChildLimits& limits, std::string& why) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(limits.maxSeconds);
+    Descriptor exits(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
+    FrameReader reader(limits.maxMessageBytes);
+    bool open = true;
+    for (int status = 0;;) {
+        const Read read = open ? ReadAvailable(channel, reader, receive, why) : Read::kClosed;
+        if (read == Read::kRefused) return Kill(child, why, why);
+        open = read == Read::kMore;
+        if (HasExited(child, status)) {
+            if (open && ReadAvailable(channel, reader, receive, why) == Read::kRefused) {
+                return EndOf(status, false, why);
+            }
+            return EndOf(status, reader.Whole(), why);
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return Kill(child, why,
+                        "it ran longer than " + std::to_string(limits.maxSeconds) + " seconds");
+        }
+        // Without a process descriptor (kernels before 5.3) the exit is looked for every 100 ms.
+        const long long slice = exits.get() < 0 ? 100 : left.count();
+        struct pollfd watched[2] = {{open ? channel : -1, POLLIN, 0}, {exits.get(), POLLIN, 0}};
+        ::poll(watched, 2, static_cast<int>(std::min<long long>({slice, left.count(), INT_MAX})));
+    }
 }
 
 }  // namespace
@@ -175,24 +303,31 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
     return 1;
 }
 
-bool RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
-                       const std::function<void(std::string_view message)>& receive,
-                       bool& started) {
+ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
+                           const MessageFromChild& receive, DirectoryHandle keep,
+                           const ChildLimits& limits, std::string& why) {
     int channel[2];
-    started = false;
-    if (::pipe2(channel, O_CLOEXEC) != 0) return false;
+    if (::pipe2(channel, O_CLOEXEC) != 0) {
+        why = "cannot start the sandboxed process: " + SystemReason(errno);
+        return ChildEnd::kNotStarted;
+    }
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
+        // The child never outlives this process (not even one killed before it could wait).
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(1);
         ::close(channel[0]);
-        RunChild(channel[1], work);
+        RunChild(channel[1], keep, work);
     }
+    const int error = errno;
     ::close(channel[1]);
-    started = child > 0;
-    const bool whole = started && ReceiveFramed(channel[0], receive);
-    ::close(channel[0]);
-    if (!started) return false;
-    const int status = WaitForExit(child);
-    return whole && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    Descriptor reading(channel[0]);
+    if (child < 0) {
+        why = "cannot start the sandboxed process: " + SystemReason(error);
+        return ChildEnd::kNotStarted;
+    }
+    ::fcntl(reading.get(), F_SETFL, O_NONBLOCK);
+    return WatchChild(child, reading.get(), receive, limits, why);
 }
 
 void IgnoreFileSizeLimitSignal() {

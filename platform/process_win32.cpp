@@ -169,10 +169,11 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
 }
 
 // Windows has no fork: the caller does the work in this process.
-bool RunInChildProcess(const std::function<void(const MessageToParent& send)>&,
-                       const std::function<void(std::string_view message)>&, bool& started) {
-    started = false;
-    return false;
+ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>&,
+                           const MessageFromChild&, DirectoryHandle, const ChildLimits&,
+                           std::string& why) {
+    why = "Windows has no child process that is a copy of this one";
+    return ChildEnd::kUnsupported;
 }
 
 // Windows has no file-size limit signal: a write past a limit fails as a write.

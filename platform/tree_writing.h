@@ -46,9 +46,13 @@ enum class EnterResult { kEntered, kLinkRefused, kFailed };
 // Enters root/components[0]/.../components[count-1], root itself when count is 0, each
 // component opened from its parent's descriptor without following a link (even one that
 // appears while the walk runs). Only the last component is created when it is missing. The
-// folder entered is left open in entered, which the caller closes.
+// folder entered is left open in entered, which the caller closes. Without createLast, nothing
+// is created: a missing component fails.
 EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* components,
-                             uint32_t count, DirectoryHandle& entered);
+                             uint32_t count, DirectoryHandle& entered, bool createLast = true);
+
+// Removes the folder at path when it is empty; false when it is not, or cannot be removed.
+bool RemoveEmptyFolder(const char16_t* path);
 
 // A file of an extraction. It is written under a temporary name in its folder and takes its
 // name only when complete, replacing whatever entry had it (a file of any owner or link

@@ -67,6 +67,11 @@ MakeDirectoryResult MakeDirectory(const char16_t* path) {
     return errno == EEXIST ? MakeDirectoryResult::kAlreadyExists : MakeDirectoryResult::kFailed;
 }
 
+bool RemoveEmptyFolder(const char16_t* path) {
+    std::string native;
+    return NativePath(path, native) && !native.empty() && ::rmdir(native.c_str()) == 0;
+}
+
 uint32_t GetCurrentDirectory(char16_t* buffer, uint32_t units) {
     char native[PATH_MAX];
     std::u16string wide;
@@ -100,7 +105,7 @@ OpenRootResult OpenRootFolder(const char16_t* path, RootTrust trust, DirectoryHa
 }
 
 EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* components,
-                             uint32_t count, DirectoryHandle& entered) {
+                             uint32_t count, DirectoryHandle& entered, bool createLast) {
     entered = kInvalidDirectory;
     Descriptor folder(::fcntl(root, F_DUPFD_CLOEXEC, 0));
     if (folder.get() < 0) return EnterResult::kFailed;
@@ -108,7 +113,8 @@ EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* compon
     for (uint32_t i = 0; i < count; ++i) {
         int opened = -1;
         if (!NativePath(components[i], native)) return EnterResult::kFailed;
-        const EnterResult result = OpenComponent(folder.get(), native, i + 1 == count, opened);
+        const EnterResult result =
+            OpenComponent(folder.get(), native, createLast && i + 1 == count, opened);
         if (result != EnterResult::kEntered) return result;
         folder.Reset(opened);
     }

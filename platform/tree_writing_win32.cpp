@@ -159,6 +159,11 @@ MakeDirectoryResult MakeDirectory(const char16_t* path) {
                                                  : MakeDirectoryResult::kFailed;
 }
 
+bool RemoveEmptyFolder(const char16_t* path) {
+    std::wstring wide;
+    return WidePath(path, wide) && !wide.empty() && ::RemoveDirectoryW(wide.c_str());
+}
+
 uint32_t GetCurrentDirectory(char16_t* buffer, uint32_t units) {
     if (buffer == nullptr || units == 0) return 0;
     LongCurrentDirectory& current = LongCurrentDirectory::Get();
@@ -207,7 +212,7 @@ OpenRootResult OpenRootFolder(const char16_t* path, RootTrust trust, DirectoryHa
 }
 
 EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* components,
-                             uint32_t count, DirectoryHandle& entered) {
+                             uint32_t count, DirectoryHandle& entered, bool createLast) {
     entered = kInvalidDirectory;
     if (root == kInvalidDirectory) return EnterResult::kFailed;
     // Every folder on the way stays open until the last one is: none of them can be renamed
@@ -218,7 +223,8 @@ EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* compon
         std::wstring name;
         Handle opened;
         if (!WidePath(components[i], name)) return EnterResult::kFailed;
-        const EnterResult result = OpenComponent(parent, name, i + 1 == count, opened);
+        const EnterResult result =
+            OpenComponent(parent, name, createLast && i + 1 == count, opened);
         if (result != EnterResult::kEntered) return result;
         chain.push_back(std::move(opened));
         parent = chain.back().get();

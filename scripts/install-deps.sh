@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  libbz2-dev libssl-dev libgtk-3-dev libglib2.0-dev-bin libx11-dev libcli11-dev
+  libbz2-dev libssl-dev libseccomp-dev libgtk-3-dev libglib2.0-dev-bin libx11-dev libcli11-dev
   googletest libgtest-dev libgmock-dev
   bzip2 xvfb xauth xdotool x11-utils imagemagick strace
   dpkg-dev file desktop-file-utils libxml2-utils xdg-utils shared-mime-info libglib2.0-bin groff-base

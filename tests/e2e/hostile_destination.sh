@@ -22,7 +22,7 @@ mkdir killed && printf 'old readme' >killed/README.txt
 # strace writes a held call's name as it enters it: reading that from a pipe is the signal
 # that the run is there.
 mkfifo trace
-strace -o trace -e trace=rename,renameat,renameat2 \
+strace -f -o trace -e trace=rename,renameat,renameat2 \
   -e inject=rename,renameat,renameat2:delay_enter=60000000 \
   "$aze" extract -C killed plain.aze >/dev/null 2>&1 &
 tracer=$!

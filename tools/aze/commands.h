@@ -18,6 +18,7 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitBadArchive = 1;  // not valid, damaged, or the password is wrong
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitWriteFailed = 3;  // extraction started; what was written stays
+inline constexpr int kExitSandbox = 4;      // the sandbox that reads the archive failed or broke
 
 // How a folder is packed, for create and sfx alike.
 struct PackOptions {

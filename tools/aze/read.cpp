@@ -1,6 +1,10 @@
 // aze list, aze test and aze extract: everything that reads an archive.
+#include <algorithm>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <ostream>
+#include <streambuf>
 #include <string>
 
 #include "engine/archive_extractor.h"
@@ -8,6 +12,7 @@
 #include "engine/record_listing.h"
 #include "format/archive_header.h"
 #include "platform/text.h"
+#include "platform/tree_writing.h"
 #include "protection/password.h"
 #include "tools/aze/commands.h"
 #include "tools/aze/json_listing.h"
@@ -45,8 +50,9 @@ std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive) {
     return nullptr;
 }
 
-// Loads, accepts the password of an encrypted archive, and decodes the record stream.
-std::unique_ptr<ArchiveExtractor> LoadAndDecode(const ReadOptions& options) {
+// Loads the archive and accepts the password of an encrypted one; the payload is not touched
+// here, only in the sandbox.
+std::unique_ptr<ArchiveExtractor> LoadWithPassword(const ReadOptions& options) {
     auto extractor = LoadArchive(options.archive);
     if (!extractor) return nullptr;
     const ArchiveHeader& header = *extractor->header();
@@ -54,26 +60,96 @@ std::unique_ptr<ArchiveExtractor> LoadAndDecode(const ReadOptions& options) {
         if (!ObtainPassword(options.passwordFile, header)) return nullptr;
         extractor->SetPasswordDigest(g_passwordDigest);
     }
-    if (extractor->DecodePayload() == 0) {
-        PrintFailure(*extractor, options.archive);
-        return nullptr;
-    }
     return extractor;
 }
 
-// Lists on standard output.
-ListingSink PrintingSink() {
-    return ListingSink([](std::string_view line) { std::cout << line; });
+// The sandbox's output reaches standard output here as it comes.
+void PrintOutput(std::string_view text) {
+    std::cout << text;
 }
 
-// Walks the decoded stream through sink; prints the failure and where on a malformed one.
-bool WalkChecked(ArchiveExtractor& extractor, RecordSink& sink, const std::string& archive) {
+// A closing line from the sandbox, printed only once its outcome holds; no more than a line
+// is kept, whatever the child sends.
+class ClosingLine {
+  public:
+    std::function<void(std::string_view)> Receiver() {
+        return [this](std::string_view text) {
+            line_.append(text.substr(0, std::min(text.size(), kMaxBytes - line_.size())));
+        };
+    }
+    void Print() const { std::cout << line_; }
+
+  private:
+    static constexpr size_t kMaxBytes = 4096;
+    std::string line_;
+};
+
+// In the sandbox, standard output is /dev/null: what is printed there reaches the parent
+// through the extractor instead, in pieces.
+class SandboxOutput : public std::streambuf {
+  public:
+    explicit SandboxOutput(const ArchiveExtractor& extractor) : extractor_(extractor) {}
+    ~SandboxOutput() override { sync(); }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) Take(traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        text_.append(text, static_cast<size_t>(count));
+        if (text_.size() >= kPieceBytes) sync();
+        return count;
+    }
+    int sync() override {
+        extractor_.SendOutput(text_);
+        text_.clear();
+        return 0;
+    }
+
+  private:
+    void Take(char c) {
+        text_ += c;
+        if (text_.size() >= kPieceBytes) sync();
+    }
+    static constexpr size_t kPieceBytes = 32 * 1024;
+    const ArchiveExtractor& extractor_;
+    std::string text_;
+};
+
+// In the sandbox: decodes the payload and walks the records through sink, which checks them.
+bool DecodeAndWalk(ArchiveExtractor& extractor, RecordSink& sink) {
+    if (extractor.DecodePayload() == 0) return false;
     extractor.SetSink(&sink);
     const int walked = extractor.OutputArchive();
     extractor.SetSink(nullptr);
     extractor.RewindOutput();
-    if (walked == 0) PrintFailure(extractor, archive);
     return walked != 0;
+}
+
+// In the sandbox: decodes and checks every record without printing; summary receives the
+// counts.
+bool DecodeAndCheck(ArchiveExtractor& extractor, std::string& summary) {
+    ListingSink sink;
+    if (!DecodeAndWalk(extractor, sink)) return false;
+    summary = sink.Summary();
+    return true;
+}
+
+// What the sandboxed extraction came to: the archive is damaged (nothing was written), the
+// writing stopped part way, or every file was written.
+enum Extraction : int { kDamaged = 0, kWritingStopped = 1, kExtracted = 2 };
+
+// The destination folder, made unless it exists; created says whether this run made it.
+bool EnterDestination(ArchiveExtractor& extractor, const std::string& destination,
+                      std::u16string& root, bool& created) {
+    if (!Utf8ToUtf16(destination, root)) return false;
+    created = MakeDirectory(root.c_str()) == MakeDirectoryResult::kCreated;
+    const bool entered = extractor.EnterRoot(root.c_str()) != 0;
+    // Removed, if need be, by the path the folder was entered at: it is current from here on.
+    if (entered) root = extractor.folder();
+    if (!entered && created) RemoveEmptyFolder(root.c_str());
+    return entered;
 }
 
 // ARCHIVE without its extension; ARCHIVE.d when it has none, never the archive itself: the
@@ -85,52 +161,90 @@ std::string DefaultDestination(const std::string& archive) {
     return Narrow(folder);
 }
 
+// A sandbox that could not start or broke its rules has its own status.
+int ExitStatusOf(const ArchiveExtractor& extractor, int otherwise) {
+    const Failure failure = extractor.failure();
+    return failure == Failure::kSandboxUnavailable || failure == Failure::kExtractionEnded
+               ? kExitSandbox
+               : otherwise;
+}
+
 }  // namespace
 
 int RunList(const ReadOptions& options) {
-    auto extractor = LoadAndDecode(options);
+    auto extractor = LoadWithPassword(options);
     if (!extractor) return kExitBadArchive;
-    ListingSink text = PrintingSink();
-    JsonListingSink json(std::cout);
-    RecordSink& sink = options.json ? static_cast<RecordSink&>(json) : text;
-    return WalkChecked(*extractor, sink, options.archive) ? kExitSuccess : kExitBadArchive;
+    const auto list = [&] {
+        SandboxOutput piped(*extractor);
+        std::ostream out(&piped);
+        ListingSink text([&out](std::string_view line) { out << line; });
+        JsonListingSink json(out);
+        RecordSink& sink = options.json ? static_cast<RecordSink&>(json) : text;
+        return DecodeAndWalk(*extractor, sink) ? 1 : 0;
+    };
+    if (extractor->RunConfined(list, PrintOutput) != 0) return kExitSuccess;
+    PrintFailure(*extractor, options.archive);
+    return ExitStatusOf(*extractor, kExitBadArchive);
 }
 
 int RunTest(const ReadOptions& options) {
-    auto extractor = LoadAndDecode(options);
+    auto extractor = LoadWithPassword(options);
     if (!extractor) return kExitBadArchive;
-    ListingSink sink;
-    if (!WalkChecked(*extractor, sink, options.archive)) return kExitBadArchive;
-    std::cout << EscapeForDisplay(options.archive) << ": OK (" << sink.Summary() << ")\n";
-    return kExitSuccess;
+    const auto test = [&] {
+        std::string summary;
+        if (!DecodeAndCheck(*extractor, summary)) return 0;
+        extractor->SendOutput(EscapeForDisplay(options.archive) + ": OK (" + summary + ")\n");
+        return 1;
+    };
+    ClosingLine closing;
+    if (extractor->RunConfined(test, closing.Receiver()) != 0) {
+        closing.Print();
+        return kExitSuccess;
+    }
+    PrintFailure(*extractor, options.archive);
+    return ExitStatusOf(*extractor, kExitBadArchive);
 }
 
 int RunExtract(const ReadOptions& options) {
-    auto extractor = LoadAndDecode(options);
+    auto extractor = LoadWithPassword(options);
     if (!extractor) return kExitBadArchive;
-    // A damaged stream is found before anything is written.
-    ListingSink sink;
-    if (!WalkChecked(*extractor, sink, options.archive)) return kExitBadArchive;
     const std::string destination =
         options.destination.empty() ? DefaultDestination(options.archive) : options.destination;
     if (destination.empty()) {
         PrintError("path too long for a destination folder: give -C DEST", options.archive);
         return kExitUsage;
     }
+    // The sandbox can write below the destination only, so the folder is made first; when the
+    // archive turns out damaged, a folder this run made is removed again if it stayed empty.
     std::u16string root;
-    if (!Utf8ToUtf16(destination, root) || extractor->EnterRoot(root.c_str()) == 0) {
+    bool created = false;
+    if (!EnterDestination(*extractor, destination, root, created)) {
         PrintError("cannot create or enter the destination folder", destination);
         return kExitWriteFailed;
     }
-    // From here on this process can change nothing outside the destination.
-    extractor->ConfineToRoot();
-    if (extractor->OutputArchive() == 0) {
+    const auto extract = [&] {
+        // A damaged stream is found before anything is written.
+        std::string summary;
+        if (!DecodeAndCheck(*extractor, summary)) return kDamaged;
+        if (extractor->OutputArchive() == 0) return kWritingStopped;
+        extractor->SendOutput("extracted " + summary + " into " + EscapeForDisplay(destination) +
+                              '\n');
+        return kExtracted;
+    };
+    ClosingLine closing;
+    const int extracted = extractor->RunConfined(extract, closing.Receiver());
+    extractor->CloseFolders();
+    if (extracted == kExtracted) {
+        closing.Print();
+        return kExitSuccess;
+    }
+    if (extracted == kWritingStopped) {
         PrintFailure(*extractor, destination);
         return kExitWriteFailed;
     }
-    std::cout << "extracted " << sink.Summary() << " into " << EscapeForDisplay(destination)
-              << '\n';
-    return kExitSuccess;
+    if (created) RemoveEmptyFolder(root.c_str());
+    PrintFailure(*extractor, options.archive);
+    return ExitStatusOf(*extractor, kExitBadArchive);
 }
 
 }  // namespace winqor::aze
