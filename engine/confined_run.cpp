@@ -163,7 +163,7 @@ int ArchiveExtractor::RunConfined(const std::function<int()>& steps,
         return TakeChildMessage(message, result, reported, output);
     };
     const auto work = [&](const MessageToParent& send) { WorkInChild(steps, send); };
-    std::string why = "the test refused it";
+    std::string why = "cannot start the sandboxed process: refused for this test";
     const ChildLimits limits{kMaxMessageBytes, ChildSecondsForTests(kMaxChildSeconds)};
     const ChildEnd end = ChildStartRefusedForTests()
                              ? ChildEnd::kNotStarted

@@ -49,7 +49,7 @@ deb=$(ls package/*.deb 2> /dev/null | head -n 1)
 echo "package: $(basename "$deb")"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for library in libbz2-1.0 libc6 libgtk-3-0 libssl3 libstdc++6; do
+for library in libbz2-1.0 libc6 libgtk-3-0 libseccomp2 libssl3 libstdc++6; do
   expect_match "Depends names $library" "$depends" "(^|, )${library//+/\\+}( |,|$)"
 done
 expect_equal "section" "$(dpkg-deb -f "$deb" Section)" "utils"
