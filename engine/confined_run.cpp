@@ -125,7 +125,10 @@ void ArchiveExtractor::SendOutput(std::string_view text) const {
 
 void ArchiveExtractor::WorkInChild(const std::function<int()>& steps,
                                    const std::function<bool(std::string_view)>& send) {
-    SetDebugSink([&send](std::string_view text) { send(kDebugMessage + std::string(text)); });
+    // A channel the parent silenced stays silent here too, and costs nothing.
+    if (SetDebugSink({})) {
+        SetDebugSink([&send](std::string_view text) { send(kDebugMessage + std::string(text)); });
+    }
     sendOutput_ = [&send](std::string_view text) { send(kOutputMessage + std::string(text)); };
     // The decoder counts the processors from files that the walls will hide.
     SetDecoderThreads(DecoderThreads());
@@ -193,7 +196,10 @@ int ArchiveExtractor::RunConfined(const std::function<int()>& steps,
 bool ArchiveExtractor::TakeChildOutcome(std::string_view message, int& result) {
     Outcome outcome;
     std::u16string where;
-    if (!DecodeOutcome(message, outcome, where, lastFolder_)) return false;
+    if (!DecodeOutcome(message, outcome, where, lastFolder_)) {
+        lastFolder_.clear();
+        return false;
+    }
     if (outcome.failure != 0) RecordFailure(static_cast<Failure>(outcome.failure), where);
     watchedWritten_ = outcome.watchedWritten != 0;
     watchedId_ = outcome.watchedId;

@@ -130,7 +130,9 @@ pid_t Spawn(int program, char* const* argv) {
 // followed by the bytes.
 bool SendFramed(int pipe, std::string_view message) {
     const auto length = static_cast<uint32_t>(message.size());
-    return WriteFully(pipe, &length, sizeof length) && WriteFully(pipe, message.data(), length);
+    std::string frame(reinterpret_cast<const char*>(&length), sizeof length);
+    frame.append(message);
+    return WriteFully(pipe, frame.data(), frame.size());
 }
 
 // Cuts the bytes the child sends into messages, distrusting every length it announces.

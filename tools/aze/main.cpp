@@ -17,7 +17,8 @@ constexpr char kExitStatusText[] =
     "  1  the archive is not valid, is damaged, or the password is wrong;\n"
     "     create, sfx: the folder or password cannot make a valid archive\n"
     "  2  usage error\n"
-    "  3  a file or folder could not be written (what was extracted stays)\n";
+    "  3  a file or folder could not be written (what was extracted stays)\n"
+    "  4  the sandbox that reads the archive could not start, or broke its rules\n";
 
 constexpr char kMainFooter[] =
     "Examples:\n"

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <string>
+#include <vector>
 
 #include "platform/limits.h"
 #include "platform/text.h"
@@ -107,6 +111,73 @@ TEST(StartProgramAndWaitTest, AnythingButTheExpectedProgramFailsAtOnce) {
     EXPECT_EQ(StartProgramAndWait(folder.handle, nullptr, {}), 0);
     EXPECT_FALSE(fs::exists(dir.path() / "ran"));
     EXPECT_EQ(fs::status(outside).permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+// The parent takes from its child only what the rules allow: whole messages in order, none
+// past the bound, none that receive refuses; a crash is a failure, and the child holds none of
+// the parent's files (nor a terminal) while it works.
+TEST(RunInChildProcessTest, TheParentTakesOnlyWhatTheRulesAllow) {
+    using Work = std::function<void(const MessageToParent&)>;
+    std::FILE* parentsFile = std::tmpfile();
+    ASSERT_NE(parentsFile, nullptr);
+    struct Case {
+        const char* name;
+        Work work;
+        ChildEnd end;
+        const char* why;
+        std::vector<std::string> received;
+    };
+    const Case cases[] = {
+        {"messages in order",
+         [](auto& send) { send("one"), send(""), send("two"); },
+         ChildEnd::kEnded,
+         "",
+         {"one", "", "two"}},
+        {"a message at the bound",
+         [](auto& send) { send(std::string(64, 'x')); },
+         ChildEnd::kEnded,
+         "",
+         {std::string(64, 'x')}},
+        {"a message past the bound",
+         [](auto& send) { send("ok"), send(std::string(65, 'x')); },
+         ChildEnd::kFailed,
+         "killed: it announced a message of 65 bytes",
+         {"ok"}},
+        {"a message receive refuses",
+         [](auto& send) { send("lie"), send("after"); },
+         ChildEnd::kFailed,
+         "killed: it sent a message that breaks the rules",
+         {}},
+        {"a crash",
+         [](auto& send) { send("before"), std::abort(); },
+         ChildEnd::kFailed,
+         "ended with signal 6",
+         {"before"}},
+        {"no file or terminal of the parent's",
+         [parentsFile](auto& send) {
+             const bool written =
+                 std::fputs("x", parentsFile) >= 0 && std::fflush(parentsFile) == 0;
+             send(written ? "parent's file open" : "parent's file closed");
+             send(std::cin.get() == EOF ? "no input" : "input");
+         },
+         ChildEnd::kEnded,
+         "",
+         {"parent's file closed", "no input"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> received;
+        std::string why;
+        const auto receive = [&received](std::string_view message) {
+            if (message == "lie") return false;
+            received.emplace_back(message);
+            return true;
+        };
+        const ChildEnd end = RunInChildProcess(c.work, receive, kInvalidDirectory, {64, 60}, why);
+        EXPECT_EQ(end, c.end) << c.name;
+        EXPECT_NE(why.find(c.why), std::string::npos) << c.name << ": " << why;
+        EXPECT_EQ(received, c.received) << c.name;
+    }
+    std::fclose(parentsFile);
 }
 
 }  // namespace
