@@ -1,5 +1,6 @@
 #include "app/unattended_run.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -153,19 +154,32 @@ std::string Describe(const ArchiveExtractor& extractor) {
     return why;
 }
 
-// --list and --check: decoding and the whole walk, nothing written.
+// --list and --check: decoding and the whole walk, nothing written, in the sandbox; what it
+// lists comes back as it goes, its summary (a line at most) once it holds.
 int ListOrCheck(ArchiveExtractor& extractor, const EmbeddedImage& image, bool list) {
-    ListingSink sink(list ? ListingSink::LineWriter([](std::string_view line) {
-        WriteToConsole(ConsoleStream::kOutput, line);
-    })
-                          : ListingSink::LineWriter());
-    extractor.SetSink(&sink);
-    const bool walked = extractor.LoadFromImage(image.bytes, image.size) != 0 &&
-                        extractor.DecodePayload() != 0 && extractor.OutputArchive() != 0;
-    extractor.SetSink(nullptr);
-    if (!walked) return Finish(ExitStatusForFailure(extractor.failure()), Describe(extractor));
-    if (!list) WriteToConsole(ConsoleStream::kOutput, "OK (" + sink.Summary() + ")\n");
-    return Finish(kExitComplete, list ? "listed" : "checked: " + sink.Summary());
+    const auto walk = [&] {
+        ListingSink sink(list ? ListingSink::LineWriter([&extractor](std::string_view line) {
+            extractor.SendOutput(line);
+        })
+                              : ListingSink::LineWriter());
+        extractor.SetSink(&sink);
+        const bool walked = extractor.LoadFromImage(image.bytes, image.size) != 0 &&
+                            extractor.DecodePayload() != 0 && extractor.OutputArchive() != 0;
+        extractor.SetSink(nullptr);
+        if (walked && !list) extractor.SendOutput(sink.Summary());
+        return walked ? 1 : 0;
+    };
+    std::string summary;
+    const auto receive = [&](std::string_view text) {
+        if (list) WriteToConsole(ConsoleStream::kOutput, text);
+        if (!list)
+            summary.append(text.substr(0, std::min<size_t>(text.size(), 4096 - summary.size())));
+    };
+    if (extractor.RunConfined(walk, receive) == 0) {
+        return Finish(ExitStatusForFailure(extractor.failure()), Describe(extractor));
+    }
+    if (!list) WriteToConsole(ConsoleStream::kOutput, "OK (" + summary + ")\n");
+    return Finish(kExitComplete, list ? "listed" : "checked: " + summary);
 }
 
 // The folder to unpack into: --target, a new private one for --temp, else beside the program.

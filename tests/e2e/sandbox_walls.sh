@@ -62,6 +62,8 @@ expect_match "aze list: no file right without a folder" "$err" "sandbox probe: f
 probed "aze test of an encrypted archive" "$aze" -v test --password-file sample-password encrypted.aze
 probed "a self-extracting program" ./inst.run
 expect_match "the self-extracting run: fchmod of its own file" "$err" "sandbox probe: fchmod: done"
+"$aze" sfx -o check.run tree >/dev/null || fail "aze sfx with winqor failed"
+probed "a self-extracting program's --check" ./check.run --check
 expect_equal "nothing changed outside" "$(stat -c %a outside)$(cat outside)" "644outside"
 
 expect_status 0 "unconfined" -- env WINQOR_TEST_UNCONFINED=1 WINQOR_TEST_FORBIDDEN=chmod \
