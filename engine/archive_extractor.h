@@ -109,6 +109,10 @@ class ArchiveExtractor {
     int ExtractToFolder(const char16_t* folderPath);
     // Walks output from its position and writes every record below folder.
     int OutputArchive();
+    // Walks the decoded records as OutputArchive does, with every check of its names and
+    // records, but writes nothing and sends no trace: each record goes to sink (null: none).
+    // 1 when the whole stream passed; the walk's cursor is back at the stream's start.
+    int CheckRecords(RecordSink* sink = nullptr);
     uint32_t OutputDirectory(uint32_t remaining);
     uint32_t OutputFiles(uint32_t expected);
     uint32_t OutputFile();
@@ -188,6 +192,7 @@ class ArchiveExtractor {
     std::unique_ptr<Bzip2Decoder> decoder_;
     FileHandle archiveFile_ = kInvalidHandle;
     RecordSink* sink_ = nullptr;
+    bool traced_ = true;  // the walk sends each folder and file to the debug channel
     DirectoryHandle root_ = kInvalidDirectory;
     DirectoryHandle current_ = kInvalidDirectory;  // the folder of the group being written
     std::u16string currentPath_;                   // its joined path, for messages

@@ -7,12 +7,12 @@
 #include "platform/debug.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/tree_reading.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {
 namespace {
 
-constexpr char16_t kSetupProgram[] = u"Setup.exe";
 constexpr char16_t kNoExtensionSuffix[] = u".d";
 
 // Appends tail to the terminated path in its kMaxPath buffer; false, leaving the path as it
@@ -47,15 +47,23 @@ int StartSetup(ArchiveExtractor& extractor, const std::vector<std::u16string>& a
     return 1;
 }
 
+// Why the output folder cannot be used, for the run's one line about it.
+std::u16string WhyNotUsable(Failure failure, const char16_t* outputFolder) {
+    FolderEntry entry;
+    if (failure == Failure::kRootFailed &&
+        DescribePath(Utf16ToUtf8Lossy(outputFolder), /*followLink=*/false, entry) &&
+        entry.kind != EntryKind::kFolder) {
+        return u"cannot create the output folder: a file of that name is in the way";
+    }
+    return Widen(DescribeFailure(failure));
+}
+
 // The run writes only into a real folder of the running user: in a shared folder, another user
 // could have prepared one (or a link) to have files written, and a program started, for them.
 bool EnterOutputFolder(ArchiveExtractor& extractor, const char16_t* outputFolder) {
     if (extractor.EnterRoot(outputFolder, RootTrust::kOwned) != 0) return true;
-    const Failure failure = extractor.failure();
-    if (failure == Failure::kRootIsLink || failure == Failure::kRootNotOwned) {
-        const std::u16string why = Widen(DescribeFailure(failure));
-        DebugPrint(u"winqor: %s: %s\n", outputFolder, why.c_str());
-    }
+    const std::u16string why = WhyNotUsable(extractor.failure(), outputFolder);
+    DebugPrint(u"winqor: %s: %s\n", outputFolder, why.c_str());
     return false;
 }
 
@@ -63,8 +71,10 @@ bool EnterOutputFolder(ArchiveExtractor& extractor, const char16_t* outputFolder
 int DecodeAndWrite(ArchiveExtractor& extractor, const uint8_t* image, uint64_t imageBytes) {
     if (extractor.LoadFromImage(image, imageBytes) == 0) return 0;
     const int decoded = extractor.DecodePayload();
-    // A walk that fails part way still leaves its files, and Setup.exe is still started.
-    if (decoded != 0) extractor.OutputArchive();
+    // Every name is checked, by this system's rules too, before the first file is written. A
+    // walk that fails part way all the same (a file that cannot be written) still leaves its
+    // files, and Setup.exe is still started.
+    if (decoded != 0 && extractor.CheckRecords() != 0) extractor.OutputArchive();
     return decoded;
 }
 

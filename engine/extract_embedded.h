@@ -11,6 +11,10 @@
 
 namespace winqor {
 
+// The one program a self-extracting run starts, from the top of its output folder, when the
+// archive's header asks for it.
+inline constexpr char16_t kSetupProgram[] = u"Setup.exe";
+
 // What ArchiveExtractor::ExtractEmbedded does once it knows the running program's path; the
 // archive is an image of imageBytes bytes, its header first. The extractor takes its copy of
 // the header from the image; for an encrypted archive it must hold the password's digest

@@ -32,6 +32,16 @@ Failure FailureOfRoot(OpenRootResult result) {
     return result == OpenRootResult::kNotOwned ? Failure::kRootNotOwned : Failure::kRootFailed;
 }
 
+// Takes every record and writes nothing: the walk's own checks decide.
+class AcceptingSink : public RecordSink {
+  public:
+    bool Directory(const char16_t*, const char16_t* const*, uint32_t) override { return true; }
+    bool File(const char16_t*, uint32_t, std::optional<uint32_t>, const uint8_t*,
+              uint32_t) override {
+        return true;
+    }
+};
+
 }  // namespace
 
 int ArchiveExtractor::EnterRoot(const char16_t* folderPath, RootTrust trust) {
@@ -67,7 +77,8 @@ int ArchiveExtractor::ExtractToFolder(const char16_t* folderPath) {
     if (EnterRoot(folderPath) == 0) return 0;
     const int decoded = RunConfined([this] {
         const int result = DecodePayload();
-        if (result != 0) OutputArchive();
+        // A name that would be refused, anywhere in the stream, is found before the first write.
+        if (result != 0 && CheckRecords() != 0) OutputArchive();
         return result;
     });
     CloseFolders();
@@ -84,6 +95,18 @@ bool ArchiveExtractor::CopyNameOrFail(const RecordView& record, char16_t* name) 
     if (CopyRecordName(record, name, kMaxPath)) return true;
     RecordFailure(Failure::kPathTooLong);
     return false;
+}
+
+int ArchiveExtractor::CheckRecords(RecordSink* sink) {
+    AcceptingSink accepting;
+    RecordSink* const previous = sink_;
+    sink_ = sink != nullptr ? sink : &accepting;
+    traced_ = false;
+    const int checked = OutputArchive();
+    traced_ = true;
+    sink_ = previous;
+    RewindOutput();
+    return checked;
 }
 
 int ArchiveExtractor::OutputArchive() {
@@ -118,7 +141,7 @@ uint32_t ArchiveExtractor::OutputDirectory(uint32_t remaining) {
         !ResolveDirectory(name, joined, parts, components, count)) {
         return 0;
     }
-    DebugPrint(u"OutputFolder:%s\n", joined);
+    if (traced_) DebugPrint(u"OutputFolder:%s\n", joined);
     if (!EnterDirectory(joined, components, count)) return 0;
     const auto head = static_cast<uint32_t>(RecordHeadBytes(record));
     output_->position += head;
@@ -203,7 +226,7 @@ uint32_t ArchiveExtractor::OutputFile() {
         RecordFailure(Failure::kUnsafeName, Utf16View(name));
         return 0;
     }
-    DebugPrint(u"%s\t\tfilesize = %d\n", name, static_cast<int>(record.size));
+    if (traced_) DebugPrint(u"%s\t\tfilesize = %d\n", name, static_cast<int>(record.size));
     if (!WriteFileContent(name, record)) return 0;
     output_->position += record.size;
     return record.size + static_cast<uint32_t>(RecordHeadBytes(record));

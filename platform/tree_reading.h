@@ -85,4 +85,8 @@ bool DescribePath(const std::string& path, bool followLink, FolderEntry& entry);
 // Joins a folder path and a name with the system's separator.
 std::string JoinNativePath(const std::string& folder, const std::string& name);
 
+// Whether name has the shape of an extraction's temporary file, ".winqor-<pid>-<n>.partial":
+// one that a killed extraction left behind, never a file of the tree.
+bool IsExtractionTemporary(const std::string& name);
+
 }  // namespace winqor

@@ -84,7 +84,8 @@ bool TreePlanner::AcceptName(const FolderEntry& entry, const std::string& where,
     return true;
 }
 
-// Links, devices, pipes, sockets and the archive being written are left out with a warning.
+// Links, devices, pipes, sockets, the archive being written and what a killed extraction left
+// behind are left out with a warning.
 bool TreePlanner::Include(const FolderEntry& entry, const std::string& where) {
     if (entry.kind == EntryKind::kLink) {
         result_.warnings.push_back({"skipped a symbolic link", where});
@@ -92,6 +93,9 @@ bool TreePlanner::Include(const FolderEntry& entry, const std::string& where) {
         result_.warnings.push_back({"skipped a device, pipe or socket", where});
     } else if (entry.kind == EntryKind::kFile && options_.leaveOut == entry.id) {
         result_.warnings.push_back({"left out the archive being written", where});
+    } else if (entry.kind == EntryKind::kFile && IsExtractionTemporary(entry.name)) {
+        result_.warnings.push_back(
+            {"skipped the temporary file of an interrupted extraction (it may be deleted)", where});
     } else {
         return true;
     }

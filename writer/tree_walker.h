@@ -36,7 +36,8 @@ struct TreeWalkOptions {
 
 struct TreeWalkResult {
     std::vector<uint8_t> records;
-    // Things left out: symbolic links, devices, pipes and sockets, the archive itself.
+    // Things left out: symbolic links, devices, pipes and sockets, the archive itself, and the
+    // temporary files of an interrupted extraction.
     std::vector<WalkMessage> warnings;
     // Why the tree cannot be packed, when WalkTree returns false.
     WalkMessage error;

@@ -95,6 +95,11 @@ bool ReadPasswordLine(const std::string& passwordFile, std::string& line);
 // otherwise the failure line has been printed.
 bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header);
 
+// Whether the decoded records in extractor hold a file named Setup.exe in their root folder:
+// the program a self-extracting run starts when the header asks for it. false too when the
+// records break their rules.
+bool RecordsCarrySetup(ArchiveExtractor& extractor);
+
 // Loads the archive carried inside a self-extracting program, reading no more of its entry
 // than an archive can hold. 1 when loaded; 0 when the file carries none (nothing printed); -1
 // when it carries a damaged one or its resource table is damaged (the failure printed).

@@ -3,7 +3,9 @@
 #include <string>
 
 #include "engine/archive_extractor.h"
+#include "engine/extract_embedded.h"
 #include "engine/password_file.h"
+#include "engine/record_sink.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
 #include "platform/tree_reading.h"
@@ -32,6 +34,25 @@ void PrintFailure(const ArchiveExtractor& extractor, const std::string& fallback
 
 namespace {
 
+// Notes whether the root folder holds a file named Setup.exe.
+class SetupFinder : public RecordSink {
+  public:
+    bool Directory(const char16_t*, const char16_t* const*, uint32_t count) override {
+        inRoot_ = count == 0;
+        return true;
+    }
+    bool File(const char16_t* name, uint32_t, std::optional<uint32_t>, const uint8_t*,
+              uint32_t) override {
+        found_ = found_ || (inRoot_ && std::u16string_view(name) == kSetupProgram);
+        return true;
+    }
+    bool found() const { return found_; }
+
+  private:
+    bool inRoot_ = false;
+    bool found_ = false;
+};
+
 // From the file when one is given, else from the terminal without echo.
 bool ReadPassword(const std::string& passwordFile, std::string& line) {
     if (!passwordFile.empty()) return ReadPasswordLine(passwordFile, line);
@@ -59,11 +80,25 @@ bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header
     std::string line;
     if (!ReadPassword(passwordFile, line)) return false;
     std::u16string password;
-    if (!Utf8ToUtf16(line, password) || !AcceptPassword(password.c_str(), &header)) {
+    const bool converted = Utf8ToUtf16(line, password);
+    // Only the first 15 characters would count: a longer password is refused, not cut, as
+    // create refuses it.
+    if (converted && password.size() > kMaxPasswordChars) {
+        PrintError(
+            "the password is longer than 15 characters, more than a reader's password "
+            "window takes (a character outside the Basic Multilingual Plane counts as two)");
+        return false;
+    }
+    if (!converted || !AcceptPassword(password.c_str(), &header)) {
         PrintError("wrong password");
         return false;
     }
     return true;
+}
+
+bool RecordsCarrySetup(ArchiveExtractor& extractor) {
+    SetupFinder finder;
+    return extractor.CheckRecords(&finder) != 0 && finder.found();
 }
 
 int FinishOutput(int status) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/archive_extractor.h"
 #include "platform/terminal.h"
 #include "platform/text.h"
 #include "platform/tree_reading.h"
@@ -148,6 +149,13 @@ bool WalkOptionsFor(const PackOptions& pack, const std::string& output, TreeWalk
     return ReadSourceDateEpoch(options.latestTime);
 }
 
+// Whether the packed tree holds the Setup.exe that --run-setup asks the run to start.
+bool TreeCarriesSetup(const std::vector<uint8_t>& records) {
+    ArchiveExtractor extractor;
+    return extractor.UseDecodedStream(records.data(), static_cast<uint32_t>(records.size())) != 0 &&
+           RecordsCarrySetup(extractor);
+}
+
 int CheckArguments(const CreateOptions& options, std::string& output) {
     FolderEntry input;
     if (!DescribePath(options.input, true, input) || input.kind != EntryKind::kFolder) {
@@ -195,6 +203,10 @@ int PackFolder(const std::string& folder, const PackOptions& options, const std:
     PrintWarnings(folder, tree.warnings);
     if (!walked) {
         PrintError(tree.error.what, Shown(folder, tree.error.where));
+        return kExitBadArchive;
+    }
+    if (options.runSetup && !TreeCarriesSetup(tree.records)) {
+        PrintError("--run-setup needs a Setup.exe at the top of the folder", folder);
         return kExitBadArchive;
     }
     ArchiveOptions archiveOptions;

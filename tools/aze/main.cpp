@@ -11,13 +11,61 @@ namespace {
 
 using namespace winqor::aze;
 
+// Each command lists its own exit statuses; the summary lists them all.
 constexpr char kExitStatusText[] =
     "Exit status:\n"
     "  0  success\n"
-    "  1  the archive is not valid, is damaged, or the password is wrong;\n"
-    "     create, sfx: the folder or password cannot make a valid archive\n"
+    "  1  the archive is not valid, is damaged, or the password is wrong; create, sfx: the\n"
+    "     folder or password cannot make an archive; standard output cannot be written\n"
     "  2  usage error\n"
-    "  3  a file or folder could not be written (what was extracted stays)\n"
+    "  3  create, sfx: the archive or program could not be written; extract: a file or\n"
+    "     folder could not be written (what was extracted stays)\n"
+    "  4  list, test, extract: the sandbox that reads the archive could not start, or broke\n"
+    "     its rules\n";
+
+constexpr char kCreateExitText[] =
+    "Exit status:\n"
+    "  0  the archive was written\n"
+    "  1  the folder or the password cannot make an archive that readers accept (too large,\n"
+    "     a name that is not UTF-8 or holds '\\' or ':', an unreadable file, an empty or too\n"
+    "     long password, --run-setup without a Setup.exe at the top of DIR); standard\n"
+    "     output cannot be written\n"
+    "  2  usage error (DIR is no folder, SOURCE_DATE_EPOCH or --exclude-from not usable)\n"
+    "  3  the archive could not be written\n";
+
+constexpr char kSfxExitText[] =
+    "Exit status:\n"
+    "  0  the program was written\n"
+    "  1  the folder or the password cannot make an archive, the archive is not valid or\n"
+    "     is damaged, or the run would start a Setup.exe that is not at the archive's top;\n"
+    "     standard output cannot be written\n"
+    "  2  usage error (a stub that is no winqor program included)\n"
+    "  3  the program could not be written\n";
+
+constexpr char kListExitText[] =
+    "Exit status:\n"
+    "  0  listed\n"
+    "  1  the archive is not valid, is damaged, or the password is wrong; standard output\n"
+    "     cannot be written\n"
+    "  2  usage error (ARCHIVE is a folder included)\n"
+    "  4  the sandbox that reads the archive could not start, or broke its rules\n";
+
+constexpr char kTestExitText[] =
+    "Exit status:\n"
+    "  0  the archive is whole and the password right\n"
+    "  1  the archive is not valid, is damaged, or the password is wrong; standard output\n"
+    "     cannot be written\n"
+    "  2  usage error (ARCHIVE is a folder included)\n"
+    "  4  the sandbox that reads the archive could not start, or broke its rules\n";
+
+constexpr char kExtractExitText[] =
+    "Exit status:\n"
+    "  0  the whole tree was written\n"
+    "  1  the archive is not valid, is damaged, or the password is wrong (nothing was\n"
+    "     written); standard output cannot be written\n"
+    "  2  usage error (ARCHIVE is a folder included)\n"
+    "  3  extraction started but a file or folder could not be written (what was extracted\n"
+    "     stays)\n"
     "  4  the sandbox that reads the archive could not start, or broke its rules\n";
 
 constexpr char kMainFooter[] =
@@ -34,8 +82,13 @@ constexpr char kMainFooter[] =
     "SOURCE_DATE_EPOCH (seconds since 1970), when set, is the latest file time stored.\n"
     "'aze COMMAND --help' describes a command; the manual page is aze(1).\n";
 
-std::string Footer(const char* example) {
-    return std::string("Example:\n  ") + example + "\n\n" + kExitStatusText;
+std::string Footer(const char* example, const char* exitStatus) {
+    return std::string("Example:\n  ") + example + "\n\n" + exitStatus;
+}
+
+// A usage error is one line, as every other failure.
+std::string UsageErrorLine(const CLI::App*, const CLI::Error& error) {
+    return std::string("aze: ") + error.what() + " (see aze --help)\n";
 }
 
 void AddPasswordFile(CLI::App* command, std::string& target) {
@@ -77,7 +130,8 @@ void AddCreate(CLI::App& app, CreateOptions& options) {
         ->type_name("OUT.aze");
     AddPackOptions(command, options.pack);
     command->add_option("DIR", options.input, "the folder to pack")->required();
-    command->footer(Footer("aze create --password-file key.txt -o backup.aze documents/"));
+    command->footer(
+        Footer("aze create --password-file key.txt -o backup.aze documents/", kCreateExitText));
 }
 
 void AddSfx(CLI::App& app, SfxOptions& options) {
@@ -103,31 +157,32 @@ void AddSfx(CLI::App& app, SfxOptions& options) {
                "  aze sfx --windows -o setup.exe dist/       (a Windows program)\n"
                "The program takes switches of its own for unattended installs (--target,\n"
                "--temp, --extract-only, --quiet, --log, ...) and passes the rest of its\n"
-               "command line to Setup.exe: run it with --help, or see winqor(1)."));
+               "command line to Setup.exe: run it with --help, or see winqor(1).",
+               kSfxExitText));
 }
 
 CLI::App* AddReader(CLI::App& app, const char* name, const char* help, const char* example,
-                    ReadOptions& options) {
+                    const char* exitStatus, ReadOptions& options) {
     auto* command = app.add_subcommand(name, help);
     AddPasswordFile(command, options.passwordFile);
     command
         ->add_option("ARCHIVE", options.archive,
                      "an archive, or a self-extracting program made by aze sfx")
         ->required();
-    command->footer(Footer(example));
+    command->footer(Footer(example, exitStatus));
     return command;
 }
 
 void AddReaders(CLI::App& app, ReadOptions& list, ReadOptions& test, ReadOptions& extract) {
     AddReader(app, "list", "print every folder (D path) and file (F path size) of an archive",
-              "aze list --json release.aze", list)
+              "aze list --json release.aze", kListExitText, list)
         ->add_flag("--json", list.json,
                    "one JSON object a line: {\"type\":\"folder\",\"path\":...} and "
                    "{\"type\":\"file\",\"path\":...,\"size\":...,\"readOnly\":...}");
     AddReader(app, "test", "check an archive completely without writing anything",
-              "aze test --password-file - release.aze < key.txt", test);
+              "aze test --password-file - release.aze < key.txt", kTestExitText, test);
     AddReader(app, "extract", "extract an archive (nothing is written if it is damaged)",
-              "aze extract -C /tmp/out release.aze", extract)
+              "aze extract -C /tmp/out release.aze", kExtractExitText, extract)
         ->add_option("-C", extract.destination,
                      "the folder to extract into (default: ARCHIVE without extension)")
         ->type_name("DEST");
@@ -139,6 +194,7 @@ int main(int argc, char** argv) {
     winqor::IgnoreFileSizeLimitSignal();
     CLI::App app{
         "aze: write, list, test and extract .aze archives, and make self-extracting programs"};
+    app.failure_message(UsageErrorLine);
     app.require_subcommand(1);
     app.fallthrough();  // -v is accepted after the subcommand too
     bool verbose = false;

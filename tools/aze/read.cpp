@@ -169,9 +169,17 @@ int ExitStatusOf(const ArchiveExtractor& extractor, int otherwise) {
                : otherwise;
 }
 
+// A folder named as the archive is a mistake in the command, not a damaged archive.
+bool NamesAFolder(const std::string& archive) {
+    if (!IsFolder(archive)) return false;
+    PrintError("is a folder, not an archive", archive);
+    return true;
+}
+
 }  // namespace
 
 int RunList(const ReadOptions& options) {
+    if (NamesAFolder(options.archive)) return kExitUsage;
     auto extractor = LoadWithPassword(options);
     if (!extractor) return kExitBadArchive;
     const auto list = [&] {
@@ -188,6 +196,7 @@ int RunList(const ReadOptions& options) {
 }
 
 int RunTest(const ReadOptions& options) {
+    if (NamesAFolder(options.archive)) return kExitUsage;
     auto extractor = LoadWithPassword(options);
     if (!extractor) return kExitBadArchive;
     const auto test = [&] {
@@ -206,6 +215,7 @@ int RunTest(const ReadOptions& options) {
 }
 
 int RunExtract(const ReadOptions& options) {
+    if (NamesAFolder(options.archive)) return kExitUsage;
     auto extractor = LoadWithPassword(options);
     if (!extractor) return kExitBadArchive;
     const std::string destination =

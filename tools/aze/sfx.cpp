@@ -77,6 +77,32 @@ bool HasResourceTable(const std::vector<uint8_t>& program) {
     return ParseResourceTable(program, table) != TableStatus::kAbsent;
 }
 
+// An archive that asks the run to start Setup.exe must carry one at its top, or every run of
+// the program would fail. An encrypted one cannot be looked into without its password: it is
+// embedded with a warning. false, the failure printed, when the archive is damaged or carries
+// no Setup.exe.
+bool CheckCarriesSetup(ArchiveExtractor& archive, const std::string& input) {
+    if (IsEncrypted(*archive.header())) {
+        PrintError(
+            "warning: the archive is encrypted, so whether it carries the Setup.exe it asks "
+            "to start is not checked",
+            input);
+        return true;
+    }
+    if (archive.DecodePayload() == 0) {
+        PrintFailure(archive, input);
+        return false;
+    }
+    if (RecordsCarrySetup(archive)) return true;
+    if (archive.failure() != Failure::kNone) {
+        PrintFailure(archive, input);
+    } else {
+        PrintError("the archive asks to start a Setup.exe that it does not carry at its top",
+                   input);
+    }
+    return false;
+}
+
 // An archive is embedded byte for byte, so nothing about it can be chosen here.
 int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
     const PackOptions& pack = options.pack;
@@ -102,6 +128,9 @@ int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
         PrintError(DescribeFailure(check.failure()), options.input);
         return kExitBadArchive;
     }
+    if (RunsSetup(*check.header()) && !CheckCarriesSetup(check, options.input)) {
+        return kExitBadArchive;
+    }
     if (!IsEmbedded(*HeaderAt(archive.data()))) {
         PrintError(
             "warning: the archive's embedded byte is 0, so the program will open its window "
@@ -112,13 +141,6 @@ int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
 }
 
 int ArchiveFromFolder(const SfxOptions& options, std::vector<uint8_t>& archive) {
-    FolderEntry setup;
-    if (options.pack.runSetup &&
-        !(DescribePath(JoinNativePath(options.input, "Setup.exe"), /*followLink=*/false, setup) &&
-          setup.kind == EntryKind::kFile)) {
-        PrintError("--run-setup needs a Setup.exe at the top of the folder", options.input);
-        return kExitUsage;
-    }
     PackedFolder packed;
     const int status = PackFolder(options.input, options.pack, options.output, packed);
     archive = std::move(packed.archive);
