@@ -152,7 +152,7 @@ expect_equal "no self-extracting run" "$out" "result 0"
 # --- a folder as input ---
 mkdir plain-folder
 printf 'x\n' >plain-folder/a.txt
-expect_status 2 "--run-setup for a folder without Setup.exe" -- "$aze" sfx -o x.run --stub "$probe" --run-setup plain-folder
+expect_status 1 "--run-setup for a folder without Setup.exe" -- "$aze" sfx -o x.run --stub "$probe" --run-setup plain-folder
 expect_equal "its message" "$err" "aze: --run-setup needs a Setup.exe at the top of the folder: plain-folder"
 rm -f setup-ran
 "$aze" sfx -o dist/app2.run --stub "$probe" --run-setup app >/dev/null 2>folder.err && folder_status=0 || folder_status=$?

@@ -151,13 +151,14 @@ if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
 fi
 
 # Names Windows takes for devices, or that end in a dot or a space, never reach the disk; the
-# archive is refused at that record and nothing is written outside the output folder.
+# archive is refused at that record and nothing is written outside the output folder. The
+# whole stream is checked first: 0.txt, stored before them, is not written either.
 mkdir -p "$work/hazards"
-for name in CON NUL.txt com1.log 'trail.' 'space '; do printf 'x' >"$work/hazards/$name"; done
+for name in 0.txt CON NUL.txt com1.log 'trail.' 'space '; do printf 'x' >"$work/hazards/$name"; done
 expect_status 0 "aze sfx --windows of hazardous names" -- "$aze" sfx --windows --stub "$stub" \
   -o "$work/dl/hazards.exe" "$work/hazards"
 run_windows "$work/dl/hazards.exe"
 expect_equal "a run that met such a name fails" "$status" 1
-expect_equal "none of those names was written" "$(ls -A "$work/dl/hazards" 2>/dev/null)" ""
+expect_equal "nothing was written" "$(ls -A "$work/dl/hazards" 2>/dev/null)" ""
 expect_match "the failure is on the debug channel" "$trace" 'qorOutputArchive:unexpected error'
 finish
