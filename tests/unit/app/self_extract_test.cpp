@@ -246,10 +246,18 @@ TEST_F(SelfExtractTest, SetupExeRunsInTheOutputFolderAndTheRunWaitsForIt) {
     EXPECT_TRUE(fs::exists(output_ / "docs" / "a.txt"));
 }
 
-TEST_F(SelfExtractTest, AHalfWrittenTreeStillStartsSetupExe) {
-    EXPECT_EQ(Run(Archive({.runSetup = true, .unsafeSecondGroup = true})), 1);
+// Every record is checked before the first write: a name that leaves the root, after Setup.exe
+// in the stream, writes nothing, so nothing is started either.
+TEST_F(SelfExtractTest, ANameRefusedLaterInTheStreamWritesAndStartsNothing) {
+    RunReport report;
+    ASSERT_EQ(RunEmbeddedArchive(nullptr,
+                                 &Program(Archive({.runSetup = true, .unsafeSecondGroup = true})),
+                                 Wide(program_).c_str(), &report),
+              1);
+    EXPECT_EQ(RunExitStatus(1, report), 1);
     EXPECT_NE(debug_.All().find("qorOutputArchive:unexpected error\n"), std::string::npos);
-    EXPECT_TRUE(SetupRan());
+    EXPECT_FALSE(SetupRan());
+    EXPECT_TRUE(fs::is_empty(output_));
     EXPECT_FALSE(fs::exists(dir_.path() / "escaped"));
 }
 
