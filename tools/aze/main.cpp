@@ -30,7 +30,7 @@ constexpr char kCreateExitText[] =
     "     a name that is not UTF-8 or holds '\\' or ':', an unreadable file, an empty or too\n"
     "     long password, --run-setup without a Setup.exe at the top of DIR); standard\n"
     "     output cannot be written\n"
-    "  2  usage error (DIR is no folder, SOURCE_DATE_EPOCH or --exclude-from not usable)\n"
+    "  2  usage error (also: DIR is no folder; SOURCE_DATE_EPOCH or --exclude-from unusable)\n"
     "  3  the archive could not be written\n";
 
 constexpr char kSfxExitText[] =
@@ -39,7 +39,7 @@ constexpr char kSfxExitText[] =
     "  1  the folder or the password cannot make an archive, the archive is not valid or\n"
     "     is damaged, or the run would start a Setup.exe that is not at the archive's top;\n"
     "     standard output cannot be written\n"
-    "  2  usage error (a stub that is no winqor program included)\n"
+    "  2  usage error (also: the stub is no winqor program)\n"
     "  3  the program could not be written\n";
 
 constexpr char kListExitText[] =
@@ -47,7 +47,7 @@ constexpr char kListExitText[] =
     "  0  listed\n"
     "  1  the archive is not valid, is damaged, or the password is wrong; standard output\n"
     "     cannot be written\n"
-    "  2  usage error (ARCHIVE is a folder included)\n"
+    "  2  usage error (also: ARCHIVE is a folder)\n"
     "  4  the sandbox that reads the archive could not start, or broke its rules\n";
 
 constexpr char kTestExitText[] =
@@ -55,7 +55,7 @@ constexpr char kTestExitText[] =
     "  0  the archive is whole and the password right\n"
     "  1  the archive is not valid, is damaged, or the password is wrong; standard output\n"
     "     cannot be written\n"
-    "  2  usage error (ARCHIVE is a folder included)\n"
+    "  2  usage error (also: ARCHIVE is a folder)\n"
     "  4  the sandbox that reads the archive could not start, or broke its rules\n";
 
 constexpr char kExtractExitText[] =
@@ -63,7 +63,7 @@ constexpr char kExtractExitText[] =
     "  0  the whole tree was written\n"
     "  1  the archive is not valid, is damaged, or the password is wrong (nothing was\n"
     "     written); standard output cannot be written\n"
-    "  2  usage error (ARCHIVE is a folder included)\n"
+    "  2  usage error (also: ARCHIVE is a folder)\n"
     "  3  extraction started but a file or folder could not be written (what was extracted\n"
     "     stays)\n"
     "  4  the sandbox that reads the archive could not start, or broke its rules\n";
