@@ -36,8 +36,8 @@ constexpr char kCreateExitText[] =
 constexpr char kSfxExitText[] =
     "Exit status:\n"
     "  0  the program was written\n"
-    "  1  the folder or the password cannot make an archive, the archive is not valid or\n"
-    "     is damaged, or the run would start a Setup.exe that is not at the archive's top;\n"
+    "  1  the folder or the password cannot make an archive, the archive's header is not\n"
+    "     valid, or the run would start a Setup.exe that is not at the archive's top;\n"
     "     standard output cannot be written\n"
     "  2  usage error (also: the stub is no winqor program)\n"
     "  3  the program could not be written\n";

@@ -78,9 +78,9 @@ bool HasResourceTable(const std::vector<uint8_t>& program) {
 }
 
 // An archive that asks the run to start Setup.exe must carry one at its top, or every run of
-// the program would fail. An encrypted one cannot be looked into without its password: it is
-// embedded with a warning. false, the failure printed, when the archive is damaged or carries
-// no Setup.exe.
+// the program would fail. One that cannot be looked into (encrypted, or damaged: its run fails
+// anyway) is embedded as it is, with a warning. false, the failure printed, when the archive
+// carries no Setup.exe there.
 bool CheckCarriesSetup(ArchiveExtractor& archive, const std::string& input) {
     if (IsEncrypted(*archive.header())) {
         PrintError(
@@ -89,18 +89,15 @@ bool CheckCarriesSetup(ArchiveExtractor& archive, const std::string& input) {
             input);
         return true;
     }
-    if (archive.DecodePayload() == 0) {
-        PrintFailure(archive, input);
-        return false;
+    if (archive.DecodePayload() == 0 || !RecordsCarrySetup(archive)) {
+        if (archive.failure() == Failure::kNone) {
+            PrintError("the archive asks to start a Setup.exe that it does not carry at its top",
+                       input);
+            return false;
+        }
+        PrintError(std::string("warning: ") + DescribeFailure(archive.failure()), input);
     }
-    if (RecordsCarrySetup(archive)) return true;
-    if (archive.failure() != Failure::kNone) {
-        PrintFailure(archive, input);
-    } else {
-        PrintError("the archive asks to start a Setup.exe that it does not carry at its top",
-                   input);
-    }
-    return false;
+    return true;
 }
 
 // An archive is embedded byte for byte, so nothing about it can be chosen here.
