@@ -56,6 +56,12 @@ const char* DescribeFailure(Failure failure) {
             return "refused the output folder: it is a symbolic link";
         case Failure::kRootNotOwned:
             return "refused the output folder: it belongs to another user";
+        case Failure::kRootWritableByOthers:
+            return "refused the output folder: others can write to it";
+        case Failure::kFolderNotOwned:
+            return "refused a folder: it belongs to another user";
+        case Failure::kFolderWritableByOthers:
+            return "refused a folder: others can write to it";
         case Failure::kExtractionEnded:
             return "the sandboxed process that read the archive failed";
         case Failure::kSandboxUnavailable:

@@ -33,24 +33,27 @@ enum class Failure {
     kShortHeader,     // fewer than 256 bytes
     kHeaderRejected,  // not an archive, or sizes out of range
     kOutOfMemory,
-    kDecoderRefused,      // the library would not open a stream
-    kShortPayload,        // the file ends before 256 + packedSize
-    kDigestMismatch,      // damaged payload or wrong password
-    kCorruptData,         // the library reported corrupt data
-    kSizeMismatch,        // the stream's length differs from unpackedSize
-    kRootFailed,          // the extraction root cannot be made or entered
-    kMalformedRecord,     // the record stream breaks its rules
-    kUnsafeName,          // a name that would leave the extraction root
-    kPathTooLong,         // a joined path exceeds the platform's limit
-    kLinkRefused,         // a symbolic link stands where a folder of the walk should be
-    kFolderFailed,        // a folder cannot be created or entered
-    kCreateFailed,        // a file cannot be created
-    kWriteFailed,         // a file's content cannot be written completely
-    kFolderInTheWay,      // a folder stands at a file's name
-    kRootIsLink,          // the self-extracting run's output folder is a symbolic link
-    kRootNotOwned,        // the self-extracting run's output folder belongs to another user
-    kExtractionEnded,     // the sandboxed process ended, or was killed, before it reported
-    kSandboxUnavailable,  // no sandboxed process could be started to read the archive
+    kDecoderRefused,          // the library would not open a stream
+    kShortPayload,            // the file ends before 256 + packedSize
+    kDigestMismatch,          // damaged payload or wrong password
+    kCorruptData,             // the library reported corrupt data
+    kSizeMismatch,            // the stream's length differs from unpackedSize
+    kRootFailed,              // the extraction root cannot be made or entered
+    kMalformedRecord,         // the record stream breaks its rules
+    kUnsafeName,              // a name that would leave the extraction root
+    kPathTooLong,             // a joined path exceeds the platform's limit
+    kLinkRefused,             // a symbolic link stands where a folder of the walk should be
+    kFolderFailed,            // a folder cannot be created or entered
+    kCreateFailed,            // a file cannot be created
+    kWriteFailed,             // a file's content cannot be written completely
+    kFolderInTheWay,          // a folder stands at a file's name
+    kRootIsLink,              // the self-extracting run's output folder is a symbolic link
+    kRootNotOwned,            // the self-extracting run's output folder belongs to another user
+    kRootWritableByOthers,    // others can write to the self-extracting run's output folder
+    kFolderNotOwned,          // a folder of the walk belongs to another user (a walk that asks)
+    kFolderWritableByOthers,  // others can write to a folder of the walk (a walk that asks)
+    kExtractionEnded,         // the sandboxed process ended, or was killed, before it reported
+    kSandboxUnavailable,      // no sandboxed process could be started to read the archive
 };
 
 const char* DescribeFailure(Failure failure);
@@ -87,6 +90,8 @@ class ArchiveExtractor {
 
     // Makes folderPath, opens it once as the root of the walk, makes it current and records
     // its path in folder; 1 on success. Everything below it is reached from that descriptor.
+    // Below an owned root the walk takes only folders nobody else can write to; below a chosen
+    // one, what TrustBelowChosenRoot says.
     int EnterRoot(const char16_t* folderPath, RootTrust trust = RootTrust::kChosen);
     // Makes the root current again (the walk leaves the last folder it wrote current).
     bool ReenterRoot();
@@ -125,7 +130,9 @@ class ArchiveExtractor {
     void SetSink(RecordSink* sink) { sink_ = sink; }
 
     // The walk notes the identity of the file it writes with this name in the root, so that
-    // a caller can tell that file from anything put there by someone else.
+    // a caller can tell that file from anything put there by someone else. That file is to be
+    // started, and it may start any other: every file the walk writes is then writable by its
+    // owner alone, whatever the umask.
     void WatchRootFile(std::u16string name) { watchedName_ = std::move(name); }
     // True, with its identity, when the walk wrote the watched file.
     bool WatchedFileWritten(FileId& id) const;
@@ -167,6 +174,8 @@ class ArchiveExtractor {
                           const char16_t** components, uint32_t& count);
 
     bool EnterDirectory(const char16_t* joined, const char16_t* const* components, uint32_t count);
+    void RecordEnterFailure(EnterResult result, const char16_t* const* components, uint32_t count,
+                            uint32_t reached);
     // Creates the file (or hands it to the sink) and writes all its content.
     bool WriteFileContent(const char16_t* name, const RecordView& record);
     // Writes the file through a new file renamed over its name.
@@ -194,10 +203,11 @@ class ArchiveExtractor {
     RecordSink* sink_ = nullptr;
     bool traced_ = true;  // the walk sends each folder and file to the debug channel
     DirectoryHandle root_ = kInvalidDirectory;
-    DirectoryHandle current_ = kInvalidDirectory;  // the folder of the group being written
-    std::u16string currentPath_;                   // its joined path, for messages
-    bool inRoot_ = false;                          // the group being written is the root's
-    std::vector<std::u16string> lastFolder_;       // the components of the folder entered last
+    FolderTrust trustBelowRoot_ = FolderTrust::kAny;
+    FolderWalk walk_;                         // its current folder: the group being written
+    std::u16string currentPath_;              // its joined path, for messages
+    bool inRoot_ = false;                     // the group being written is the root's
+    std::vector<std::u16string> lastFolder_;  // the components of the folder entered last
     std::u16string watchedName_;
     FileId watchedId_;
     bool watchedWritten_ = false;

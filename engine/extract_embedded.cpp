@@ -47,6 +47,17 @@ int StartSetup(ArchiveExtractor& extractor, const std::vector<std::u16string>& a
     return 1;
 }
 
+// One line on the debug channel: which file or folder stopped the run, and why.
+void SayWhyTheRunStopped(const ArchiveExtractor& extractor) {
+    const std::u16string why = Widen(DescribeFailure(extractor.failure()));
+    const std::u16string& where = extractor.failureWhere();
+    if (where.empty()) {
+        DebugPrint(u"winqor: %s\n", why.c_str());
+    } else {
+        DebugPrint(u"winqor: %s: %s\n", where.c_str(), why.c_str());
+    }
+}
+
 // Why the output folder cannot be used, for the run's one line about it.
 std::u16string WhyNotUsable(Failure failure, const char16_t* outputFolder) {
     FolderEntry entry;
@@ -58,8 +69,9 @@ std::u16string WhyNotUsable(Failure failure, const char16_t* outputFolder) {
     return Widen(DescribeFailure(failure));
 }
 
-// The run writes only into a real folder of the running user: in a shared folder, another user
-// could have prepared one (or a link) to have files written, and a program started, for them.
+// The run writes only into a real folder of the running user (or root) that nobody else can
+// write to: in a shared folder, another user could have prepared one (or a link) to have files
+// written, and a program started, for them.
 bool EnterOutputFolder(ArchiveExtractor& extractor, const char16_t* outputFolder) {
     if (extractor.EnterRoot(outputFolder, RootTrust::kOwned) != 0) return true;
     const std::u16string why = WhyNotUsable(extractor.failure(), outputFolder);
@@ -72,8 +84,8 @@ int DecodeAndWrite(ArchiveExtractor& extractor, const uint8_t* image, uint64_t i
     if (extractor.LoadFromImage(image, imageBytes) == 0) return 0;
     const int decoded = extractor.DecodePayload();
     // Every name is checked, by this system's rules too, before the first file is written. A
-    // walk that fails part way all the same (a file that cannot be written) still leaves its
-    // files, and Setup.exe is still started.
+    // walk that fails part way all the same (a file that cannot be written) leaves its files;
+    // the failure it records keeps Setup.exe from being started on them.
     if (decoded != 0 && extractor.CheckRecords() != 0) extractor.OutputArchive();
     return decoded;
 }
@@ -93,6 +105,12 @@ int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* image, uint6
     if (decoded == 0) return 0;
     // The walk leaves the current directory in the last folder it wrote.
     extractor.ReenterRoot();
+    // An installer started on a tree written only in part would install something else than
+    // what was packed, and its success would pass for the run's.
+    if (extractor.failure() != Failure::kNone) {
+        SayWhyTheRunStopped(extractor);
+        return decoded;
+    }
     if (!runSetup) return decoded;
     return StartSetup(extractor, setup.arguments);
 }

@@ -21,9 +21,10 @@ bool CreateOutputFile(DirectoryHandle folder, const char16_t* name, ReplacingFil
 }
 
 ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes,
-                                        uint32_t keptExecute) {
+                                        uint32_t keptExecute, bool ownerOnlyWrite) {
     const uint32_t creation = attributes == 0 ? kAttributeNormal : attributes;
-    return file.Commit((creation & kAttributeReadOnly) != 0, keptExecute & kExecuteBits);
+    return file.Commit((creation & kAttributeReadOnly) != 0, keptExecute & kExecuteBits,
+                       ownerOnlyWrite);
 }
 
 uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {

@@ -17,8 +17,9 @@ bool CreateOutputFile(DirectoryHandle folder, const char16_t* name, ReplacingFil
 // Gives the complete file its name, replacing what had it; read-only attribute (0x1) gives a
 // read-only file (attributes 0 count as normal). keptExecute: the execute bits its record
 // kept (0 for none), which a system with permission bits adds where the read bit is given.
+// ownerOnlyWrite: nobody but its owner may write to it, whatever the umask.
 ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes,
-                                        uint32_t keptExecute = 0);
+                                        uint32_t keptExecute = 0, bool ownerOnlyWrite = false);
 
 // Writes count bytes; the bytes written, or 0 on an error, a null buffer or a count of 0.
 uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count);

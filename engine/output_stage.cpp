@@ -18,7 +18,16 @@ namespace winqor {
 namespace {
 
 Failure FailureOfEnter(EnterResult result) {
-    return result == EnterResult::kLinkRefused ? Failure::kLinkRefused : Failure::kFolderFailed;
+    switch (result) {
+        case EnterResult::kLinkRefused:
+            return Failure::kLinkRefused;
+        case EnterResult::kNotOwned:
+            return Failure::kFolderNotOwned;
+        case EnterResult::kWritableByOthers:
+            return Failure::kFolderWritableByOthers;
+        default:
+            return Failure::kFolderFailed;
+    }
 }
 
 // The execute bits a tagged record kept. The program the run starts is left to the run's own
@@ -28,8 +37,16 @@ uint32_t KeptExecuteBits(const RecordView& record, bool startedByTheRun) {
 }
 
 Failure FailureOfRoot(OpenRootResult result) {
-    if (result == OpenRootResult::kLink) return Failure::kRootIsLink;
-    return result == OpenRootResult::kNotOwned ? Failure::kRootNotOwned : Failure::kRootFailed;
+    switch (result) {
+        case OpenRootResult::kLink:
+            return Failure::kRootIsLink;
+        case OpenRootResult::kNotOwned:
+            return Failure::kRootNotOwned;
+        case OpenRootResult::kWritableByOthers:
+            return Failure::kRootWritableByOthers;
+        default:
+            return Failure::kRootFailed;
+    }
 }
 
 // Takes every record and writes nothing: the walk's own checks decide.
@@ -47,9 +64,11 @@ class AcceptingSink : public RecordSink {
 int ArchiveExtractor::EnterRoot(const char16_t* folderPath, RootTrust trust) {
     CloseFolders();
     const OpenRootResult opened = OpenRootFolder(folderPath, trust, root_);
+    trustBelowRoot_ =
+        trust == RootTrust::kOwned ? FolderTrust::kOwnersOnly : TrustBelowChosenRoot();
     // The path is read back only to be shown; the walk goes from the descriptor.
     if (opened != OpenRootResult::kOpened || !MakeCurrent(root_) ||
-        GetCurrentDirectory(folder_, kMaxPath) == 0) {
+        GetCurrentDirectory(folder_, kMaxPath) == 0 || !walk_.Start(root_, trustBelowRoot_)) {
         RecordFailure(FailureOfRoot(opened), folderPath == nullptr ? u"" : Utf16View(folderPath));
         CloseFolders();
         return 0;
@@ -62,8 +81,7 @@ bool ArchiveExtractor::ReenterRoot() {
 }
 
 void ArchiveExtractor::CloseFolders() {
-    CloseDirectory(current_);
-    current_ = kInvalidDirectory;
+    walk_.Close();
     CloseDirectory(root_);
     root_ = kInvalidDirectory;
 }
@@ -186,16 +204,27 @@ bool ArchiveExtractor::EnterDirectory(const char16_t* joined, const char16_t* co
         RecordFailure(Failure::kFolderFailed, Utf16View(joined));
         return false;
     }
-    CloseDirectory(current_);
-    const EnterResult entered = EnterFolderBelow(root_, components, count, current_);
+    uint32_t reached = 0;
+    const EnterResult entered = walk_.Enter(components, count, reached);
     if (entered == EnterResult::kEntered) {
         currentPath_ = Utf16View(joined);
         inRoot_ = count == 0;
         lastFolder_.assign(components, components + count);
         return true;
     }
-    RecordFailure(FailureOfEnter(entered), Utf16View(joined));
+    RecordEnterFailure(entered, components, count, reached);
     return false;
+}
+
+// Names the folder that failed: the one refused, which may lie above the record's own.
+void ArchiveExtractor::RecordEnterFailure(EnterResult result, const char16_t* const* components,
+                                          uint32_t count, uint32_t reached) {
+    std::u16string path(Utf16View(folder_));
+    for (uint32_t i = 0; i < count && i <= reached; ++i) {
+        if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
+        path += Utf16View(components[i]);
+    }
+    RecordFailure(FailureOfEnter(result), path);
 }
 
 uint32_t ArchiveExtractor::OutputFiles(uint32_t expected) {
@@ -252,7 +281,7 @@ bool ArchiveExtractor::WriteFileContent(const char16_t* name, const RecordView& 
 bool ArchiveExtractor::ReplaceFile(const char16_t* name, const uint8_t* content,
                                    const RecordView& record) {
     ReplacingFile file;
-    if (!CreateOutputFile(current_, name, file)) {
+    if (!CreateOutputFile(walk_.current(), name, file)) {
         RecordFailure(Failure::kCreateFailed, CurrentPathOf(name));
         return false;
     }
@@ -268,7 +297,8 @@ bool ArchiveExtractor::ReplaceFile(const char16_t* name, const uint8_t* content,
     FileId id;
     if (watched && !file.Identify(id)) file.Abandon();
     const ReplacingFile::Outcome outcome =
-        FinishOutputFile(file, record.attributes, KeptExecuteBits(record, watched));
+        FinishOutputFile(file, record.attributes, KeptExecuteBits(record, watched),
+                         /*ownerOnlyWrite=*/!watchedName_.empty());
     if (outcome != ReplacingFile::Outcome::kDone) {
         RecordFileFailure(outcome, name);
         return false;

@@ -39,11 +39,19 @@ class BoundedText {
     int length_ = 0;
 };
 
+// A name as the terminal may show it: the same escaping as every aze message, so that an
+// archive's names cannot forge lines or send the terminal a command through this channel.
+std::u16string EscapedForDisplay(const char16_t* text) {
+    std::u16string escaped;
+    Utf8ToUtf16(EscapeForDisplay(Utf16ToUtf8Lossy(Utf16View(text))), escaped);
+    return escaped;
+}
+
 // Formats one conversion; returns false for a conversion it does not know.
 bool FormatConversion(char16_t conversion, va_list& args, BoundedText& out) {
     switch (conversion) {
         case u's':
-            out.Put(va_arg(args, const char16_t*));
+            out.Put(EscapedForDisplay(va_arg(args, const char16_t*)).c_str());
             return true;
         case u'd':
             out.PutAscii(std::to_string(va_arg(args, int)));

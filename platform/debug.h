@@ -26,8 +26,9 @@ void OutputDebugString(const char16_t* text);
 // Room, in UTF-16 units, of the buffer DebugPrint formats into: at most 2,047 characters pass.
 inline constexpr int kDebugPrintUnits = 2048;
 
-// printf-style formatting of a UTF-16 format: %s takes a terminated const char16_t*, %d an
-// int, %u an unsigned int, %% a percent sign. The text is cut to 2,047 units; nothing is added.
+// printf-style formatting of a UTF-16 format: %s takes a terminated const char16_t*, shown
+// escaped as EscapeForDisplay (platform/text.h) shows it, %d an int, %u an unsigned int, %% a
+// percent sign. The text is cut to 2,047 units; nothing is added.
 void DebugPrint(const char16_t* format, ...);
 
 }  // namespace winqor

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -104,6 +105,16 @@ class AtomicReplacement {
     std::string temporary_;
     std::string name_;
 };
+
+// Whether the running user may trust a folder to write into and later run from: it belongs to
+// the user or root, others cannot write to it, and its group can only when that group holds
+// the user alone (folder_trust_posix.cpp).
+enum class FolderJudgement { kTrusted, kNotOwned, kWritableByOthers };
+FolderJudgement JudgeFolder(const struct stat& info);
+
+// Reads, once, which of the running user's groups hold the user alone; JudgeFolder knows none
+// before. Called before a walk starts: a confined walk may no longer reach the user database.
+void LearnPrivateGroups();
 
 // Replaces the file at path with bytes through an AtomicReplacement in its folder, durably.
 // The new file gets mode less the umask. false with the system's reason.

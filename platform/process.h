@@ -21,12 +21,13 @@ uint32_t GetModuleFileName(char16_t* buffer, uint32_t units);
 // Starts the program name in folder with arguments (each passed on as it stands), this process's
 // environment and current directory, waits for it to end, then pauses one second. Only the file
 // expected is started: name is opened without following a link and must be that regular file,
-// belonging to the running user; it gets owner execute permission and is started through the very
-// descriptor it was checked through, so nothing swapped in meanwhile runs. (On Windows the
-// handle it was checked through stays open, shared for reading only, while the program is
-// started by the file's full path: nobody can change, rename or remove it meanwhile. A program
-// that needs elevation is started through the shell.) 1 when the program was started, 0 when
-// it is missing, another file, or cannot be started. exitStatus, when given, receives the
+// belonging to the running user and (on Linux) writable by nobody else; it gets owner execute
+// permission and is started through the very descriptor it was checked through, so nothing
+// swapped in meanwhile runs. (On Windows the handle it was checked through stays open, shared
+// for reading only, while the program is started by the file's full path: nobody can change,
+// rename or remove it meanwhile. A program that needs elevation is started through the shell.)
+// 1 when the program was started, 0 when it is missing, another file, or cannot be started.
+// exitStatus, when given, receives the
 // program's exit status when it was started (on Linux 128 + the signal that ended it).
 int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected,
                         uint32_t* exitStatus = nullptr,

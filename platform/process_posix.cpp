@@ -42,13 +42,14 @@ uint32_t ToUtf16Buffer(std::string_view native, char16_t* buffer, uint32_t units
 }
 
 // The program this run wrote, opened without following a link (O_NONBLOCK: a pipe put there
-// must not make the open wait). -1 when it is anything else.
+// must not make the open wait), still the running user's and writable by nobody else (so that
+// nobody can have rewritten it since). -1 when it is anything else.
 int OpenExpectedProgram(int folder, const std::string& name, const FileId& expected) {
     Descriptor program(
         OpenAtRetrying(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info;
     if (program.get() < 0 || ::fstat(program.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_uid != ::geteuid()) {
+        info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         return -1;
     }
     const FileId id{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};

@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include "platform/limits.h"
+
 #include <cstdint>
 
 namespace winqor {
@@ -158,7 +160,7 @@ const char* NamedEscape(char32_t cp) {
         case U'\t':
             return "\\t";
         case U'\\':
-            return "\\\\";
+            return kPathSeparator == u'\\' ? nullptr : "\\\\";
         default:
             return nullptr;
     }

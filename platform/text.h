@@ -34,7 +34,8 @@ std::string WithThousands(uint64_t value);
 // what comes before it or send the terminal a command: printable UTF-8 stays as it is; a line
 // feed, carriage return, tab and backslash become \n, \r, \t and \\; every other control
 // character (below 0x20, 0x7F, and U+0080 to U+009F as its two bytes) and every byte that is
-// not part of valid UTF-8 becomes \xHH, in lower case.
+// not part of valid UTF-8 becomes \xHH, in lower case. Where the backslash separates folders
+// (Windows), no name holds one and it stays as it is, so that paths read as paths.
 std::string EscapeForDisplay(std::string_view text);
 
 // One argument as a Windows command line writes it, so that CommandLineToArgvW (and the C

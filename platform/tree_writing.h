@@ -34,14 +34,32 @@ bool MakeCurrent(DirectoryHandle folder);
 
 enum class RootTrust {
     kChosen,  // a folder the user named: it may be reached through links
-    kOwned,   // a real folder (not a link) of the running user (as one this call creates is)
+    // A real folder (not a link) of the running user or root that nobody else can write to (see
+    // FolderTrust::kOwnersOnly), as one this call creates is: it is made writable by its owner
+    // alone, whatever the umask.
+    kOwned,
 };
-enum class OpenRootResult { kOpened, kFailed, kLink, kNotOwned };
+enum class OpenRootResult { kOpened, kFailed, kLink, kNotOwned, kWritableByOthers };
 
 // Creates the last component of path when it is missing and opens it as a folder.
 OpenRootResult OpenRootFolder(const char16_t* path, RootTrust trust, DirectoryHandle& root);
 
-enum class EnterResult { kEntered, kLinkRefused, kFailed };
+// What a walk asks of the folders it finds below its root.
+enum class FolderTrust {
+    kAny,  // any real folder (never a link)
+    // A real folder of the running user or root that nobody else can write to: group write
+    // permission only for a group that holds the running user alone, no write permission for
+    // others (OpenSSH's StrictModes rule). The folders such a walk creates are made writable by
+    // their owner alone, whatever the umask, so that it accepts them again. (Windows: any.)
+    kOwnersOnly,
+};
+
+// The trust a walk of aze or the window asks below a root the user chose: a process of the
+// superuser takes only folders it could have made itself, since another user's folder there
+// would have it write (and later run) what that user swaps in.
+FolderTrust TrustBelowChosenRoot();
+
+enum class EnterResult { kEntered, kLinkRefused, kFailed, kNotOwned, kWritableByOthers };
 
 // Enters root/components[0]/.../components[count-1], root itself when count is 0, each
 // component opened from its parent's descriptor without following a link (even one that
@@ -53,6 +71,35 @@ EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* compon
 
 // Removes the folder at path when it is empty; false when it is not, or cannot be removed.
 bool RemoveEmptyFolder(const char16_t* path);
+
+// The system's state of a walk (tree_writing_posix.cpp, tree_writing_win32.cpp).
+class FolderChain;
+
+// A walk through the folders below a root, one folder record after another, as
+// EnterFolderBelow enters them. It keeps the chain of folders it entered last, so entering the
+// next one opens only the components in which the two differ: a walk costs what its tree
+// holds, however deep the tree goes. Every folder it enters, created or found, meets its trust.
+class FolderWalk {
+  public:
+    FolderWalk();
+    ~FolderWalk();
+    FolderWalk(const FolderWalk&) = delete;
+    FolderWalk& operator=(const FolderWalk&) = delete;
+
+    // Starts below root, which stays the caller's and open for as long as the walk goes on.
+    bool Start(DirectoryHandle root, FolderTrust trust);
+    // Enters root/components[0]/.../components[count-1] and makes it current; only the last
+    // component is created when it is missing. On failure reached is the number of components
+    // entered: components[reached] is the one refused (reached == count: entering the folder
+    // itself failed).
+    EnterResult Enter(const char16_t* const* components, uint32_t count, uint32_t& reached);
+    // The folder entered last; kInvalidDirectory before one is, or after a failure.
+    DirectoryHandle current() const;
+    void Close();
+
+  private:
+    std::unique_ptr<FolderChain> chain_;
+};
 
 // A file of an extraction. It is written under a temporary name in its folder and takes its
 // name only when complete, replacing whatever entry had it (a file of any owner or link
@@ -74,10 +121,11 @@ class ReplacingFile {
     // The new file's identity, which tells it apart from any other file; asked before Commit.
     bool Identify(FileId& id) const;
     // Mode 0444 when readOnly, else 0666, with the execute bits of keptExecute (within 0111)
-    // added, less the umask; an execute bit stays only beside its read bit. On Windows: the
-    // read-only attribute when readOnly, and keptExecute means nothing. Then the rename over
+    // added, less the umask; an execute bit stays only beside its read bit; when
+    // ownerOnlyWrite, less the write permission of group and others too. On Windows: the
+    // read-only attribute when readOnly, and the rest means nothing. Then the rename over
     // the name.
-    Outcome Commit(bool readOnly, uint32_t keptExecute = 0);
+    Outcome Commit(bool readOnly, uint32_t keptExecute = 0, bool ownerOnlyWrite = false);
     void Abandon();
 
   private:

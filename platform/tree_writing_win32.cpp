@@ -235,6 +235,89 @@ EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* compon
     return EnterResult::kEntered;
 }
 
+// The walk's chain: every folder from the root to the one entered last stays open, so none of
+// them can be renamed or replaced while the walk goes on (a path holds at most MAX_PATH units,
+// so the chain stays short).
+class FolderChain {
+  public:
+    explicit FolderChain(HANDLE root) : root_(root) {}
+
+    EnterResult Enter(const std::vector<std::wstring>& names, uint32_t& reached) {
+        entered_ = false;
+        size_t common = 0;
+        while (common < names.size() && common < levels_.size() &&
+               levels_[common].name == names[common]) {
+            ++common;
+        }
+        levels_.resize(common);
+        reached = static_cast<uint32_t>(common);
+        for (size_t i = common; i < names.size(); ++i) {
+            Handle opened;
+            const EnterResult result =
+                OpenComponent(Deepest(), names[i], i + 1 == names.size(), opened);
+            if (result != EnterResult::kEntered) return result;
+            levels_.push_back({names[i], std::move(opened)});
+            ++reached;
+        }
+        entered_ = MakeCurrent(FromHandle(Deepest()));
+        return entered_ ? EnterResult::kEntered : EnterResult::kFailed;
+    }
+
+    HANDLE Deepest() const { return levels_.empty() ? root_ : levels_.back().folder.get(); }
+    bool entered() const { return entered_; }
+    void Forget() {
+        levels_.clear();
+        entered_ = false;
+    }
+
+  private:
+    struct Level {
+        std::wstring name;
+        Handle folder;
+    };
+    HANDLE root_;
+    std::vector<Level> levels_;
+    bool entered_ = false;
+};
+
+FolderTrust TrustBelowChosenRoot() {
+    return FolderTrust::kAny;
+}
+
+FolderWalk::FolderWalk() = default;
+FolderWalk::~FolderWalk() = default;
+
+bool FolderWalk::Start(DirectoryHandle root, FolderTrust) {
+    chain_.reset();
+    if (root == kInvalidDirectory) return false;
+    chain_ = std::make_unique<FolderChain>(AsHandle(root));
+    return true;
+}
+
+EnterResult FolderWalk::Enter(const char16_t* const* components, uint32_t count,
+                              uint32_t& reached) {
+    reached = 0;
+    if (!chain_) return EnterResult::kFailed;
+    std::vector<std::wstring> names(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!WidePath(components[i], names[i])) {
+            chain_->Forget();
+            return EnterResult::kFailed;
+        }
+    }
+    const EnterResult result = chain_->Enter(names, reached);
+    if (result != EnterResult::kEntered) chain_->Forget();
+    return result;
+}
+
+DirectoryHandle FolderWalk::current() const {
+    return chain_ && chain_->entered() ? FromHandle(chain_->Deepest()) : kInvalidDirectory;
+}
+
+void FolderWalk::Close() {
+    chain_.reset();
+}
+
 ReplacingFile::ReplacingFile() = default;
 ReplacingFile::~ReplacingFile() = default;
 
@@ -257,7 +340,7 @@ bool ReplacingFile::Identify(FileId& id) const {
     return true;
 }
 
-ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly, uint32_t) {
+ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly, uint32_t, bool) {
     if (handle() == kInvalidHandle) return Outcome::kFailed;
     switch (replacement_->Commit(readOnly, false)) {
         case AtomicReplacement::Outcome::kDone:

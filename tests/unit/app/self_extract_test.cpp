@@ -282,6 +282,12 @@ TEST_F(SelfExtractTest, AnOutputFolderOfSomeoneElseIsRefusedBeforeAnyWrite) {
              ASSERT_TRUE(test::GiveToNobody(output));
          },
          "it belongs to another user"},
+        {"a folder others can write to",
+         [](const fs::path& output, const fs::path&) {
+             fs::create_directory(output);
+             fs::permissions(output, fs::perms::all);
+         },
+         "others can write to it"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
