@@ -122,6 +122,20 @@ for mask in 022 077; do
   expect_equal "its modes under umask $mask" "$(modes_of modes-run.d)" "${wanted_modes[$mask]}"
 done
 
+# --- names with a terminal sequence and a forged line: escaped on the debug channel of aze -v
+# and of the self-extracting run, the format's own tabs kept ---
+mkdir -p named/$'red\e[31m' && printf 'x' >named/$'red\e[31m'/$'cr\rforged\nline\t'
+"$aze" create -o named.aze named >/dev/null && "$aze" sfx -o dist/named.run --stub "$probe" named.aze >/dev/null ||
+  fail "aze create and sfx of odd names"
+for run in "$aze -v extract -C named-out named.aze" "dist/named.run"; do
+  expect_status 0 "$run" -- $run
+  expect_match "$run: the folder" "$err" '^OutputFolder:.*/red\\x1b\[31m$'
+  expect_match "$run: the file" "$err" '^cr\\rforged\\nline\\t'$'\t\t''filesize = 1$'
+  checks=$((checks + 1))
+  ! grep -q $'[\e\r]\|^line' <<<"$err" || fail "$run: a raw control character or a forged line: $err"
+done
+expect_equal "the odd names extracted as they are" "$(describe_tree named-out)" "$(describe_tree named)"
+
 # --- what aze sfx refuses ---
 printf 'not an archive' >text.aze
 head -c 300 plain.aze >short.aze

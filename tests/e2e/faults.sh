@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Faults from outside while extracting: a full disk, folders without write permission, an
 # archive that ends while it is read, and a Setup.exe that ends at once, never ends or cannot be
-# started. Each keeps what existed before and writes nothing outside its destination.
+# started, or a walk that fails before Setup.exe would start. Each keeps what existed before and writes nothing outside its destination.
 # usage: faults.sh AZE SFX_PROBE PACK_TREE
 . "$(dirname "$0")/lib.sh"
 aze=$(readlink -f "$1")
@@ -115,5 +115,20 @@ make_setup broken 'this is text, not a program\n'
 expect_status 0 "Setup.exe that cannot be started" -- dist/broken.run
 expect_equal "its run" "$out" "result 1"
 expect_equal "the files stay" "$(cat dist/broken/lib/data.txt)" "data"
+
+# --- a walk that fails part way (a folder where the archive has a file): no Setup.exe on the
+# half-written tree, and the run says which file failed and why ---
+make_setup partial "#!/bin/sh\necho ran >'$work/space/partial.ran'\n"
+mkdir -p dist/partial/lib/data.txt
+# (The pipes of the test above stay in the working folder: the files beside the run are compared.)
+beside() { describe_tree dist | grep -vE '^[DF] partial(/| |$)'; }
+before=$(beside)
+expect_status 0 "a run whose walk fails part way" -- dist/partial.run
+expect_equal "its run" "$out" "result 1"
+expect_match "the described line" "$err" "^qorOutputArchive:unexpected error$"
+expect_match "then which file and why" "$err" \
+  "^winqor: $PWD/dist/partial/lib/data.txt: cannot create a file: a folder of that name is in the way$"
+[ ! -e partial.ran ] || fail "Setup.exe started on a half-written tree"
+expect_equal "nothing beside its folder" "$(beside)" "$before"
 
 finish

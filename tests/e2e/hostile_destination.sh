@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # A destination prepared by someone else, or changed while the extraction runs: aze extract and
 # a self-extracting program replace what they find and never write through it, a killed or
-# failed write leaves the old file whole, and the self-extracting run writes only into a folder
-# of its own. PROBE stands in for winqor's self-extracting run (it prints "result N").
+# failed write leaves the old file whole, the self-extracting run writes only into folders of
+# its own that nobody else can write to, and nothing it may start can be rewritten by another
+# user before it starts. A folder 1000 deep extracts whole. PROBE stands in for winqor's
+# self-extracting run (it prints "result N").
 # usage: hostile_destination.sh AZE PROBE
 . "$(dirname "$0")/lib.sh"
 aze=$(readlink -f "$1")
@@ -96,5 +98,94 @@ if is_root; then
   expect_match "its line" "$err" "refused the output folder: it belongs to another user"
   expect_equal "nothing in that folder" "$(ls -A dist/pack)" ""
 fi
+
+# Everything in the current folder except below DEST.
+outside() { describe_tree . | grep -vE "^[DF] $1(/| |$)"; }
+
+# --- a folder 1000 deep, and a sibling reached back up from its bottom ---
+mkdir deep-test && cd deep-test
+deep_path=$(printf 'd/%.0s' $(seq 1000))
+mkdir -p "deep/$deep_path" deep/z && printf 'bottom' >"deep/${deep_path}bottom.txt" && printf 'top' >deep/z/top.txt
+"$aze" create -o deep.aze deep >/dev/null || fail "aze create of a deep folder"
+before=$(outside out)
+expect_status 0 "aze extract of a folder 1000 deep" -- "$aze" extract -C out deep.aze
+expect_equal "the deep tree" "$(describe_tree out)" "$(describe_tree deep)"
+expect_equal "nothing beside it" "$(outside out)" "$before"
+cd "$work"
+
+# --- folders another user can change, where a run may start a program (the superuser only) ---
+mkdir strict logs && cd strict
+mkdir setup-src && printf '#!/bin/sh\necho packed >said\n' >setup-src/Setup.exe
+mkdir setup-src/docs && printf 'doc\n' >setup-src/docs/a.txt
+mkdir dist && "$aze" sfx -o dist/held.run --stub "$probe" --run-setup setup-src >/dev/null || fail "aze sfx held"
+if is_root && command -v strace >/dev/null; then
+  # Umask 000, and Setup.exe's start held: another user tries to rewrite it meanwhile.
+  before=$(outside dist/held)
+  mkfifo ../logs/trace
+  (umask 000 && exec env ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" strace -f -o ../logs/trace \
+    -e trace=execveat -e inject=execveat:delay_enter=60000000 dist/held.run >../logs/held.out 2>../logs/held.err) &
+  tracer=$!
+  exec 4<../logs/trace
+  checks=$((checks + 1))
+  read -r -t 60 -d '(' -u 4 call || fail "the held run never reached Setup.exe's start"
+  checks=$((checks + 1))
+  ! as_nobody sh -c 'printf "#!/bin/sh\necho swapped >said\n" >dist/held/Setup.exe' 2>/dev/null ||
+    fail "another user rewrote Setup.exe before it started"
+  expect_equal "modes under umask 000 (Setup.exe, its folder, a file, a folder)" \
+    "$(stat -c %a dist/held/Setup.exe dist/held dist/held/docs/a.txt dist/held/docs | tr '\n' ' ')" "744 755 644 755 "
+  kill -KILL "$tracer" # the run goes on without its tracer
+  wait "$tracer" 2>/dev/null
+  exec 4<&-
+  for _ in $(seq 600); do grep -q result ../logs/held.out && break; sleep 0.1; done
+  expect_equal "the held run" "$(cat ../logs/held.out)" "result 1"
+  expect_equal "the packed Setup.exe ran" "$(cat dist/held/said 2>/dev/null)" "packed"
+  expect_equal "nothing outside the held run's folder" "$(outside dist/held)" "$before"
+
+  # The self-extracting run: its output folder, then a folder below it, prepared by another.
+  # CASE: output folder mode, owner of docs/ in it ("" when absent), the line the run gives.
+  cases=(
+    "777||$PWD/dist/pack: refused the output folder: others can write to it"
+    "755|nobody|$PWD/dist/pack/docs: refused a folder: it belongs to another user"
+    "1777||$PWD/dist/pack: refused the output folder: others can write to it"
+  )
+  "$aze" sfx -o dist/pack.run --stub "$probe" --run-setup setup-src >/dev/null || fail "aze sfx pack"
+  for case in "${cases[@]}"; do
+    IFS='|' read -r mode docs line <<<"$case"
+    rm -rf dist/pack && mkdir -p dist/pack && chmod "$mode" dist/pack
+    [ -z "$docs" ] || { mkdir dist/pack/docs && chown "$docs" dist/pack/docs; }
+    before=$(outside dist/pack)
+    expect_status 0 "a run into $case" -- dist/pack.run
+    expect_equal "its result" "$out" "result 1"
+    expect_match "its line" "$err" "winqor: $line"
+    [ ! -e dist/pack/said ] || fail "$case: Setup.exe was started"
+    expect_equal "$case: nothing in the foreign folder" "$(ls -A dist/pack/docs 2>/dev/null)" ""
+    expect_equal "$case: nothing outside" "$(outside dist/pack)" "$before"
+  done
+
+  # aze extract by the superuser into a folder others can write to (its choice): the folders
+  # found below it. CASE: owner, group and mode of docs/, the status, the message ("" for none).
+  root_group_alone=$([ -z "$(getent group 0 | cut -d: -f4)" ] && [ "$(awk -F: '$4 == 0' /etc/passwd | wc -l)" = 1 ] && echo yes)
+  cases=(
+    "nobody|root|755|3|refused a folder: it belongs to another user"
+    "root|root|777|3|refused a folder: others can write to it"
+    "root|nogroup|775|3|refused a folder: others can write to it"
+  )
+  [ "$root_group_alone" = yes ] && cases+=("root|root|775|0|") || skip_checks 1 "the root group holds other users"
+  for case in "${cases[@]}"; do
+    IFS='|' read -r owner group mode want message <<<"$case"
+    rm -rf shared2 && mkdir -p shared2/docs && chmod 777 shared2
+    chown "$owner:$group" shared2/docs && chmod "$mode" shared2/docs
+    before=$(outside shared2)
+    expect_status "$want" "aze extract as root over docs/ $case" -- "$aze" extract -C shared2 ../plain.aze
+    if [ -n "$message" ]; then
+      expect_equal "its message" "$err" "aze: $message: $PWD/shared2/docs"
+      expect_equal "$case: nothing in docs/" "$(ls -A shared2/docs)" ""
+    fi
+    expect_equal "$case: nothing outside" "$(outside shared2)" "$before"
+  done
+else
+  skip_checks 38 "only the superuser can play another user here, under strace"
+fi
+cd "$work"
 
 finish

@@ -41,6 +41,9 @@ expect_status 7 "the run exits with Setup.exe's status" -- ./app.run
 printf '#!/bin/sh\nexit 0\n' > app/Setup.exe
 expect_status 0 "sfx again, Setup.exe succeeding" -- "$aze" sfx -o app.run --stub "$winqor" --run-setup app
 expect_status 0 "then the run exits 0" -- ./app.run
+mkdir -p app/lib half/lib/data.txt && printf 'data\n' > app/lib/data.txt
+expect_status 0 "sfx whose walk will fail" -- "$aze" sfx -o half.run --stub "$winqor" --run-setup app
+expect_status 1 "a half-written tree starts no Setup.exe: the run fails" -- ./half.run
 
 expect_status 1 "winqor as built, without a display" -- "$winqor"
 expect_match "one clear line" "$err" "winqor: cannot open a display"
