@@ -76,9 +76,9 @@ int PackFolder(const std::string& folder, const PackOptions& options, const std:
 // Whether path names a folder, following links (the user named it).
 bool IsFolder(const std::string& path);
 
-// One line on standard error: "aze: WHAT: WHERE" (WHERE left out when empty). Both are shown
-// escaped (see EscapeForDisplay) so that a name cannot forge lines or send the terminal a
-// command.
+// One line on standard error: "aze: WHAT: WHERE" (WHERE left out when empty). WHERE is a name
+// or path, shown escaped (see EscapeForDisplay) so that it cannot forge lines or send the
+// terminal a command.
 void PrintError(const std::string& what, const std::string& where = {});
 
 // The extractor's failure and where it happened (fallbackWhere when it names no place).

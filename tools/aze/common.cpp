@@ -20,8 +20,7 @@ bool IsFolder(const std::string& path) {
 }
 
 void PrintError(const std::string& what, const std::string& where) {
-    // The text may carry a name too (a reason the system gave, a warning about an entry).
-    std::string line = "aze: " + EscapeForDisplay(what);
+    std::string line = "aze: " + what;
     if (!where.empty()) line += ": " + EscapeForDisplay(where);
     std::cerr << line << '\n';
 }
