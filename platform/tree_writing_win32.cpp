@@ -236,8 +236,8 @@ EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* compon
 }
 
 // The walk's chain: every folder from the root to the one entered last stays open, so none of
-// them can be renamed or replaced while the walk goes on (a path holds at most MAX_PATH units,
-// so the chain stays short).
+// them can be renamed or replaced while the walk goes on (a joined path holds at most kMaxPath
+// units, so the chain holds at most half as many handles).
 class FolderChain {
   public:
     explicit FolderChain(HANDLE root) : root_(root) {}
