@@ -27,8 +27,8 @@ uint32_t GetModuleFileName(char16_t* buffer, uint32_t units);
 // for reading only, while the program is started by the file's full path: nobody can change,
 // rename or remove it meanwhile. A program that needs elevation is started through the shell.)
 // 1 when the program was started, 0 when it is missing, another file, or cannot be started.
-// exitStatus, when given, receives the
-// program's exit status when it was started (on Linux 128 + the signal that ended it).
+// exitStatus, when given, receives the program's exit status when it was started (on Linux
+// 128 + the signal that ended it).
 int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected,
                         uint32_t* exitStatus = nullptr,
                         const std::vector<std::u16string>& arguments = {});
