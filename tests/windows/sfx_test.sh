@@ -115,6 +115,14 @@ rm -f "$work/probe.txt"
 run_windows "$work/dl/setup.exe"
 expect_equal "a run whose Setup.exe succeeds exits 0" "$status" 0
 
+# A walk that fails part way (a folder stands where a file goes) starts no Setup.exe and exits 1.
+rm -f "$work/probe.txt" "$work/dl/setup/readme.txt" && mkdir "$work/dl/setup/readme.txt"
+run_windows "$work/dl/setup.exe"
+expect_equal "a failed walk exits 1" "$status" 1
+expect_equal "a failed walk starts no Setup.exe" "$([ -e "$work/probe.txt" ] && echo started)" ""
+expect_match "a failed walk says so" "$trace" 'OutputDebugString[AW] "qorOutputArchive:unexpected error\\n"'
+rmdir "$work/dl/setup/readme.txt" && cp "$work/dist/readme.txt" "$work/dl/setup/readme.txt"
+
 # An installer whose manifest asks for an administrator's rights: CreateProcessW refuses it with
 # ERROR_ELEVATION_REQUIRED on Windows, and the shell then starts it. Wine starts it like any
 # other program, so the test seam makes CreateProcessW's refusal happen here.
