@@ -1,7 +1,6 @@
 #include "engine/password_file.h"
 
-#include <fstream>
-#include <iostream>
+#include <cstdio>
 
 #include "platform/terminal.h"
 #include "platform/tree_reading.h"
@@ -11,15 +10,14 @@ namespace {
 
 enum class LineRead { kLine, kNothing, kTooLong };
 
-LineRead ReadBoundedLine(std::istream& in, std::string& line) {
+LineRead ReadBoundedLine(std::FILE* in, std::string& line) {
     line.clear();
-    char byte;
     bool any = false;
-    while (in.get(byte)) {
+    for (int byte; (byte = std::fgetc(in)) != EOF;) {
         any = true;
         if (byte == '\n') break;
         if (line.size() == kMaxPasswordLineBytes) return LineRead::kTooLong;
-        line += byte;
+        line += static_cast<char>(byte);
     }
     return any ? LineRead::kLine : LineRead::kNothing;
 }
@@ -34,13 +32,15 @@ bool IsFolder(const std::string& path) {
 PasswordFileRead ReadPasswordFile(const std::string& passwordFile, std::string& line) {
     const bool fromStandardInput = passwordFile == "-";
     if (!fromStandardInput && IsFolder(passwordFile)) return PasswordFileRead::kFolder;
-    std::ifstream file;
-    if (!fromStandardInput) file.open(passwordFile, std::ios::binary);
-    std::istream& in = fromStandardInput ? std::cin : file;
-    const LineRead read = in ? ReadBoundedLine(in, line) : LineRead::kNothing;
+    // C stdio rather than iostreams: the static Windows program would carry their locale
+    // machinery, several hundred kB, for one line.
+    std::FILE* file = fromStandardInput ? stdin : std::fopen(passwordFile.c_str(), "rb");
+    if (file == nullptr) return PasswordFileRead::kUnreadable;
+    const LineRead read = ReadBoundedLine(file, line);
+    const bool failed = std::ferror(file) != 0;
+    if (!fromStandardInput) std::fclose(file);
     if (read == LineRead::kTooLong) return PasswordFileRead::kTooLong;
-    if (in.bad() || (!fromStandardInput && !file.is_open()) ||
-        (fromStandardInput && read == LineRead::kNothing)) {
+    if (failed || (fromStandardInput && read == LineRead::kNothing)) {
         return PasswordFileRead::kUnreadable;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
