@@ -31,7 +31,10 @@ tracer=$!
 exec 3<trace
 checks=$((checks + 1))
 read -r -t 60 -d '(' -u 3 call || fail "the held run never reached its rename"
-pkill -KILL -P "$tracer"
+# The held rename is the sandboxed child's, below aze: every process below strace is killed at
+# once, before strace itself, whose end would let a held call go on.
+descendants() { local child; for child in $(pgrep -P "$1"); do descendants "$child"; echo "$child"; done; }
+kill -KILL $(descendants "$tracer") 2>/dev/null
 kill -KILL "$tracer" 2>/dev/null
 wait "$tracer" 2>/dev/null
 exec 3<&-
