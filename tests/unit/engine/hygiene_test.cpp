@@ -158,14 +158,17 @@ TEST(LinkSwapTest, AFolderSwappedForALinkDuringTheWalkIsNeverFollowed) {
         fs::remove_all(root);
         fs::create_directories(root / "a");
         std::atomic<bool> stop = false;
+        // The paths are made before the thread starts: it must not allocate, since the walk's
+        // sandboxed child is forked while it runs, and a lock it held would stay held there.
+        const fs::path folder = root / "a", real = root / "a.real";
         std::thread swapper([&] {
             std::error_code ignored;
             while (!stop) {
-                fs::rename(root / "a", root / "a.real", ignored);
-                fs::create_directory_symlink(outside, root / "a", ignored);
+                fs::rename(folder, real, ignored);
+                fs::create_directory_symlink(outside, folder, ignored);
                 std::this_thread::yield();
-                fs::remove(root / "a", ignored);
-                fs::rename(root / "a.real", root / "a", ignored);
+                fs::remove(folder, ignored);
+                fs::rename(real, folder, ignored);
             }
         });
         ArchiveExtractor extractor;
