@@ -12,7 +12,7 @@ run_suite() {
   local dir=$1; shift
   cmake -S . -B "$dir" "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
   cmake --build "$dir" -j"$jobs"
-  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" ${CTEST_EXCLUDE:+-E "$CTEST_EXCLUDE"})
 }
 
 mkdir -p build
@@ -33,7 +33,10 @@ fuzz/run.sh --smoke 5
 # of every test program and of every aze and winqor the end-to-end tests run.
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DWINQOR_SANITIZE=ON -DWINQOR_TEST_SEAMS=ON \
+# The link-swap test forks the sandboxed child while a thread of its own runs; there the
+# sanitizers' runtime can leave the child waiting for a lock held at the fork, so it runs in the
+# normal build and under valgrind only, until the child is a fresh process image.
+CTEST_EXCLUDE=LinkSwapTest run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DWINQOR_SANITIZE=ON -DWINQOR_TEST_SEAMS=ON \
   -DWINQOR_WARNINGS_AS_ERRORS=ON
 # Data races in the decoding threads: the engine's unit tests alone, with ThreadSanitizer.
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TSAN=ON -DWINQOR_WARNINGS_AS_ERRORS=ON \
