@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of the window: docs/main-window.png and docs/password-dialog.png.
+# Takes the pictures of the window in docs/window.md: docs/main-window.png and docs/password-dialog.png.
 # Usage: docs/screenshots.sh BUILD_DIR (a build with winqor and the GUI tests' helper).
 # Xvfb runs no window manager, so the pictures show the windows without their title bars.
 build=$(readlink -f "${1:?usage: $0 BUILD_DIR}")
