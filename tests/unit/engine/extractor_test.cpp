@@ -194,6 +194,27 @@ TEST_F(ExtractorTest, LoadAndDecodeCases) {
     }
 }
 
+// Every one of the 16 stored digest bytes counts, in a plain and in an encrypted archive.
+TEST_F(ExtractorTest, EachStoredDigestByteChangedAloneRefusesTheArchive) {
+    ArchiveOptions encrypted;
+    encrypted.passwordDigest.emplace();
+    DerivePasswordDigest(encrypted.passwordDigest->data(), u"Secret1");
+    std::memcpy(digest_, encrypted.passwordDigest->data(), 16);
+    for (const ArchiveOptions& options : {ArchiveOptions{}, encrypted}) {
+        std::vector<uint8_t> good;
+        std::string error;
+        ASSERT_TRUE(WriteArchive(SampleRecords(), options, good, error)) << error;
+        ASSERT_EQ(LoadAndDecode(good), 1);
+        for (uint32_t i = 0; i < 16; ++i) {
+            SCOPED_TRACE("digest byte " + std::to_string(i));
+            auto changed = good;
+            changed[header_offset::kPayloadDigest + i] ^= 0x80;
+            EXPECT_EQ(LoadAndDecode(changed), 0);
+            EXPECT_EQ(extractor_->failure(), Failure::kDigestMismatch);
+        }
+    }
+}
+
 TEST_F(ExtractorTest, MissingFileFailsToOpenAndLeavesTheHandleInvalid) {
     ArchiveExtractor extractor;
     const auto path = PathOf("does-not-exist.aze");
