@@ -549,5 +549,75 @@ TEST_F(OutputStageTest, JoinedPathTooLongFailsTheGroupInsteadOfUsingTheRoot) {
     EXPECT_FALSE(fs::exists(root_ / "f"));
 }
 
+// A folder name of exactly units units, in components of at most 200 (each a plain name).
+std::u16string DeepFolderName(size_t units) {
+    std::u16string name;
+    while (name.size() < units) {
+        const size_t left = units - name.size();
+        // Never leave a lone separator for the last component.
+        const size_t component = left > 201 ? (left - 201 == 1 ? 199 : 200) : left - 1;
+        name += u'\\';
+        name.append(component, u'n');
+    }
+    return name;
+}
+
+// A record name fits its buffer with kMaxPath - 1 units and the terminator; a joined path the
+// same. One unit more must be refused before anything is copied or created (the sanitizer
+// build sees a copy that runs one unit past its buffer).
+TEST_F(OutputStageTest, NamesAndJoinedPathsAtTheLengthLimit) {
+    fs::create_directories(root_);
+    const size_t rootUnits = Wide(root_).size();
+    struct Case {
+        const char* what;
+        bool fileRecord;
+        size_t units;  // of the record's name
+        int result;
+        Failure failure;
+    };
+    const Case cases[] = {
+        {"folder joined to kMaxPath - 1 units", false, kMaxPath - 1 - rootUnits, 1, Failure::kNone},
+        {"folder joined to kMaxPath units", false, kMaxPath - rootUnits, 0, Failure::kPathTooLong},
+        {"folder name of kMaxPath - 1 units", false, kMaxPath - 1, 0, Failure::kPathTooLong},
+        {"folder name of kMaxPath units", false, kMaxPath, 0, Failure::kPathTooLong},
+        // Taken whole by the reader, refused by the system (longer than any file name).
+        {"file name of kMaxPath - 1 units", true, kMaxPath - 1, 0, Failure::kCreateFailed},
+        {"file name of kMaxPath units", true, kMaxPath, 0, Failure::kPathTooLong},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(root_);
+        RecordStreamBuilder builder;
+        builder.AddDirectory(u"");
+        if (c.fileRecord) {
+            builder.AddFile(std::u16string(c.units, u'f'), 0x20, Bytes("f"));
+        } else {
+            // Each folder is made by a group of its own, the parents first.
+            const std::u16string deep = DeepFolderName(c.units);
+            for (size_t end = deep.find(u'\\', 1); end != std::u16string::npos;
+                 end = deep.find(u'\\', end + 1)) {
+                builder.AddDirectory(deep.substr(0, end));
+            }
+            builder.AddDirectory(deep);
+            builder.AddFile(u"f", 0x20, Bytes("f"));
+        }
+        test::DebugCapture quiet;
+        EXPECT_EQ(Walk(builder.bytes()), c.result);
+        EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
+        if (c.result == 0) {
+            for (const auto& line : test::DescribeTree(root_)) EXPECT_NE(line[0], 'F') << line;
+        } else {
+            // A path this long is reached one folder at a time.
+            fs::current_path(root_);
+            const std::u16string deep = DeepFolderName(c.units);
+            for (size_t start = 1, end; start < deep.size(); start = end + 1) {
+                end = std::min(deep.find(u'\\', start), deep.size());
+                fs::current_path(std::string(deep.begin() + start, deep.begin() + end));
+            }
+            EXPECT_EQ(test::ReadFileBytes("f"), Bytes("f"));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace winqor
