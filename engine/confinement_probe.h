@@ -15,7 +15,8 @@ namespace winqor {
 bool ConfinementSkippedForTests();
 
 // Called by the output stage before it writes: tries to create the file the test names
-// outside the root and says on the debug channel what happened.
+// outside the root (or to make or change the entry there by each call the test lists) and says
+// on the debug channel what happened.
 void ProbeConfinement();
 
 // Called in the confined child before it touches the archive: tries each forbidden call the

@@ -1,4 +1,6 @@
-// The test builds' probe. WINQOR_TEST_ESCAPE_TO names a file outside the root to create;
+// The test builds' probe. WINQOR_TEST_ESCAPE_TO names a file outside the root to create, or,
+// with WINQOR_TEST_ESCAPE_BY, the entry outside the root that each listed call (comma-separated:
+// mkdir, symlink, link, mkfifo, unlink, rmdir, rename, truncate) tries to make or change;
 // WINQOR_TEST_UNCONFINED makes the run skip confinement. WINQOR_TEST_FORBIDDEN lists the calls
 // a taken-over child tries (comma-separated) on the file WINQOR_TEST_OUTSIDE; WINQOR_TEST_LIE
 // makes the child lie ("hang", "flood", or "folder:A,B" for a last folder of A/B);
@@ -43,6 +45,12 @@ bool ConfinementSkippedForTests() {
 void ProbeConfinement() {
     const char* target = std::getenv("WINQOR_TEST_ESCAPE_TO");
     if (target == nullptr) return;
+    if (const char* calls = std::getenv("WINQOR_TEST_ESCAPE_BY")) {
+        for (const auto& call : Split(calls)) {
+            Say("confinement probe: " + call + " " + target + ": " + TryCallForTests(call, target));
+        }
+        return;
+    }
     std::string reason = "written";
     ReplaceFileContents(target, std::vector<uint8_t>{'x'}, reason);
     Say(std::string("confinement probe: ") + target + ": " + reason);

@@ -6,8 +6,9 @@
 
 namespace winqor {
 
-// Tries the call named (on the file outside, where it takes a file) and says how it ended:
-// "done", the system's reason for refusing it, or "unknown call".
+// Tries the call named (on the entry outside, where it takes a path; link and rename make
+// outside + ".link" and outside + ".moved") and says how it ended: "done", the system's reason
+// for refusing it, or "unknown call".
 std::string TryCallForTests(const std::string& call, const std::string& outside);
 
 }  // namespace winqor

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <thread>
@@ -86,6 +87,15 @@ std::string TryCallForTests(const std::string& call, const std::string& outside)
         {"unshare", [] { return ::unshare(CLONE_NEWUSER); }},
         {"thread", [] { return StartThread(); }},
         {"fchmod", [] { return ChangeOwnFileMode(); }},
+        // What a confined walk must not do outside its folder, besides writing a file.
+        {"mkdir", [&] { return ::mkdir(path, 0755); }},
+        {"symlink", [&] { return ::symlink(".", path); }},
+        {"link", [&] { return ::link(path, (outside + ".link").c_str()); }},
+        {"mkfifo", [&] { return ::mkfifo(path, 0600); }},
+        {"unlink", [&] { return ::unlink(path); }},
+        {"rmdir", [&] { return ::rmdir(path); }},
+        {"rename", [&] { return ::rename(path, (outside + ".moved").c_str()); }},
+        {"truncate", [&] { return ::truncate(path, 0); }},
     };
     const auto found = calls.find(call);
     if (found == calls.end()) return "unknown call";
