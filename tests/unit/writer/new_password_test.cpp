@@ -4,8 +4,11 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "protection/password.h"
+#include "support/known_answers.h"
+#include "support/test_support.h"
 
 namespace winqor {
 namespace {
@@ -43,15 +46,20 @@ TEST(PrepareNewPassword, RefusesWhatNoReaderWouldAccept) {
     }
 }
 
-TEST(PrepareNewPassword, GivesTheDigestReadersDerive) {
-    for (const char16_t* password : {u"a", u"Secret1", u"0123456789abcde", u"p\u00e4ss"}) {
+// The known answers' passwords of at most 15 characters are taken, with their known digests,
+// and a warning exactly when some characters do not count.
+TEST(PrepareNewPassword, GivesTheKnownDigests) {
+    if (!test::HaveVectors()) GTEST_SKIP() << "no reference vectors beside the project";
+    for (const auto& answer : test::LoadKnownAnswers().passwords) {
+        if (answer.password.size() > 15) continue;
+        SCOPED_TRACE(test::ToHex(answer.digest.data(), 16));
         NewPassword prepared;
         std::string reason;
-        ASSERT_TRUE(PrepareNewPassword(password, prepared, reason)) << reason;
-        uint8_t digest[16];
-        DerivePasswordDigest(digest, password);
-        EXPECT_EQ(std::memcmp(prepared.digest.data(), digest, 16), 0);
-        EXPECT_TRUE(prepared.warning.empty()) << prepared.warning;
+        ASSERT_TRUE(PrepareNewPassword(answer.password, prepared, reason)) << reason;
+        EXPECT_EQ(std::vector<uint8_t>(prepared.digest.begin(), prepared.digest.end()),
+                  answer.digest);
+        EXPECT_EQ(prepared.warning.empty(), answer.narrowed.size() == answer.password.size())
+            << prepared.warning;
     }
 }
 
