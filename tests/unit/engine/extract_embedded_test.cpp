@@ -21,6 +21,8 @@ namespace fs = std::filesystem;
 
 using test::Wide;
 
+// The one rule for the default destination of aze extract, the window and a self-extracting
+// run: the path without its file name's extension, or with ".d" where there is none to cut.
 TEST(OutputFolderForTest, CutsOnlyTheFileNamesExtensionOrAddsDotD) {
     struct Case {
         std::u16string program;
@@ -29,10 +31,18 @@ TEST(OutputFolderForTest, CutsOnlyTheFileNamesExtensionOrAddsDotD) {
     const Case cases[] = {
         {u"/dl/pack.run", u"/dl/pack"},
         {u"/dl/pack.old.run", u"/dl/pack.old"},
+        {u"archive.aze", u"archive"},
+        {u"archive.", u"archive"},
+        {u"/home/u/.config.aze", u"/home/u/.config"},
+        // No extension: the folder must not take the archive's own name.
         {u"/home/u/my.files/backup", u"/home/u/my.files/backup.d"},
+        {u"relative/name", u"relative/name.d"},
         {u"/home/u/.profile", u"/home/u/.profile.d"},
         {u"setup", u"setup.d"},
-        {u"/dl/...run", u"/dl/...run.d"},  // not "/dl/..", the parent folder
+        // A stem of . or .. would name the current folder or its parent.
+        {u"/dl/..aze", u"/dl/..aze.d"},
+        {u"/dl/...run", u"/dl/...run.d"},
+        {u"/dl/....aze", u"/dl/..."},
     };
     for (const auto& c : cases) {
         char16_t folder[kMaxPath];

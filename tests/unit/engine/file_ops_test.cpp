@@ -9,34 +9,6 @@
 namespace winqor {
 namespace {
 
-TEST(StripExtension, CutsOnlyWithinTheLastComponent) {
-    struct Case {
-        std::u16string in, out;
-    };
-    const Case cases[] = {
-        {u"/dl/pack.old.run", u"/dl/pack.old"},
-        {u"/dl/tools.aze", u"/dl/tools"},
-        {u"/home/u/my.files/backup", u"/home/u/my.files/backup"},
-        {u"/home/u/.profile", u"/home/u/.profile"},
-        {u"/home/u/.config.aze", u"/home/u/.config"},
-        {u".profile", u".profile"},
-        {u"a.b", u"a"},
-        {u"archive.", u"archive"},
-        {u"/dl/..aze", u"/dl/..aze"},  // the stems . and .. name folders that exist
-        {u"/dl/...aze", u"/dl/...aze"},
-        {u"/dl/....aze", u"/dl/..."},
-        {u"/", u"/"},
-        {u"/a.b/", u"/a.b/"},
-        {u"", u""},
-    };
-    for (const auto& c : cases) {
-        std::u16string buffer = c.in;
-        EXPECT_EQ(StripExtension(buffer.data()), buffer.data());
-        EXPECT_EQ(std::u16string(buffer.c_str()), c.out);
-    }
-    EXPECT_EQ(StripExtension(nullptr), nullptr);
-}
-
 TEST(JoinPath, JoinsRecordNamesWithTheSystemSeparator) {
     struct Case {
         std::u16string base, relative, out;

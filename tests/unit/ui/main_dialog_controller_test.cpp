@@ -277,35 +277,6 @@ TEST_F(MainDialogTest, ExtractingTwiceReplacesTheFiles) {
     EXPECT_TRUE(HoldsSample(dir_.path() / "out"));
 }
 
-struct DestinationCase {
-    std::u16string archive;
-    std::u16string destination;
-};
-
-TEST(DefaultDestination, CutsOnlyTheLastComponentsExtension) {
-    const DestinationCase cases[] = {
-        {u"/pkg/tools.aze", u"/pkg/tools"},
-        {u"/dl/pack.old.run", u"/dl/pack.old"},
-        {u"archive.aze", u"archive"},
-        // No extension: the folder must not take the archive's own name.
-        {u"/home/u/my.files/backup", u"/home/u/my.files/backup.d"},
-        {u"/a.b/archive", u"/a.b/archive.d"},
-        {u"/home/u/.profile", u"/home/u/.profile.d"},
-        {u"relative/name", u"relative/name.d"},
-        // A stem of . or .. would name the current folder or its parent.
-        {u"/dl/..aze", u"/dl/..aze.d"},
-        {u"/dl/...aze", u"/dl/...aze.d"},
-    };
-    for (const DestinationCase& c : cases) {
-        ScriptedDialog dialog;
-        dialog.m_archivePath = c.archive;
-        dialog.m_destinationFolder = u"typed before";
-        dialog.SetDefaultDestination();
-        EXPECT_EQ(dialog.m_destinationFolder, c.destination) << Utf16ToUtf8Lossy(c.archive);
-        EXPECT_EQ(dialog.m_archivePath, c.archive);
-    }
-}
-
 struct BrowseArchiveCase {
     std::optional<std::u16string> chosen;
     std::u16string archive;      // the archive field afterwards
