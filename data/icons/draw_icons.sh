@@ -8,7 +8,8 @@ cd "$(dirname "$0")"
 
 sizes=(16 22 24 32 48 64 128 256)
 
-# The window's icon, on a 32-unit grid (ui/resources/draw_icons.sh draws the same at 16 and 32).
+# The window's icon, on a 32-unit grid (ui/gtk/resources/draw_icons.sh draws the same at 16
+# and 32).
 # Folders are named as the hicolor theme names them: SIZExSIZE/apps, SIZExSIZE/mimetypes.
 parcel_and_arrow=(
     -fill '#c8873a' -stroke '#6b4216' -strokewidth 1.5 -draw 'polygon 4,12 28,12 28,29 4,29'

@@ -2,7 +2,7 @@
 // open for one extraction after another until the user leaves it.
 #pragma once
 
-#include "ui/dialog.h"
+#include "ui/gtk/dialog.h"
 #include "ui/main_dialog_controller.h"
 
 namespace winqor {

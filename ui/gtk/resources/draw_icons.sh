@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Draws the application icon (a parcel and an arrow) at 32x32 and 16x16, and puts the two
-# images in winqor.ico, winqor.exe's icon group.
+# images in ui/win32/winqor.ico, winqor.exe's icon group.
 # The PNGs and the .ico are committed; run this again only to change the drawing. Needs
 # ImageMagick.
 set -euo pipefail
@@ -20,4 +20,4 @@ draw() {  # size in pixels; the drawing is on a 32-unit grid
 draw 32
 draw 16
 # Two 32-bit images, the same bytes on every run.
-convert icon-32.png icon-16.png winqor.ico
+convert icon-32.png icon-16.png ../../win32/winqor.ico

@@ -1,7 +1,7 @@
 // The password prompt of an encrypted archive: it closes with IDOK only for the right password.
 #pragma once
 
-#include "ui/dialog.h"
+#include "ui/gtk/dialog.h"
 #include "ui/password_controller.h"
 
 namespace winqor {

@@ -1,4 +1,4 @@
-#include "ui/password_dlg.h"
+#include "ui/gtk/password_dlg.h"
 
 #include "protection/password.h"
 #include "ui/ui.h"

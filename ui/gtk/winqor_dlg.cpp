@@ -1,7 +1,7 @@
-#include "ui/winqor_dlg.h"
+#include "ui/gtk/winqor_dlg.h"
 
-#include "ui/about_dlg.h"
-#include "ui/choosers.h"
+#include "ui/gtk/about_dlg.h"
+#include "ui/gtk/choosers.h"
 #include "ui/local_path.h"
 #include "ui/ui.h"
 

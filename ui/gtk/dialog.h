@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/resource_ids.h"
+#include "ui/gtk/resource_ids.h"
 
 namespace winqor {
 

@@ -1,7 +1,7 @@
 // The About box: the application icon, the product and its version, the copyright.
 #pragma once
 
-#include "ui/dialog.h"
+#include "ui/gtk/dialog.h"
 
 namespace winqor {
 

@@ -1,8 +1,8 @@
-#include "ui/choosers.h"
+#include "ui/gtk/choosers.h"
 
 #include "platform/text.h"
 #include "ui/main_dialog_controller.h"
-#include "ui/translation.h"
+#include "ui/gtk/translation.h"
 
 namespace winqor {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/translation.h"
+#include "ui/gtk/translation.h"
 
 #include <libintl.h>
 

@@ -1,4 +1,4 @@
-#include "ui/dialog.h"
+#include "ui/gtk/dialog.h"
 
 #include "platform/text.h"
 
