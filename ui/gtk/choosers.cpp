@@ -1,8 +1,8 @@
 #include "ui/gtk/choosers.h"
 
 #include "platform/text.h"
-#include "ui/main_dialog_controller.h"
 #include "ui/gtk/translation.h"
+#include "ui/main_dialog_controller.h"
 
 namespace winqor {
 namespace {

@@ -9,8 +9,8 @@ constexpr char kResourcePrefix[] = "/org/winqor/ui/";
 
 CDialog* g_mainWindow = nullptr;
 
-GtkEntry* EntryOf(CDataExchange& dx, const char* entryId) {
-    GtkWidget* widget = dx.dialog.GetDlgItem(entryId);
+GtkEntry* EntryOf(CDataExchange& dx, const char* controlId) {
+    GtkWidget* widget = dx.dialog.GetDlgItem(controlId);
     return widget != nullptr && GTK_IS_ENTRY(widget) ? GTK_ENTRY(widget) : nullptr;
 }
 
@@ -39,8 +39,8 @@ void RunHandler(std::function<void()>* handler) {
     (*handler)();
 }
 
-void DDX_Text(CDataExchange& dx, const char* entryId, std::u16string& value) {
-    GtkEntry* entry = EntryOf(dx, entryId);
+void DDX_Text(CDataExchange& dx, const char* controlId, std::u16string& value) {
+    GtkEntry* entry = EntryOf(dx, controlId);
     if (entry == nullptr) return;
     if (dx.saveAndValidate) {
         // GTK keeps entry texts in valid UTF-8, so the conversion cannot fail here.
@@ -51,8 +51,8 @@ void DDX_Text(CDataExchange& dx, const char* entryId, std::u16string& value) {
     }
 }
 
-void DDV_MaxChars(CDataExchange& dx, const char* entryId, int maxChars) {
-    GtkEntry* entry = EntryOf(dx, entryId);
+void DDV_MaxChars(CDataExchange& dx, const char* controlId, int maxChars) {
+    GtkEntry* entry = EntryOf(dx, controlId);
     if (entry != nullptr && !dx.saveAndValidate) gtk_entry_set_max_length(entry, maxChars);
 }
 
@@ -98,9 +98,9 @@ bool CDialog::Create() {
     builder_ = gtk_builder_new_from_resource(path.c_str());
     GObject* dialog = gtk_builder_get_object(builder_, dialogId_);
     if (dialog == nullptr || !GTK_IS_DIALOG(dialog)) return false;
-    dialog_ = GTK_WIDGET(dialog);
+    window_ = GTK_WIDGET(dialog);
     CDialog* owner = parent_ != nullptr ? parent_ : g_mainWindow;
-    if (owner != nullptr && owner != this && owner->dialog_ != nullptr) {
+    if (owner != nullptr && owner != this && owner->window_ != nullptr) {
         gtk_window_set_transient_for(window(), owner->window());
         gtk_window_set_position(window(), GTK_WIN_POS_CENTER_ON_PARENT);
     }
@@ -110,8 +110,8 @@ bool CDialog::Create() {
 }
 
 void CDialog::Destroy() {
-    if (dialog_ != nullptr) gtk_widget_destroy(dialog_);
-    dialog_ = nullptr;
+    if (window_ != nullptr) gtk_widget_destroy(window_);
+    window_ = nullptr;
     if (builder_ != nullptr) g_object_unref(builder_);
     builder_ = nullptr;
 }
@@ -120,7 +120,7 @@ void CDialog::ConnectBaseMessageMap() {
     if (GetDlgItem("IDOK") != nullptr) OnClicked("IDOK", [this] { OnOK(); });
     if (GetDlgItem("IDCANCEL") != nullptr) OnClicked("IDCANCEL", [this] { OnCancel(); });
     // Esc reaches here too: GtkDialog turns it into a close request.
-    g_signal_connect(dialog_, "delete-event", G_CALLBACK(CloseToCancel),
+    g_signal_connect(window_, "delete-event", G_CALLBACK(CloseToCancel),
                      KeepHandler([this] { OnCancel(); }));
 }
 
@@ -153,6 +153,11 @@ void CDialog::OnCancel() {
 void CDialog::EndDialog(int result) {
     result_ = result;
     if (loop_ != nullptr) g_main_loop_quit(loop_);
+}
+
+void CDialog::GotoDlgCtrl(const char* id) {
+    GtkWidget* widget = GetDlgItem(id);
+    if (widget != nullptr) gtk_widget_grab_focus(widget);
 }
 
 void CDialog::OnClicked(const char* buttonId, std::function<void()> handler) {

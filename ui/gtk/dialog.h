@@ -10,26 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "ui/gtk/resource_ids.h"
+#include "ui/data_exchange.h"
+#include "ui/gtk/resource.h"
 
 namespace winqor {
 
-class CDialog;
-
-// The direction of one UpdateData: from the controls into the members (save) or back.
-class CDataExchange {
-  public:
-    CDataExchange(CDialog& dialog, bool saveAndValidate)
-        : dialog(dialog), saveAndValidate(saveAndValidate) {}
-    CDialog& dialog;
-    const bool saveAndValidate;
-};
-
 // Exchanges the text of the entry with this id and value.
-void DDX_Text(CDataExchange& dx, const char* entryId, std::u16string& value);
+void DDX_Text(CDataExchange& dx, const char* controlId, std::u16string& value);
 // Limits the entry with this id to maxChars characters, so a longer text cannot be typed or
 // pasted.
-void DDV_MaxChars(CDataExchange& dx, const char* entryId, int maxChars);
+void DDV_MaxChars(CDataExchange& dx, const char* controlId, int maxChars);
 
 class CDialog {
   public:
@@ -48,7 +38,7 @@ class CDialog {
     bool UpdateData(bool saveAndValidate = true);
 
     GtkWidget* GetDlgItem(const char* id) const;
-    GtkWindow* window() const { return GTK_WINDOW(dialog_); }
+    GtkWindow* window() const { return GTK_WINDOW(window_); }
 
     // The window that owns dialogs opened without a parent: the application's main dialog.
     static void SetMainWindow(CDialog* dialog);
@@ -66,6 +56,8 @@ class CDialog {
     virtual void ConnectMessageMap() {}
 
     void EndDialog(int result);
+    // Moves the keyboard focus to the widget with this id.
+    void GotoDlgCtrl(const char* id);
     // Calls handler when the button with this id is clicked.
     void OnClicked(const char* buttonId, std::function<void()> handler);
     // Makes the keyboard's tab order inside the container: the widgets with these ids, in turn.
@@ -82,7 +74,7 @@ class CDialog {
     const char* dialogId_;
     CDialog* parent_;
     GtkBuilder* builder_ = nullptr;
-    GtkWidget* dialog_ = nullptr;
+    GtkWidget* window_ = nullptr;
     GMainLoop* loop_ = nullptr;
     int result_ = IDCANCEL;
     std::vector<std::unique_ptr<std::function<void()>>> handlers_;

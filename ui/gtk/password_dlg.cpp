@@ -17,7 +17,7 @@ bool CPasswordDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     // The buttons come first in the tab order, so OK holds the focus when the dialog opens.
     SetTabOrder("IDC_LAYOUT", {"IDC_BUTTONS", "IDC_PASSWORD"});
-    gtk_widget_grab_focus(GetDlgItem("IDOK"));
+    GotoDlgCtrl("IDOK");
     return true;
 }
 
@@ -27,7 +27,7 @@ void CPasswordDlg::OnOK() {
         CDialog::OnOK();
         return;
     }
-    gtk_widget_grab_focus(GetDlgItem("IDC_PASSWORD"));
+    GotoDlgCtrl("IDC_PASSWORD");
     UpdateData(false);
 }
 

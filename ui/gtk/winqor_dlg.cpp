@@ -55,7 +55,7 @@ bool CWinQORDlg::OnInitDialog() {
     // On screen the archive row comes first; the keyboard starts at Extract nevertheless.
     SetTabOrder("IDC_LAYOUT", {"IDC_BUTTONS", "IDC_DESTINATION", "IDC_BROWSE_FOLDER",
                                "IDC_ARCHIVE_PATH", "IDC_BROWSE_ARCHIVE"});
-    gtk_widget_grab_focus(GetDlgItem("IDOK"));
+    GotoDlgCtrl("IDOK");
     AcceptFileDrops();
     return true;
 }

@@ -8,18 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "ui/data_exchange.h"
+
 namespace winqor {
-
-class CDialog;
-
-// The direction of one UpdateData: from the controls into the members (save) or back.
-class CDataExchange {
-  public:
-    CDataExchange(CDialog& dialog, bool saveAndValidate)
-        : dialog(dialog), saveAndValidate(saveAndValidate) {}
-    CDialog& dialog;
-    const bool saveAndValidate;
-};
 
 // Exchanges the text of the control with this id and value.
 void DDX_Text(CDataExchange& dx, int controlId, std::u16string& value);

@@ -4,9 +4,13 @@
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/choosers.h"
 #include "ui/win32/resource.h"
+#include "ui/window_menu.h"
 
 namespace winqor {
 namespace {
+
+// The resource script needs the id as a macro; it is the shared menu's command all the same.
+static_assert(IDM_ABOUTBOX == kAboutBoxCommand);
 
 // The string resource's text, empty when it is missing.
 std::wstring LoadResourceString(UINT id) {
@@ -82,7 +86,7 @@ void CWinQORDlg::OnOK() {
 }
 
 bool CWinQORDlg::OnSysCommand(UINT commandId) {
-    if ((commandId & 0xFFF0) != IDM_ABOUTBOX) return false;
+    if (!OpensAboutBox(commandId)) return false;
     CAboutDlg about;
     about.DoModal();
     return true;

@@ -10,7 +10,7 @@
 #include "protection/password.h"
 #include "support/known_answers.h"
 #include "support/test_support.h"
-#include "ui/resource_ids.h"
+#include "ui/gtk/resource.h"
 
 namespace winqor {
 namespace {
