@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace winqor {
@@ -25,6 +26,19 @@ struct LocalPathCase {
     std::optional<std::u16string> path;  // none: not a local file
 };
 
+// Each case through convert; a refused text leaves the path alone, and null is refused.
+void ExpectPaths(bool (*convert)(const char*, std::u16string&),
+                 std::span<const LocalPathCase> cases) {
+    for (const LocalPathCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::u16string path = u"untouched";
+        EXPECT_EQ(convert(c.text, path), c.path.has_value());
+        EXPECT_EQ(path, c.path.value_or(u"untouched"));
+    }
+    std::u16string path;
+    EXPECT_FALSE(convert(nullptr, path));
+}
+
 // What the desktop or another program may pass: a path, or a file: URI with escapes, its
 // scheme in any case.
 TEST(LocalPath, ArgumentNamesAnAbsoluteLocalPath) {
@@ -36,17 +50,10 @@ TEST(LocalPath, ArgumentNamesAnAbsoluteLocalPath) {
         {"FILE:///C:/pkg/tools.aze", u"C:\\pkg\\tools.aze"},
         {"", std::nullopt},
     };
-    for (const LocalPathCase& c : cases) {
-        SCOPED_TRACE(c.text);
-        std::u16string path = u"untouched";
-        EXPECT_EQ(LocalPathFromArgument(c.text, path), c.path.has_value());
-        EXPECT_EQ(path, c.path.value_or(u"untouched"));
-    }
-    std::u16string path;
-    EXPECT_FALSE(LocalPathFromArgument(nullptr, path));
+    ExpectPaths(LocalPathFromArgument, cases);
 }
 
-// Only a file: URI names a file; a path or another scheme is refused, the path left alone.
+// Only a file: URI names a file; a path or another scheme is refused.
 TEST(LocalPath, UriMustBeAFileUri) {
     const LocalPathCase cases[] = {
         {"file:///C:/pkg/a%20b.aze", u"C:\\pkg\\a b.aze"},
@@ -55,14 +62,7 @@ TEST(LocalPath, UriMustBeAFileUri) {
         {"https://example.org/a.aze", std::nullopt},
         {"", std::nullopt},
     };
-    for (const LocalPathCase& c : cases) {
-        SCOPED_TRACE(c.text);
-        std::u16string path = u"untouched";
-        EXPECT_EQ(LocalPathFromUri(c.text, path), c.path.has_value());
-        EXPECT_EQ(path, c.path.value_or(u"untouched"));
-    }
-    std::u16string path;
-    EXPECT_FALSE(LocalPathFromUri(nullptr, path));
+    ExpectPaths(LocalPathFromUri, cases);
 }
 
 }  // namespace
