@@ -147,9 +147,9 @@ int ObtainPassword(const SelfExtractOptions& options, const SelfExtractHost& hos
 }
 
 std::string Describe(const ArchiveExtractor& extractor) {
-    std::string why = DescribeFailure(extractor.failure());
-    if (!extractor.failureWhere().empty()) {
-        why += ": " + EscapeForDisplay(Utf16ToUtf8Lossy(extractor.failureWhere()));
+    std::string why = DescribeFailure(extractor.report.failure());
+    if (!extractor.report.failureWhere().empty()) {
+        why += ": " + EscapeForDisplay(Utf16ToUtf8Lossy(extractor.report.failureWhere()));
     }
     return why;
 }
@@ -159,14 +159,14 @@ std::string Describe(const ArchiveExtractor& extractor) {
 int ListOrCheck(ArchiveExtractor& extractor, const EmbeddedImage& image, bool list) {
     const auto walk = [&] {
         ListingSink sink(list ? ListingSink::LineWriter([&extractor](std::string_view line) {
-            extractor.SendOutput(line);
+            extractor.sandbox.SendOutput(line);
         })
                               : ListingSink::LineWriter());
-        extractor.SetSink(&sink);
+        extractor.tree.SetSink(&sink);
         const bool walked = extractor.LoadFromImage(image.bytes, image.size) != 0 &&
                             extractor.DecodePayload() != 0 && extractor.OutputArchive() != 0;
-        extractor.SetSink(nullptr);
-        if (walked && !list) extractor.SendOutput(sink.Summary());
+        extractor.tree.SetSink(nullptr);
+        if (walked && !list) extractor.sandbox.SendOutput(sink.Summary());
         return walked ? 1 : 0;
     };
     std::string summary;
@@ -175,8 +175,8 @@ int ListOrCheck(ArchiveExtractor& extractor, const EmbeddedImage& image, bool li
         if (!list)
             summary.append(text.substr(0, std::min<size_t>(text.size(), 4096 - summary.size())));
     };
-    if (extractor.RunConfined(walk, receive) == 0) {
-        return Finish(ExitStatusForFailure(extractor.failure()), Describe(extractor));
+    if (extractor.sandbox.RunConfined(walk, receive) == 0) {
+        return Finish(ExitStatusForFailure(extractor.report.failure()), Describe(extractor));
     }
     if (!list) WriteToConsole(ConsoleStream::kOutput, "OK (" + summary + ")\n");
     return Finish(kExitComplete, list ? "listed" : "checked: " + summary);
@@ -211,11 +211,11 @@ void RemoveTemporaryFolder(const std::u16string& folder) {
 // The outcome of an extraction that ran: Setup.exe's status, else complete, else why not.
 int ExtractionStatus(const ArchiveExtractor& extractor, bool setupWanted) {
     uint32_t setupStatus = 0;
-    if (extractor.SetupExitStatus(setupStatus)) {
+    if (extractor.report.SetupExitStatus(setupStatus)) {
         return Finish(static_cast<int>(setupStatus), "Setup.exe's own status");
     }
-    if (extractor.failure() != Failure::kNone) {
-        return Finish(ExitStatusForFailure(extractor.failure()), Describe(extractor));
+    if (extractor.report.failure() != Failure::kNone) {
+        return Finish(ExitStatusForFailure(extractor.report.failure()), Describe(extractor));
     }
     if (setupWanted) return Finish(kExitSetupNotStarted, "Setup.exe could not be started");
     return Finish(kExitComplete, "complete");

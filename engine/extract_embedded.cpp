@@ -34,23 +34,23 @@ std::u16string Widen(const char* ascii) {
 // since) is not.
 int StartSetup(ArchiveExtractor& extractor, const std::vector<std::u16string>& arguments) {
     FileId written;
-    if (!extractor.WatchedFileWritten(written)) {
+    if (!extractor.tree.WatchedFileWritten(written)) {
         OutputDebugString(u"Setup.exe was not extracted to the output folder: nothing started\n");
         return 0;
     }
     uint32_t status = 0;
-    if (StartProgramAndWait(extractor.rootFolder(), kSetupProgram, written, &status, arguments) ==
-        0) {
+    if (StartProgramAndWait(extractor.tree.rootFolder(), kSetupProgram, written, &status,
+                            arguments) == 0) {
         return 0;
     }
-    extractor.RecordSetupExit(status);
+    extractor.report.RecordSetupExit(status);
     return 1;
 }
 
 // One line on the debug channel: which file or folder stopped the run, and why.
 void SayWhyTheRunStopped(const ArchiveExtractor& extractor) {
-    const std::u16string why = Widen(DescribeFailure(extractor.failure()));
-    const std::u16string& where = extractor.failureWhere();
+    const std::u16string why = Widen(DescribeFailure(extractor.report.failure()));
+    const std::u16string& where = extractor.report.failureWhere();
     if (where.empty()) {
         DebugPrint(u"winqor: %s\n", why.c_str());
     } else {
@@ -74,7 +74,7 @@ std::u16string WhyNotUsable(Failure failure, const char16_t* outputFolder) {
 // written, and a program started, for them.
 bool EnterOutputFolder(ArchiveExtractor& extractor, const char16_t* outputFolder) {
     if (extractor.EnterRoot(outputFolder, RootTrust::kOwned) != 0) return true;
-    const std::u16string why = WhyNotUsable(extractor.failure(), outputFolder);
+    const std::u16string why = WhyNotUsable(extractor.report.failure(), outputFolder);
     DebugPrint(u"winqor: %s: %s\n", outputFolder, why.c_str());
     return false;
 }
@@ -86,7 +86,7 @@ int DecodeAndWrite(ArchiveExtractor& extractor, const uint8_t* image, uint64_t i
     // Every name is checked, by this system's rules too, before the first file is written. A
     // walk that fails part way all the same (a file that cannot be written) leaves its files;
     // the failure it records keeps Setup.exe from being started on them.
-    if (decoded != 0 && extractor.CheckRecords() != 0) extractor.OutputArchive();
+    if (decoded != 0 && extractor.tree.CheckRecords() != 0) extractor.OutputArchive();
     return decoded;
 }
 
@@ -99,15 +99,15 @@ bool AsksForSetup(const uint8_t* image, uint64_t imageBytes) {
 int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* image, uint64_t imageBytes,
                         const SetupLaunch& setup) {
     const bool runSetup = setup.start && AsksForSetup(image, imageBytes);
-    if (runSetup) extractor.WatchRootFile(kSetupProgram);
+    if (runSetup) extractor.tree.WatchRootFile(kSetupProgram);
     const int decoded =
-        extractor.RunConfined([&] { return DecodeAndWrite(extractor, image, imageBytes); });
+        extractor.sandbox.RunConfined([&] { return DecodeAndWrite(extractor, image, imageBytes); });
     if (decoded == 0) return 0;
     // The walk leaves the current directory in the last folder it wrote.
-    extractor.ReenterRoot();
+    MakeCurrent(extractor.tree.rootFolder());
     // An installer started on a tree written only in part would install something else than
     // what was packed, and its success would pass for the run's.
-    if (extractor.failure() != Failure::kNone) {
+    if (extractor.report.failure() != Failure::kNone) {
         SayWhyTheRunStopped(extractor);
         return decoded;
     }
@@ -132,7 +132,7 @@ int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPa
     char16_t outputFolder[kMaxPath];
     if (!OutputFolderFor(programPath, outputFolder)) {
         DebugPrint(u"winqor: the output folder's path is too long: %s\n", programPath);
-        extractor.RecordFailure(Failure::kPathTooLong, Utf16View(programPath));
+        extractor.report.RecordFailure(Failure::kPathTooLong, Utf16View(programPath));
         return 0;
     }
     return ExtractEmbeddedInto(extractor, outputFolder, image, imageBytes);
@@ -142,20 +142,15 @@ int ExtractEmbeddedInto(ArchiveExtractor& extractor, const char16_t* outputFolde
                         const uint8_t* image, uint64_t imageBytes, const SetupLaunch& setup) {
     if (!EnterOutputFolder(extractor, outputFolder)) return 0;
     const int result = DecodeWriteAndStart(extractor, image, imageBytes, setup);
-    extractor.CloseFolders();
+    extractor.tree.CloseFolders();
     return result;
-}
-
-bool ArchiveExtractor::SetupExitStatus(uint32_t& status) const {
-    status = setupExitStatus_;
-    return setupStarted_;
 }
 
 int ArchiveExtractor::ExtractEmbedded(const uint8_t* image, uint64_t imageBytes) {
     char16_t programPath[kMaxPath];
     if (GetModuleFileName(programPath, kMaxPath) == 0) {
         OutputDebugString(u"winqor: the program's own path is too long to read\n");
-        RecordFailure(Failure::kPathTooLong);
+        report.RecordFailure(Failure::kPathTooLong);
         return 0;
     }
     return ExtractEmbeddedBeside(*this, programPath, image, imageBytes);

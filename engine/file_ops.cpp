@@ -32,11 +32,6 @@ uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {
     return WriteToFile(file, buffer, count);
 }
 
-int JoinPath(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative) {
-    JoinPathFits(base, out, relative);
-    return 1;
-}
-
 bool JoinPathFits(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative) {
     uint32_t length = 0;
     while (base != nullptr && base[length] != 0 && length < kMaxPath - 1) {

@@ -24,13 +24,9 @@ ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes
 // Writes count bytes; the bytes written, or 0 on an error, a null buffer or a count of 0.
 uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count);
 
-// base (cut to kMaxPath - 1 units) followed by relative, skipping a doubled backslash. When
-// the two do not fit in kMaxPath units, out holds the base alone. Always 1: callers that must
-// know whether the join fitted use JoinPathFits.
-int JoinPath(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative);
-
-// JoinPath that says whether out holds the whole join: false when base had to be cut or
-// relative did not fit beside it (out then holds the base alone, as with JoinPath).
+// base (cut to kMaxPath - 1 units) followed by relative, skipping a doubled separator, into
+// out; true when out holds the whole join. When base had to be cut or relative does not fit
+// beside it, out holds the base alone and the result is false.
 bool JoinPathFits(const char16_t* base, char16_t out[kMaxPath], const char16_t* relative);
 
 // Cuts the extension of the last path component in place: from its last dot on, unless that

@@ -147,10 +147,10 @@ void WalkDecoded(ArchiveExtractor& extractor) {
     Sandbox& sandbox = Sandbox::Get();
     sandbox.Enter();
     NameCheckingSink sink;
-    extractor.SetSink(&sink);
+    extractor.tree.SetSink(&sink);
     const int checked = extractor.OutputArchive();
-    extractor.SetSink(nullptr);
-    extractor.RewindOutput();
+    extractor.tree.SetSink(nullptr);
+    extractor.archive.RewindOutput();
     std::u16string root;
     if (checked != 0 && Utf8ToUtf16(sandbox.root().string(), root)) {
         SetTraps(sandbox, sink.files());

@@ -109,19 +109,21 @@ class CreateTest : public ::testing::Test {
         Opened opened;
         std::u16string path = test::U16(At(name).string());
         ArchiveExtractor extractor;
-        EXPECT_EQ(extractor.LoadFromFile(path.c_str()), 1) << DescribeFailure(extractor.failure());
-        if (extractor.header() == nullptr || extractor.output() == nullptr) return opened;
-        opened.header = *extractor.header();
+        EXPECT_EQ(extractor.LoadFromFile(path.c_str()), 1)
+            << DescribeFailure(extractor.report.failure());
+        if (extractor.archive.header() == nullptr || extractor.archive.output() == nullptr)
+            return opened;
+        opened.header = *extractor.archive.header();
         if (IsEncrypted(opened.header)) {
             EXPECT_TRUE(password != nullptr && AcceptPassword(password, &opened.header));
             extractor.SetPasswordDigest(g_passwordDigest);
         }
         if (extractor.DecodePayload() != 1) {
-            ADD_FAILURE() << "cannot decode: " << DescribeFailure(extractor.failure());
+            ADD_FAILURE() << "cannot decode: " << DescribeFailure(extractor.report.failure());
             return opened;
         }
-        opened.records =
-            test::ParseRecordStream(extractor.output()->data, extractor.unpackedSize());
+        opened.records = test::ParseRecordStream(extractor.archive.output()->data,
+                                                 extractor.archive.unpackedSize());
         return opened;
     }
 
@@ -218,7 +220,7 @@ TEST_F(CreateTest, EncryptedArchiveOpensOnlyWithItsPassword) {
     DerivePasswordDigest(wrongDigest, u"secret1");
     extractor.SetPasswordDigest(wrongDigest);
     EXPECT_EQ(extractor.DecodePayload(), 0);
-    EXPECT_EQ(extractor.failure(), Failure::kDigestMismatch);
+    EXPECT_EQ(extractor.report.failure(), Failure::kDigestMismatch);
 }
 
 TEST_F(CreateTest, RunSetupSetsItsByteAndOutputGoesWhereAsked) {

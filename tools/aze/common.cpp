@@ -26,10 +26,10 @@ void PrintError(const std::string& what, const std::string& where) {
 }
 
 void PrintFailure(const ArchiveExtractor& extractor, const std::string& fallbackWhere) {
-    const std::string where = extractor.failureWhere().empty()
+    const std::string where = extractor.report.failureWhere().empty()
                                   ? fallbackWhere
-                                  : Utf16ToUtf8Lossy(extractor.failureWhere());
-    PrintError(DescribeFailure(extractor.failure()), where);
+                                  : Utf16ToUtf8Lossy(extractor.report.failureWhere());
+    PrintError(DescribeFailure(extractor.report.failure()), where);
 }
 
 namespace {
@@ -98,7 +98,7 @@ bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header
 
 bool RecordsCarrySetup(ArchiveExtractor& extractor) {
     SetupFinder finder;
-    return extractor.CheckRecords(&finder) != 0 && finder.found();
+    return extractor.tree.CheckRecords(&finder) != 0 && finder.found();
 }
 
 int FinishOutput(int status) {

@@ -152,7 +152,8 @@ bool WalkOptionsFor(const PackOptions& pack, const std::string& output, TreeWalk
 // Whether the packed tree holds the Setup.exe that --run-setup asks the run to start.
 bool TreeCarriesSetup(const std::vector<uint8_t>& records) {
     ArchiveExtractor extractor;
-    return extractor.UseDecodedStream(records.data(), static_cast<uint32_t>(records.size())) != 0 &&
+    return extractor.archive.UseDecodedStream(records.data(),
+                                              static_cast<uint32_t>(records.size())) != 0 &&
            RecordsCarrySetup(extractor);
 }
 

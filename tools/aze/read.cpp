@@ -40,7 +40,7 @@ std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive) {
     const int loaded = extractor->LoadFromFile(path.c_str());
     extractor->CloseArchiveFile();
     if (loaded != 0) return extractor;
-    if (IsNotAnArchive(extractor->failure())) {
+    if (IsNotAnArchive(extractor->report.failure())) {
         auto embedded = std::make_unique<ArchiveExtractor>();
         const int found = LoadEmbeddedArchive(archive, *embedded);
         if (found == 1) return embedded;
@@ -55,7 +55,7 @@ std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive) {
 std::unique_ptr<ArchiveExtractor> LoadWithPassword(const ReadOptions& options) {
     auto extractor = LoadArchive(options.archive);
     if (!extractor) return nullptr;
-    const ArchiveHeader& header = *extractor->header();
+    const ArchiveHeader& header = *extractor->archive.header();
     if (IsEncrypted(header)) {
         if (!ObtainPassword(options.passwordFile, header)) return nullptr;
         extractor->SetPasswordDigest(g_passwordDigest);
@@ -102,7 +102,7 @@ class SandboxOutput : public std::streambuf {
         return count;
     }
     int sync() override {
-        extractor_.SendOutput(text_);
+        extractor_.sandbox.SendOutput(text_);
         text_.clear();
         return 0;
     }
@@ -120,10 +120,10 @@ class SandboxOutput : public std::streambuf {
 // In the sandbox: decodes the payload and walks the records through sink, which checks them.
 bool DecodeAndWalk(ArchiveExtractor& extractor, RecordSink& sink) {
     if (extractor.DecodePayload() == 0) return false;
-    extractor.SetSink(&sink);
+    extractor.tree.SetSink(&sink);
     const int walked = extractor.OutputArchive();
-    extractor.SetSink(nullptr);
-    extractor.RewindOutput();
+    extractor.tree.SetSink(nullptr);
+    extractor.archive.RewindOutput();
     return walked != 0;
 }
 
@@ -147,7 +147,7 @@ bool EnterDestination(ArchiveExtractor& extractor, const std::string& destinatio
     created = MakeDirectory(root.c_str()) == MakeDirectoryResult::kCreated;
     const bool entered = extractor.EnterRoot(root.c_str()) != 0;
     // Removed, if need be, by the path the folder was entered at: it is current from here on.
-    if (entered) root = extractor.folder();
+    if (entered) root = extractor.tree.folder();
     if (!entered && created) RemoveEmptyFolder(root.c_str());
     return entered;
 }
@@ -163,7 +163,7 @@ std::string DefaultDestination(const std::string& archive) {
 
 // A sandbox that could not start or broke its rules has its own status.
 int ExitStatusOf(const ArchiveExtractor& extractor, int otherwise) {
-    const Failure failure = extractor.failure();
+    const Failure failure = extractor.report.failure();
     return failure == Failure::kSandboxUnavailable || failure == Failure::kExtractionEnded
                ? kExitSandbox
                : otherwise;
@@ -190,7 +190,7 @@ int RunList(const ReadOptions& options) {
         RecordSink& sink = options.json ? static_cast<RecordSink&>(json) : text;
         return DecodeAndWalk(*extractor, sink) ? 1 : 0;
     };
-    if (extractor->RunConfined(list, PrintOutput) != 0) return kExitSuccess;
+    if (extractor->sandbox.RunConfined(list, PrintOutput) != 0) return kExitSuccess;
     PrintFailure(*extractor, options.archive);
     return ExitStatusOf(*extractor, kExitBadArchive);
 }
@@ -202,11 +202,12 @@ int RunTest(const ReadOptions& options) {
     const auto test = [&] {
         std::string summary;
         if (!DecodeAndCheck(*extractor, summary)) return 0;
-        extractor->SendOutput(EscapeForDisplay(options.archive) + ": OK (" + summary + ")\n");
+        extractor->sandbox.SendOutput(EscapeForDisplay(options.archive) + ": OK (" + summary +
+                                      ")\n");
         return 1;
     };
     ClosingLine closing;
-    if (extractor->RunConfined(test, closing.Receiver()) != 0) {
+    if (extractor->sandbox.RunConfined(test, closing.Receiver()) != 0) {
         closing.Print();
         return kExitSuccess;
     }
@@ -237,13 +238,13 @@ int RunExtract(const ReadOptions& options) {
         std::string summary;
         if (!DecodeAndCheck(*extractor, summary)) return kDamaged;
         if (extractor->OutputArchive() == 0) return kWritingStopped;
-        extractor->SendOutput("extracted " + summary + " into " + EscapeForDisplay(destination) +
-                              '\n');
+        extractor->sandbox.SendOutput("extracted " + summary + " into " +
+                                      EscapeForDisplay(destination) + '\n');
         return kExtracted;
     };
     ClosingLine closing;
-    const int extracted = extractor->RunConfined(extract, closing.Receiver());
-    extractor->CloseFolders();
+    const int extracted = extractor->sandbox.RunConfined(extract, closing.Receiver());
+    extractor->tree.CloseFolders();
     if (extracted == kExtracted) {
         closing.Print();
         return kExitSuccess;

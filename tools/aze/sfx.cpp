@@ -82,7 +82,7 @@ bool HasResourceTable(const std::vector<uint8_t>& program) {
 // anyway) is embedded as it is, with a warning. false, the failure printed, when the archive
 // carries no Setup.exe there.
 bool CheckCarriesSetup(ArchiveExtractor& archive, const std::string& input) {
-    if (IsEncrypted(*archive.header())) {
+    if (IsEncrypted(*archive.archive.header())) {
         PrintError(
             "warning: the archive is encrypted, so whether it carries the Setup.exe it asks "
             "to start is not checked",
@@ -90,12 +90,12 @@ bool CheckCarriesSetup(ArchiveExtractor& archive, const std::string& input) {
         return true;
     }
     if (archive.DecodePayload() == 0 || !RecordsCarrySetup(archive)) {
-        if (archive.failure() == Failure::kNone) {
+        if (archive.report.failure() == Failure::kNone) {
             PrintError("the archive asks to start a Setup.exe that it does not carry at its top",
                        input);
             return false;
         }
-        PrintError(std::string("warning: ") + DescribeFailure(archive.failure()), input);
+        PrintError(std::string("warning: ") + DescribeFailure(archive.report.failure()), input);
     }
     return true;
 }
@@ -122,10 +122,10 @@ int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
     }
     ArchiveExtractor check;
     if (check.LoadFromImage(archive.data(), archive.size()) == 0) {
-        PrintError(DescribeFailure(check.failure()), options.input);
+        PrintError(DescribeFailure(check.report.failure()), options.input);
         return kExitBadArchive;
     }
-    if (RunsSetup(*check.header()) && !CheckCarriesSetup(check, options.input)) {
+    if (RunsSetup(*check.archive.header()) && !CheckCarriesSetup(check, options.input)) {
         return kExitBadArchive;
     }
     if (!IsEmbedded(*HeaderAt(archive.data()))) {

@@ -115,9 +115,10 @@ Result Decompress(const Bytes& packed, uint32_t unpackedSize, unsigned threads) 
     image.insert(image.end(), packed.begin(), packed.end());
     ArchiveExtractor extractor;
     EXPECT_EQ(extractor.LoadFromImage(image.data(), image.size()), 1);
-    Result result{extractor.Decompress(), extractor.failure(), {}};
+    Result result{extractor.Decompress(), extractor.report.failure(), {}};
     if (result.result == 1)
-        result.output.assign(extractor.output()->data, extractor.output()->data + unpackedSize);
+        result.output.assign(extractor.archive.output()->data,
+                             extractor.archive.output()->data + unpackedSize);
     SetDecoderThreads(0);
     return result;
 }

@@ -84,15 +84,15 @@ TEST_F(ExtractorTest, ReferenceArchivesDecodeToTheirRecordStream) {
             if (answer.password == u"Secret1") std::memcpy(digest_, answer.digest.data(), 16);
         }
         ASSERT_EQ(LoadAndDecode(test::ReadFileBytes(test::VectorsDir() / name)), 1);
-        const ByteBuffer& out = *extractor_->output();
-        ASSERT_EQ(out.capacity, UnpackedSize(*extractor_->header()));
-        EXPECT_EQ(extractor_->unpackedSize(), out.capacity);
+        const ByteBuffer& out = *extractor_->archive.output();
+        ASSERT_EQ(out.capacity, UnpackedSize(*extractor_->archive.header()));
+        EXPECT_EQ(extractor_->archive.unpackedSize(), out.capacity);
         EXPECT_EQ(out.position, 0u);
         // The root record comes first: an empty name (the terminator alone).
         EXPECT_EQ(ReadLe32(out.data + entry_offset::kNameLength), 2u);
         EXPECT_EQ(out.data[kEntryHeaderBytes] | out.data[kEntryHeaderBytes + 1], 0);
         EXPECT_GE(ReadLe32(out.data + entry_offset::kSize), 34u);
-        EXPECT_EQ(extractor_->failure(), Failure::kNone);
+        EXPECT_EQ(extractor_->report.failure(), Failure::kNone);
     }
 }
 
@@ -100,7 +100,7 @@ TEST_F(ExtractorTest, EncryptedReferenceArchiveRefusesAWrongKey) {
     if (!test::HaveVectors()) GTEST_SKIP() << "no reference vectors beside the project";
     DerivePasswordDigest(digest_, u"secret1");
     EXPECT_EQ(LoadAndDecode(test::ReadFileBytes(test::VectorsDir() / "encrypted.aze")), 0);
-    EXPECT_EQ(extractor_->failure(), Failure::kDigestMismatch);
+    EXPECT_EQ(extractor_->report.failure(), Failure::kDigestMismatch);
 }
 
 struct LoadCase {
@@ -186,10 +186,12 @@ TEST_F(ExtractorTest, LoadAndDecodeCases) {
     for (const auto& c : kLoadCases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(LoadAndDecode(c.make(good, records)), c.result);
-        EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
+        EXPECT_EQ(extractor_->report.failure(), c.failure)
+            << DescribeFailure(extractor_->report.failure());
         if (c.result == 1) {
-            const size_t compared = std::min<size_t>(records.size(), extractor_->unpackedSize());
-            EXPECT_EQ(std::memcmp(extractor_->output()->data, records.data(), compared), 0);
+            const size_t compared =
+                std::min<size_t>(records.size(), extractor_->archive.unpackedSize());
+            EXPECT_EQ(std::memcmp(extractor_->archive.output()->data, records.data(), compared), 0);
         }
     }
 }
@@ -210,18 +212,17 @@ TEST_F(ExtractorTest, EachStoredDigestByteChangedAloneRefusesTheArchive) {
             auto changed = good;
             changed[header_offset::kPayloadDigest + i] ^= 0x80;
             EXPECT_EQ(LoadAndDecode(changed), 0);
-            EXPECT_EQ(extractor_->failure(), Failure::kDigestMismatch);
+            EXPECT_EQ(extractor_->report.failure(), Failure::kDigestMismatch);
         }
     }
 }
 
-TEST_F(ExtractorTest, MissingFileFailsToOpenAndLeavesTheHandleInvalid) {
+TEST_F(ExtractorTest, MissingFileFailsToOpen) {
     ArchiveExtractor extractor;
     const auto path = PathOf("does-not-exist.aze");
     EXPECT_EQ(extractor.LoadFromFile(path.c_str()), 0);
-    EXPECT_FALSE(extractor.ArchiveFileOpen());
-    EXPECT_EQ(extractor.failure(), Failure::kOpenFailed);
-    EXPECT_EQ(extractor.failureWhere(), path);
+    EXPECT_EQ(extractor.report.failure(), Failure::kOpenFailed);
+    EXPECT_EQ(extractor.report.failureWhere(), path);
 }
 
 TEST_F(ExtractorTest, EncryptedArchivesOpenOnlyWithTheirKey) {
@@ -243,7 +244,7 @@ TEST_F(ExtractorTest, EncryptedArchivesOpenOnlyWithTheirKey) {
         EXPECT_EQ(LoadAndDecode(archive), 1) << tail;
         DerivePasswordDigest(digest_, u"Secret2");
         EXPECT_EQ(LoadAndDecode(archive), 0) << tail;
-        EXPECT_EQ(extractor_->failure(), Failure::kDigestMismatch);
+        EXPECT_EQ(extractor_->report.failure(), Failure::kDigestMismatch);
     }
 }
 

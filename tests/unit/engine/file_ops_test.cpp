@@ -9,7 +9,7 @@
 namespace winqor {
 namespace {
 
-TEST(JoinPath, JoinsRecordNamesWithTheSystemSeparator) {
+TEST(JoinPathFits, JoinsRecordNamesWithTheSystemSeparator) {
     struct Case {
         std::u16string base, relative, out;
     };
@@ -22,18 +22,15 @@ TEST(JoinPath, JoinsRecordNamesWithTheSystemSeparator) {
     };
     for (const auto& c : cases) {
         char16_t out[kMaxPath];
-        EXPECT_EQ(JoinPath(c.base.c_str(), out, c.relative.c_str()), 1);
-        EXPECT_EQ(std::u16string(out), c.out);
         EXPECT_TRUE(JoinPathFits(c.base.c_str(), out, c.relative.c_str()));
+        EXPECT_EQ(std::u16string(out), c.out);
     }
 }
 
-TEST(JoinPath, TooLongLeavesTheBaseAloneAndNeverOverflows) {
+TEST(JoinPathFits, TooLongLeavesTheBaseAloneAndNeverOverflows) {
     char16_t out[kMaxPath];
     const std::u16string base(kMaxPath - 10, u'b');
     // exactly kMaxPath units with the terminator
-    EXPECT_EQ(JoinPath(base.c_str(), out, u"\\123456789"), 1);
-    EXPECT_EQ(std::u16string(out), base);
     EXPECT_FALSE(JoinPathFits(base.c_str(), out, u"\\123456789"));
     EXPECT_EQ(std::u16string(out), base);
     EXPECT_TRUE(JoinPathFits(base.c_str(), out, u"\\12345678"));

@@ -126,7 +126,8 @@ TEST(DescriptorHygieneTest, AnExtractionLeavesNoDescriptorOpenWhateverItsOutcome
                 extractor.CloseArchiveFile();
                 extractor.ExtractToFolder(Wide(root).c_str());
             }
-            EXPECT_EQ(extractor.failure(), c.failure) << DescribeFailure(extractor.failure());
+            EXPECT_EQ(extractor.report.failure(), c.failure)
+                << DescribeFailure(extractor.report.failure());
             extractor.CloseArchiveFile();
             EXPECT_EQ(OpenDescriptors(), before) << "with the extractor still alive";
         }
@@ -176,7 +177,7 @@ TEST(LinkSwapTest, AFolderSwappedForALinkDuringTheWalkIsNeverFollowed) {
         extractor.ExtractToFolder(Wide(root).c_str());
         stop = true;
         swapper.join();
-        if (extractor.failure() == Failure::kLinkRefused) ++refused;
+        if (extractor.report.failure() == Failure::kLinkRefused) ++refused;
         ASSERT_TRUE(fs::is_empty(outside)) << "run " << run << " wrote through the link";
     }
     std::printf("the walk met the link and refused it in %d of 60 runs\n", refused);

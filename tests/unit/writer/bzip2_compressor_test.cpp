@@ -48,10 +48,11 @@ class Bzip2CompressorTest : public ::testing::Test {
         Utf8ToUtf16((dir_.path() / "a.aze").string(), path);
         ArchiveExtractor extractor;
         if (extractor.LoadFromFile(path.c_str()) != 1 || extractor.DecodePayload() != 1) {
-            ADD_FAILURE() << DescribeFailure(extractor.failure());
+            ADD_FAILURE() << DescribeFailure(extractor.report.failure());
             return {};
         }
-        return {extractor.output()->data, extractor.output()->data + extractor.unpackedSize()};
+        return {extractor.archive.output()->data,
+                extractor.archive.output()->data + extractor.archive.unpackedSize()};
     }
 
     test::TempDir dir_;

@@ -6,12 +6,13 @@
 // over the channel, and so does every debug message and line of output, as it is sent. The
 // parent believes none of it further than it can check: every message is bounded, a failure
 // must be one this program knows, the last folder must be plain names of folders that exist.
+#include "engine/sandboxed_runner.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "engine/archive_extractor.h"
 #include "engine/bzip2_decoder.h"
 #include "engine/confinement_probe.h"
 #include "platform/confine.h"
@@ -101,13 +102,16 @@ void SayUtf8(const char16_t* format, const std::string& text) {
 
 }  // namespace
 
-void ArchiveExtractor::ConfineToRoot() {
+SandboxedRunner::SandboxedRunner(TreeWriter& tree, ExtractionReport& report)
+    : tree_(tree), report_(report) {}
+
+void SandboxedRunner::ConfineToRoot() {
     if (ConfinementSkippedForTests()) {
         DebugPrint(u"extraction is not confined to its folder: %s\n",
                    u"confinement is switched off for this test");
         return;
     }
-    const ConfinementWalls walls = ConfineToFolder(root_);
+    const ConfinementWalls walls = ConfineToFolder(tree_.rootFolder());
     if (!walls.up.empty()) SayUtf8(u"sandbox: walls up: %s\n", walls.up);
     if (!walls.files) {
         SayUtf8(u"extraction is not confined to its folder: %s\n", walls.missing);
@@ -116,15 +120,15 @@ void ArchiveExtractor::ConfineToRoot() {
     }
 }
 
-void ArchiveExtractor::SendOutput(std::string_view text) const {
+void SandboxedRunner::SendOutput(std::string_view text) const {
     for (; sendOutput_ && !text.empty();
          text.remove_prefix(std::min<size_t>(text.size(), kOutputPieceBytes))) {
         sendOutput_(text.substr(0, kOutputPieceBytes));
     }
 }
 
-void ArchiveExtractor::WorkInChild(const std::function<int()>& steps,
-                                   const std::function<bool(std::string_view)>& send) {
+void SandboxedRunner::WorkInChild(const std::function<int()>& steps,
+                                  const std::function<bool(std::string_view)>& send) {
     // A channel the parent silenced stays silent here too, and costs nothing.
     if (SetDebugSink({})) {
         SetDebugSink([&send](std::string_view text) { send(kDebugMessage + std::string(text)); });
@@ -136,17 +140,17 @@ void ArchiveExtractor::WorkInChild(const std::function<int()>& steps,
     ProbeSandbox();
     Outcome outcome;
     outcome.result = steps();
-    outcome.failure = static_cast<int32_t>(failure_);
-    outcome.watchedWritten = watchedWritten_ ? 1 : 0;
-    outcome.watchedId = watchedId_;
-    if (ChildLieForTests(lastFolder_) == "flood") {
+    outcome.failure = static_cast<int32_t>(report_.failure());
+    outcome.watchedWritten = tree_.WatchedFileWritten(outcome.watchedId) ? 1 : 0;
+    std::vector<std::u16string> lastFolder = tree_.lastFolder();
+    if (ChildLieForTests(lastFolder) == "flood") {
         send(std::string(kMaxMessageBytes + 1, kDebugMessage));
     }
-    send(EncodeOutcome(outcome, failureWhere_, lastFolder_));
+    send(EncodeOutcome(outcome, report_.failureWhere(), lastFolder));
 }
 
-bool ArchiveExtractor::TakeChildMessage(std::string_view message, int& result, bool& reported,
-                                        const std::function<void(std::string_view)>& output) {
+bool SandboxedRunner::TakeChildMessage(std::string_view message, int& result, bool& reported,
+                                       const std::function<void(std::string_view)>& output) {
     if (message.empty()) return false;
     if (message[0] == kDebugMessage) ForwardDebugText(message.substr(1));
     if (message[0] == kOutputMessage && output) output(message.substr(1));
@@ -158,8 +162,8 @@ bool ArchiveExtractor::TakeChildMessage(std::string_view message, int& result, b
     return reported;
 }
 
-int ArchiveExtractor::RunConfined(const std::function<int()>& steps,
-                                  const std::function<void(std::string_view)>& output) {
+int SandboxedRunner::RunConfined(const std::function<int()>& steps,
+                                 const std::function<void(std::string_view)>& output) {
     int result = 0;
     bool reported = false;
     const auto receive = [&](std::string_view message) {
@@ -170,19 +174,13 @@ int ArchiveExtractor::RunConfined(const std::function<int()>& steps,
     const ChildLimits limits{kMaxMessageBytes, ChildSecondsForTests(kMaxChildSeconds)};
     const ChildEnd end = ChildStartRefusedForTests()
                              ? ChildEnd::kNotStarted
-                             : RunInChildProcess(work, receive, root_, limits, why);
-    if (end == ChildEnd::kUnsupported) {
-        // No process of this system can be confined; the walk's own checks stand alone.
-        sendOutput_ = output;
-        const int here = steps();
-        sendOutput_ = nullptr;
-        return here;
-    }
+                             : RunInChildProcess(work, receive, tree_.rootFolder(), limits, why);
+    if (end == ChildEnd::kUnsupported) return RunHere(steps, output);
     if (end != ChildEnd::kEnded || !reported) {
         if (end == ChildEnd::kEnded) why = "it ended without saying how the extraction went";
         std::u16string reason;
         Utf8ToUtf16(why, reason);
-        RecordFailure(
+        report_.RecordFailure(
             end == ChildEnd::kNotStarted ? Failure::kSandboxUnavailable : Failure::kExtractionEnded,
             reason);
         SayUtf8(u"winqor: %s\n", why);
@@ -193,31 +191,40 @@ int ArchiveExtractor::RunConfined(const std::function<int()>& steps,
     return result;
 }
 
-bool ArchiveExtractor::TakeChildOutcome(std::string_view message, int& result) {
+// No process of this system can be confined; the walk's own checks stand alone.
+int SandboxedRunner::RunHere(const std::function<int()>& steps,
+                             const std::function<void(std::string_view)>& output) {
+    sendOutput_ = output;
+    const int here = steps();
+    sendOutput_ = nullptr;
+    return here;
+}
+
+bool SandboxedRunner::TakeChildOutcome(std::string_view message, int& result) {
     Outcome outcome;
     std::u16string where;
     if (!DecodeOutcome(message, outcome, where, lastFolder_)) {
         lastFolder_.clear();
         return false;
     }
-    if (outcome.failure != 0) RecordFailure(static_cast<Failure>(outcome.failure), where);
-    watchedWritten_ = outcome.watchedWritten != 0;
-    watchedId_ = outcome.watchedId;
+    if (outcome.failure != 0) report_.RecordFailure(static_cast<Failure>(outcome.failure), where);
+    if (outcome.watchedWritten != 0) tree_.NoteWatchedFile(outcome.watchedId);
     result = outcome.result;
     return true;
 }
 
 // Entered from this process's own root, each component without following a link, none
 // created: the child's word picks a folder among those that exist below the root, no more.
-void ArchiveExtractor::EnterLastFolder() {
+void SandboxedRunner::EnterLastFolder() {
     std::vector<const char16_t*> components;
     for (const auto& component : lastFolder_) components.push_back(component.c_str());
+    const DirectoryHandle root = tree_.rootFolder();
     DirectoryHandle entered = kInvalidDirectory;
-    if (root_ != kInvalidDirectory &&
-        EnterFolderBelow(root_, components.data(), static_cast<uint32_t>(components.size()),
-                         entered, /*createLast=*/false) != EnterResult::kEntered) {
+    if (root != kInvalidDirectory &&
+        EnterFolderBelow(root, components.data(), static_cast<uint32_t>(components.size()), entered,
+                         /*createLast=*/false) != EnterResult::kEntered) {
         DebugPrint(u"the folder the walk entered last is not there: staying in the root\n");
-        MakeCurrent(root_);
+        MakeCurrent(root);
     }
     CloseDirectory(entered);
 }

@@ -1,10 +1,9 @@
-// The output stage: walks the decoded record stream through the current directory. Each
-// directory record makes its folder current and the files that follow are created there.
+#include "engine/tree_writer.h"
+
 #include <algorithm>
 #include <string>
 #include <string_view>
 
-#include "engine/archive_extractor.h"
 #include "engine/confinement_probe.h"
 #include "engine/file_ops.h"
 #include "engine/record_names.h"
@@ -17,36 +16,37 @@
 namespace winqor {
 namespace {
 
-Failure FailureOfEnter(EnterResult result) {
-    switch (result) {
-        case EnterResult::kLinkRefused:
-            return Failure::kLinkRefused;
-        case EnterResult::kNotOwned:
-            return Failure::kFolderNotOwned;
-        case EnterResult::kWritableByOthers:
-            return Failure::kFolderWritableByOthers;
-        default:
-            return Failure::kFolderFailed;
+// Maps a refusal of the platform to the failure it records; anything else is otherwise.
+template <typename Result>
+struct Refusal {
+    Result result;
+    Failure failure;
+};
+
+template <typename Result, size_t N>
+Failure FailureOf(Result result, const Refusal<Result> (&refusals)[N], Failure otherwise) {
+    for (const auto& refusal : refusals) {
+        if (refusal.result == result) return refusal.failure;
     }
+    return otherwise;
 }
+
+constexpr Refusal<EnterResult> kEnterRefusals[] = {
+    {EnterResult::kLinkRefused, Failure::kLinkRefused},
+    {EnterResult::kNotOwned, Failure::kFolderNotOwned},
+    {EnterResult::kWritableByOthers, Failure::kFolderWritableByOthers},
+};
+
+constexpr Refusal<OpenRootResult> kRootRefusals[] = {
+    {OpenRootResult::kLink, Failure::kRootIsLink},
+    {OpenRootResult::kNotOwned, Failure::kRootNotOwned},
+    {OpenRootResult::kWritableByOthers, Failure::kRootWritableByOthers},
+};
 
 // The execute bits a tagged record kept. The program the run starts is left to the run's own
 // rule for it, whatever its record says.
 uint32_t KeptExecuteBits(const RecordView& record, bool startedByTheRun) {
     return record.hasPermissions && !startedByTheRun ? record.permissions & kExecuteBits : 0;
-}
-
-Failure FailureOfRoot(OpenRootResult result) {
-    switch (result) {
-        case OpenRootResult::kLink:
-            return Failure::kRootIsLink;
-        case OpenRootResult::kNotOwned:
-            return Failure::kRootNotOwned;
-        case OpenRootResult::kWritableByOthers:
-            return Failure::kRootWritableByOthers;
-        default:
-            return Failure::kRootFailed;
-    }
 }
 
 // Takes every record and writes nothing: the walk's own checks decide.
@@ -61,7 +61,16 @@ class AcceptingSink : public RecordSink {
 
 }  // namespace
 
-int ArchiveExtractor::EnterRoot(const char16_t* folderPath, RootTrust trust) {
+TreeWriter::TreeWriter(DecodedArchive& archive, ExtractionReport& report)
+    : archive_(archive), report_(report) {
+    folder_[0] = 0;
+}
+
+TreeWriter::~TreeWriter() {
+    CloseFolders();
+}
+
+int TreeWriter::EnterRoot(const char16_t* folderPath, RootTrust trust) {
     CloseFolders();
     const OpenRootResult opened = OpenRootFolder(folderPath, trust, root_);
     trustBelowRoot_ =
@@ -69,53 +78,43 @@ int ArchiveExtractor::EnterRoot(const char16_t* folderPath, RootTrust trust) {
     // The path is read back only to be shown; the walk goes from the descriptor.
     if (opened != OpenRootResult::kOpened || !MakeCurrent(root_) ||
         GetCurrentDirectory(folder_, kMaxPath) == 0 || !walk_.Start(root_, trustBelowRoot_)) {
-        RecordFailure(FailureOfRoot(opened), folderPath == nullptr ? u"" : Utf16View(folderPath));
+        report_.RecordFailure(FailureOf(opened, kRootRefusals, Failure::kRootFailed),
+                              folderPath == nullptr ? u"" : Utf16View(folderPath));
         CloseFolders();
         return 0;
     }
     return 1;
 }
 
-bool ArchiveExtractor::ReenterRoot() {
-    return MakeCurrent(root_);
-}
-
-void ArchiveExtractor::CloseFolders() {
+void TreeWriter::CloseFolders() {
     walk_.Close();
     CloseDirectory(root_);
     root_ = kInvalidDirectory;
 }
 
-bool ArchiveExtractor::WatchedFileWritten(FileId& id) const {
+bool TreeWriter::WatchedFileWritten(FileId& id) const {
     if (watchedWritten_) id = watchedId_;
     return watchedWritten_;
 }
 
-int ArchiveExtractor::ExtractToFolder(const char16_t* folderPath) {
-    if (EnterRoot(folderPath) == 0) return 0;
-    const int decoded = RunConfined([this] {
-        const int result = DecodePayload();
-        // A name that would be refused, anywhere in the stream, is found before the first write.
-        if (result != 0 && CheckRecords() != 0) OutputArchive();
-        return result;
-    });
-    CloseFolders();
-    return decoded;
+void TreeWriter::NoteWatchedFile(const FileId& id) {
+    watchedId_ = id;
+    watchedWritten_ = true;
 }
 
-void ArchiveExtractor::RecordMalformed() {
-    const uint32_t offset = output_ ? output_->position : 0;
+void TreeWriter::RecordMalformed() {
+    const uint32_t offset = archive_.output() != nullptr ? stream().position : 0;
     std::string where = "the record at byte " + std::to_string(offset) + " of the stream";
-    RecordFailure(Failure::kMalformedRecord, std::u16string(where.begin(), where.end()));
+    report_.RecordFailure(Failure::kMalformedRecord, std::u16string(where.begin(), where.end()));
 }
 
-bool ArchiveExtractor::CopyNameOrFail(const RecordView& record, char16_t* name) {
+bool TreeWriter::CopyNameOrFail(const RecordView& record, char16_t* name) {
     if (CopyRecordName(record, name, kMaxPath)) return true;
-    RecordFailure(Failure::kPathTooLong);
+    report_.RecordFailure(Failure::kPathTooLong);
     return false;
 }
 
-int ArchiveExtractor::CheckRecords(RecordSink* sink) {
+int TreeWriter::CheckRecords(RecordSink* sink) {
     AcceptingSink accepting;
     RecordSink* const previous = sink_;
     sink_ = sink != nullptr ? sink : &accepting;
@@ -123,14 +122,15 @@ int ArchiveExtractor::CheckRecords(RecordSink* sink) {
     const int checked = OutputArchive();
     traced_ = true;
     sink_ = previous;
-    RewindOutput();
+    archive_.RewindOutput();
     return checked;
 }
 
-int ArchiveExtractor::OutputArchive() {
-    uint32_t remaining = unpackedSize_;
+int TreeWriter::OutputArchive() {
+    uint32_t remaining = archive_.unpackedSize();
     // The walk never reads past the decoded block, whatever the header now says.
-    if (!output_ || output_->data == nullptr || remaining > output_->capacity - output_->position) {
+    const ByteBuffer* out = archive_.output();
+    if (out == nullptr || out->data == nullptr || remaining > out->capacity - out->position) {
         RecordMalformed();
         DebugPrint(u"qorOutputArchive:unexpected error\n");
         return 0;
@@ -148,7 +148,7 @@ int ArchiveExtractor::OutputArchive() {
     return 1;
 }
 
-uint32_t ArchiveExtractor::OutputDirectory(uint32_t remaining) {
+uint32_t TreeWriter::OutputDirectory(uint32_t remaining) {
     RecordView record;
     char16_t name[kMaxPath];
     char16_t joined[kMaxPath];
@@ -162,15 +162,15 @@ uint32_t ArchiveExtractor::OutputDirectory(uint32_t remaining) {
     if (traced_) DebugPrint(u"OutputFolder:%s\n", joined);
     if (!EnterDirectory(joined, components, count)) return 0;
     const auto head = static_cast<uint32_t>(RecordHeadBytes(record));
-    output_->position += head;
+    stream().position += head;
     const uint32_t fileBytes = record.size - head;
     if (fileBytes == 0) return head;
     return OutputFiles(fileBytes) == fileBytes ? fileBytes + head : 0;
 }
 
-bool ArchiveExtractor::ReadDirectoryRecord(uint32_t remaining, RecordView& record, char16_t* name) {
-    const uint32_t available = std::min(remaining, output_->capacity - output_->position);
-    if (!ReadRecord(output_->data + output_->position, available, record) ||
+bool TreeWriter::ReadDirectoryRecord(uint32_t remaining, RecordView& record, char16_t* name) {
+    const uint32_t available = std::min(remaining, stream().capacity - stream().position);
+    if (!ReadRecord(stream().data + stream().position, available, record) ||
         !record.terminatorIsLast || record.size < RecordHeadBytes(record) ||
         record.size > remaining) {
         RecordMalformed();
@@ -179,29 +179,29 @@ bool ArchiveExtractor::ReadDirectoryRecord(uint32_t remaining, RecordView& recor
     return CopyNameOrFail(record, name);
 }
 
-bool ArchiveExtractor::ResolveDirectory(const char16_t* name, char16_t* joined, char16_t* parts,
-                                        const char16_t** components, uint32_t& count) {
+bool TreeWriter::ResolveDirectory(const char16_t* name, char16_t* joined, char16_t* parts,
+                                  const char16_t** components, uint32_t& count) {
     // The components point into their own copy: the name itself stays whole for the join.
     std::copy(name, name + Utf16Length(name) + 1, parts);
     if (!SplitDirectoryName(parts, components, kMaxPath / 2, count)) {
-        RecordFailure(Failure::kUnsafeName, Utf16View(name));
+        report_.RecordFailure(Failure::kUnsafeName, Utf16View(name));
         return false;
     }
     // A name that does not fit leaves the base alone: the group must not land in the root
     // (the root record itself belongs there).
     if (!JoinPathFits(folder_, joined, name) && count > 0) {
         DebugPrint(u"winqor: the path is too long: %s%s\n", folder_, name);
-        RecordFailure(Failure::kPathTooLong, Utf16View(name));
+        report_.RecordFailure(Failure::kPathTooLong, Utf16View(name));
         return false;
     }
     return true;
 }
 
-bool ArchiveExtractor::EnterDirectory(const char16_t* joined, const char16_t* const* components,
-                                      uint32_t count) {
+bool TreeWriter::EnterDirectory(const char16_t* joined, const char16_t* const* components,
+                                uint32_t count) {
     if (sink_ != nullptr) {
         if (sink_->Directory(joined, components, count)) return true;
-        RecordFailure(Failure::kFolderFailed, Utf16View(joined));
+        report_.RecordFailure(Failure::kFolderFailed, Utf16View(joined));
         return false;
     }
     uint32_t reached = 0;
@@ -217,17 +217,17 @@ bool ArchiveExtractor::EnterDirectory(const char16_t* joined, const char16_t* co
 }
 
 // Names the folder that failed: the one refused, which may lie above the record's own.
-void ArchiveExtractor::RecordEnterFailure(EnterResult result, const char16_t* const* components,
-                                          uint32_t count, uint32_t reached) {
+void TreeWriter::RecordEnterFailure(EnterResult result, const char16_t* const* components,
+                                    uint32_t count, uint32_t reached) {
     std::u16string path(Utf16View(folder_));
     for (uint32_t i = 0; i < count && i <= reached; ++i) {
         if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
         path += Utf16View(components[i]);
     }
-    RecordFailure(FailureOfEnter(result), path);
+    report_.RecordFailure(FailureOf(result, kEnterRefusals, Failure::kFolderFailed), path);
 }
 
-uint32_t ArchiveExtractor::OutputFiles(uint32_t expected) {
+uint32_t TreeWriter::OutputFiles(uint32_t expected) {
     uint32_t left = expected;
     while (left > 0) {
         const uint32_t consumed = OutputFile();
@@ -241,48 +241,48 @@ uint32_t ArchiveExtractor::OutputFiles(uint32_t expected) {
     return expected;
 }
 
-uint32_t ArchiveExtractor::OutputFile() {
+uint32_t TreeWriter::OutputFile() {
     RecordView record;
-    const uint32_t available = output_->capacity - output_->position;
+    const uint32_t available = stream().capacity - stream().position;
     char16_t name[kMaxPath];
-    if (!ReadRecord(output_->data + output_->position, available, record) ||
+    if (!ReadRecord(stream().data + stream().position, available, record) ||
         record.size > available - RecordHeadBytes(record)) {
         RecordMalformed();
         return 0;
     }
     if (!CopyNameOrFail(record, name)) return 0;
     if (!IsSafeFileName(name)) {
-        RecordFailure(Failure::kUnsafeName, Utf16View(name));
+        report_.RecordFailure(Failure::kUnsafeName, Utf16View(name));
         return 0;
     }
     if (traced_) DebugPrint(u"%s\t\tfilesize = %d\n", name, static_cast<int>(record.size));
     if (!WriteFileContent(name, record)) return 0;
-    output_->position += record.size;
+    stream().position += record.size;
     return record.size + static_cast<uint32_t>(RecordHeadBytes(record));
 }
 
-bool ArchiveExtractor::WriteFileContent(const char16_t* name, const RecordView& record) {
+bool TreeWriter::WriteFileContent(const char16_t* name, const RecordView& record) {
     const auto head = static_cast<uint32_t>(RecordHeadBytes(record));
-    const uint8_t* content = output_->data + output_->position + head;
+    const uint8_t* content = stream().data + stream().position + head;
     if (sink_ != nullptr) {
         const auto permissions =
             record.hasPermissions ? std::optional<uint32_t>(record.permissions) : std::nullopt;
         if (!sink_->File(name, record.attributes, permissions, content, record.size)) {
-            RecordFailure(Failure::kCreateFailed, Utf16View(name));
+            report_.RecordFailure(Failure::kCreateFailed, Utf16View(name));
             return false;
         }
-        output_->position += head;
+        stream().position += head;
         return true;
     }
-    output_->position += head;
+    stream().position += head;
     return ReplaceFile(name, content, record);
 }
 
-bool ArchiveExtractor::ReplaceFile(const char16_t* name, const uint8_t* content,
-                                   const RecordView& record) {
+bool TreeWriter::ReplaceFile(const char16_t* name, const uint8_t* content,
+                             const RecordView& record) {
     ReplacingFile file;
     if (!CreateOutputFile(walk_.current(), name, file)) {
-        RecordFailure(Failure::kCreateFailed, CurrentPathOf(name));
+        report_.RecordFailure(Failure::kCreateFailed, CurrentPathOf(name));
         return false;
     }
     // The content is written in one call straight from the decoded block. A file that is not
@@ -290,7 +290,7 @@ bool ArchiveExtractor::ReplaceFile(const char16_t* name, const uint8_t* content,
     const uint32_t written = record.size == 0 ? 0 : WriteBytes(file.handle(), content, record.size);
     if (written != record.size) {
         file.Abandon();
-        RecordFailure(Failure::kWriteFailed, CurrentPathOf(name));
+        report_.RecordFailure(Failure::kWriteFailed, CurrentPathOf(name));
         return false;
     }
     const bool watched = inRoot_ && !watchedName_.empty() && Utf16View(name) == watchedName_;
@@ -310,12 +310,13 @@ bool ArchiveExtractor::ReplaceFile(const char16_t* name, const uint8_t* content,
     return true;
 }
 
-void ArchiveExtractor::RecordFileFailure(ReplacingFile::Outcome outcome, const char16_t* name) {
+void TreeWriter::RecordFileFailure(ReplacingFile::Outcome outcome, const char16_t* name) {
     const bool blocked = outcome == ReplacingFile::Outcome::kFolderInTheWay;
-    RecordFailure(blocked ? Failure::kFolderInTheWay : Failure::kCreateFailed, CurrentPathOf(name));
+    report_.RecordFailure(blocked ? Failure::kFolderInTheWay : Failure::kCreateFailed,
+                          CurrentPathOf(name));
 }
 
-std::u16string ArchiveExtractor::CurrentPathOf(const char16_t* name) const {
+std::u16string TreeWriter::CurrentPathOf(const char16_t* name) const {
     std::u16string path = currentPath_;
     if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
     return path + std::u16string(Utf16View(name));
