@@ -33,7 +33,4 @@ int OpenPipeReader(const std::filesystem::path& at);
 long ReadNow(int reader);
 void ClosePipeReader(int reader);
 
-// Sets an environment variable for the rest of the test program; null value removes it.
-void SetEnvironment(const char* name, const char* value);
-
 }  // namespace winqor::test

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "support/file_fixtures.h"
+#include "support/test_support.h"
 
 namespace winqor::test {
 
@@ -63,6 +65,21 @@ void SetEnvironment(const char* name, const char* value) {
     } else {
         ::setenv(name, value, 1);
     }
+}
+
+void RemoveTemporaryTree(const std::filesystem::path& root) {
+    std::error_code ignored;
+    // Read-only folders left by a test would stop the removal.
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+        }
+    }
+    std::filesystem::permissions(root, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(root, ignored);
 }
 
 }  // namespace winqor::test

@@ -8,7 +8,8 @@
 
 namespace winqor::test {
 
-// A fresh folder below the system's temporary folder, removed with its contents at the end.
+// A fresh folder below the system's temporary folder, removed with its contents at the end
+// (read-only entries too, and links, which are never followed).
 class TempDir {
   public:
     TempDir();
@@ -20,6 +21,9 @@ class TempDir {
   private:
     std::filesystem::path path_;
 };
+
+// The system's own removal of a test's temporary tree (the system's fixtures file).
+void RemoveTemporaryTree(const std::filesystem::path& root);
 
 // The bytes of text, as they are.
 std::vector<uint8_t> Bytes(const std::string& text);
@@ -37,6 +41,10 @@ std::string Md5Hex(const std::vector<uint8_t>& bytes);
 // The folder of reference archives; tests that need it skip when it is absent.
 std::filesystem::path VectorsDir();
 bool HaveVectors();
+
+// Sets an environment variable for the rest of the test program, and for the programs it
+// starts; a null value removes it. (The system's fixtures file.)
+void SetEnvironment(const char* name, const char* value);
 
 // Restores the process's current directory when it goes out of scope.
 class CurrentDirGuard {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "fixtures_win32.h"
+#include "support/fixtures_win32.h"
 
 namespace winqor {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "child_program.h"
-#include "fixtures_win32.h"
 #include "platform/limits.h"
+#include "support/test_support.h"
 
 namespace winqor {
 namespace {
@@ -36,7 +36,7 @@ TEST(GetModuleFileNameTest, GivesTheProgramsPathOnlyWhenItFits) {
 // A copy of this test program written into folder as name, the way an extraction writes a
 // file; its identity.
 FileId WriteProgram(DirectoryHandle folder, const char16_t* name) {
-    const std::string bytes = test::ReadText(OwnProgram());
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(OwnProgram());
     ReplacingFile file;
     FileId id;
     EXPECT_TRUE(file.Create(folder, name));
@@ -56,13 +56,13 @@ class StartProgramAndWaitTest : public ::testing::Test {
         test::SetEnvironment(test::kChildVariable, "1");
     }
     void TearDown() override {
-        test::SetEnvironment(test::kChildVariable, "");
+        test::SetEnvironment(test::kChildVariable, nullptr);
         CloseDirectory(folder_);
     }
     fs::path Report() const { return dir_.path() / test::kChildReport; }
 
-    test::TempFolder dir_;
-    test::CurrentFolderGuard restore_;
+    test::TempDir dir_;
+    test::CurrentDirGuard restore_;
     DirectoryHandle folder_ = kInvalidDirectory;
 };
 
@@ -71,7 +71,8 @@ TEST_F(StartProgramAndWaitTest, StartsTheFileItWroteAndWaitsForItsExitStatus) {
     uint32_t status = 0;
     EXPECT_EQ(StartProgramAndWait(folder_, u"Setup.exe", written, &status), 1);
     ASSERT_TRUE(fs::exists(Report())) << "the wait ends with the program";
-    const std::string report = test::ReadText(Report());
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(Report());
+    const std::string report(bytes.begin(), bytes.end());
     const size_t bar = report.find('|');
     ASSERT_NE(bar, std::string::npos) << report;
     EXPECT_TRUE(fs::equivalent(report.substr(0, bar), dir_.path())) << report;

@@ -6,19 +6,21 @@
 #include <string>
 #include <vector>
 
-#include "fixtures_win32.h"
 #include "platform/file.h"
 #include "platform/limits.h"
+#include "support/fixtures_win32.h"
+#include "support/test_support.h"
 
 namespace winqor {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Bytes;
 using test::IsReadOnly;
 using test::IsReparsePoint;
 using test::Names;
-using test::ReadText;
-using test::WriteText;
+using test::ReadFileBytes;
+using test::WriteFileBytes;
 
 // A folder opened as an extraction's root, closed when the test ends.
 struct HeldRoot {
@@ -56,20 +58,20 @@ TEST(ReplacingFileTest, ReplacesTheEntryAtTheNameWithoutWritingThroughIt) {
     };
     for (const Standing& standing : standings) {
         SCOPED_TRACE(standing.what);
-        test::TempFolder dir;
+        test::TempDir dir;
         const fs::path name = dir.path() / "name";
         const fs::path other = dir.path() / "other";
-        WriteText(standing.hardLink ? other : name, "old");
+        WriteFileBytes(standing.hardLink ? other : name, Bytes("old"));
         if (standing.hardLink) fs::create_hard_link(other, name);
         if (standing.oldReadOnly) test::SetReadOnly(name, true);
         HeldRoot root(dir.path());
 
         EXPECT_EQ(WriteReplacing(root.handle, u"name", "new", standing.newReadOnly),
                   ReplacingFile::Outcome::kDone);
-        EXPECT_EQ(ReadText(name), "new");
+        EXPECT_EQ(ReadFileBytes(name), Bytes("new"));
         EXPECT_EQ(IsReadOnly(name), standing.newReadOnly);
         if (standing.hardLink) {
-            EXPECT_EQ(ReadText(other), "old");
+            EXPECT_EQ(ReadFileBytes(other), Bytes("old"));
             EXPECT_EQ(IsReadOnly(other), standing.oldReadOnly);
         }
         const std::vector<std::string> expected = standing.hardLink
@@ -86,13 +88,13 @@ TEST(ReplacingFileTest, NamesOfEveryLengthAreTakenNewAndOverAnOldEntry) {
     for (const std::u16string& name : names) {
         for (const bool replace : {false, true}) {
             SCOPED_TRACE(std::to_string(name.size()) + (replace ? " units, replacing" : " units"));
-            test::TempFolder dir;
+            test::TempDir dir;
             const fs::path path = dir.path() / fs::path(name);
-            if (replace) WriteText(path, "old");
+            if (replace) WriteFileBytes(path, Bytes("old"));
             HeldRoot root(dir.path());
             EXPECT_EQ(WriteReplacing(root.handle, name.c_str(), "new", false),
                       ReplacingFile::Outcome::kDone);
-            EXPECT_EQ(ReadText(path), "new");
+            EXPECT_EQ(ReadFileBytes(path), Bytes("new"));
             EXPECT_EQ(Names(dir.path()).size(), 1u) << "no temporary is left";
         }
     }
@@ -101,12 +103,12 @@ TEST(ReplacingFileTest, NamesOfEveryLengthAreTakenNewAndOverAnOldEntry) {
 TEST(ReplacingFileTest, ReplacesALinkAtTheNameItselfNeverItsTarget) {
     for (const bool folder : {true, false}) {
         SCOPED_TRACE(folder ? "a link to a folder" : "a link to a file");
-        test::TempFolder dir;
+        test::TempDir dir;
         const fs::path target = dir.path() / "target";
         if (folder) {
             fs::create_directory(target);
         } else {
-            WriteText(target, "old");
+            WriteFileBytes(target, Bytes("old"));
         }
         std::string why;
         const test::LinkMade made = test::MakeLink(dir.path() / "name", target, folder, why);
@@ -119,31 +121,31 @@ TEST(ReplacingFileTest, ReplacesALinkAtTheNameItselfNeverItsTarget) {
                   replaceable ? ReplacingFile::Outcome::kDone : ReplacingFile::Outcome::kFailed);
         if (replaceable) {
             EXPECT_FALSE(IsReparsePoint(dir.path() / "name"));
-            EXPECT_EQ(ReadText(dir.path() / "name"), "new");
+            EXPECT_EQ(ReadFileBytes(dir.path() / "name"), Bytes("new"));
         }
         if (folder) {
             EXPECT_TRUE(fs::is_directory(target) && fs::is_empty(target));
         } else {
-            EXPECT_EQ(ReadText(target), "old");
+            EXPECT_EQ(ReadFileBytes(target), Bytes("old"));
         }
         EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"name", "target"}));
     }
 }
 
 TEST(ReplacingFileTest, AFolderInTheWayStaysAsItWasAndIsReported) {
-    test::TempFolder dir;
+    test::TempDir dir;
     fs::create_directory(dir.path() / "name");
-    WriteText(dir.path() / "name" / "inside", "kept");
+    WriteFileBytes(dir.path() / "name" / "inside", Bytes("kept"));
     HeldRoot root(dir.path());
 
     EXPECT_EQ(WriteReplacing(root.handle, u"name", "new", false),
               ReplacingFile::Outcome::kFolderInTheWay);
-    EXPECT_EQ(ReadText(dir.path() / "name" / "inside"), "kept");
+    EXPECT_EQ(ReadFileBytes(dir.path() / "name" / "inside"), Bytes("kept"));
     EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"name"}) << "no temporary is left";
 }
 
 TEST(EnterFolderBelowTest, RefusesAReparsePointBelowTheRootAndWritesNothingThrough) {
-    test::TempFolder dir;
+    test::TempDir dir;
     const fs::path rootPath = dir.path() / "root";
     const fs::path outside = dir.path() / "outside";
     fs::create_directories(rootPath / "real");
@@ -152,7 +154,7 @@ TEST(EnterFolderBelowTest, RefusesAReparsePointBelowTheRootAndWritesNothingThrou
     if (test::MakeLink(rootPath / "link", outside, true, why) == test::LinkMade::kNone) {
         GTEST_SKIP() << why;
     }
-    test::CurrentFolderGuard restore;
+    test::CurrentDirGuard restore;
     HeldRoot root(rootPath);
     ASSERT_EQ(root.result, OpenRootResult::kOpened);
 
@@ -181,9 +183,9 @@ TEST(EnterFolderBelowTest, RefusesAReparsePointBelowTheRootAndWritesNothingThrou
 }
 
 TEST(OpenRootFolderTest, TheHeldRootCanBeNeitherRenamedNorRemoved) {
-    test::TempFolder dir;
+    test::TempDir dir;
     const fs::path rootPath = dir.path() / "out";
-    test::CurrentFolderGuard restore;
+    test::CurrentDirGuard restore;
     HeldRoot root(rootPath, RootTrust::kOwned);
     ASSERT_EQ(root.result, OpenRootResult::kOpened) << "a folder this run made is its own";
     const char16_t* below[] = {u"sub"};
@@ -254,8 +256,8 @@ std::string ReadByPath(const std::u16string& path) {
 TEST(LongPathTest, AFolderPastMaxPathIsMadeEnteredAndWrittenIn) {
     for (const size_t length : {size_t{240}, size_t{259}, size_t{300}}) {
         SCOPED_TRACE(std::to_string(length) + " units");
-        test::TempFolder dir;
-        test::CurrentFolderGuard restore;
+        test::TempDir dir;
+        test::CurrentDirGuard restore;
         std::u16string path = fs::absolute(dir.path()).u16string();
         ASSERT_LT(path.size() + 2, length);
         while (path.size() < length) {

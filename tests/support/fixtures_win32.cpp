@@ -1,16 +1,14 @@
-#include "fixtures_win32.h"
+#include "support/fixtures_win32.h"
 
 #include <windows.h>
 #include <winioctl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <mutex>
-#include <stdexcept>
+
+#include "support/test_support.h"
 
 namespace winqor::test {
 namespace {
@@ -18,8 +16,6 @@ namespace {
 constexpr DWORD kUnprivilegedSymbolicLink = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
 constexpr DWORD kPrintWide = 0x4001000A;          // DBG_PRINTEXCEPTION_WIDE_C
 constexpr DWORD kPrintAnsi = 0x40010006;          // DBG_PRINTEXCEPTION_C
-
-std::atomic<int> g_folderCounter{0};
 
 DWORD AttributesOf(const fs::path& path) {
     return ::GetFileAttributesW(path.c_str());
@@ -176,32 +172,8 @@ LONG CALLBACK CaptureDebugOutput(EXCEPTION_POINTERS* pointers) {
 
 }  // namespace
 
-TempFolder::TempFolder() {
-    for (;;) {
-        LARGE_INTEGER now;
-        ::QueryPerformanceCounter(&now);
-        path_ = fs::temp_directory_path() /
-                ("winqor-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                 std::to_string(g_folderCounter++) + "-" + std::to_string(now.LowPart));
-        if (::CreateDirectoryW(path_.c_str(), nullptr)) return;
-        if (::GetLastError() != ERROR_ALREADY_EXISTS)
-            throw std::runtime_error("no temporary folder");
-    }
-}
-
-TempFolder::~TempFolder() {
-    RemoveTree(path_);
-}
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+void RemoveTemporaryTree(const fs::path& root) {
+    RemoveTree(root);
 }
 
 void SetReadOnly(const fs::path& path, bool readOnly) {
@@ -239,10 +211,12 @@ LinkMade MakeLink(const fs::path& link, const fs::path& target, bool folder, std
     return LinkMade::kNone;
 }
 
-void SetEnvironment(const std::string& name, const std::string& value) {
-    const std::wstring wideName(name.begin(), name.end());
-    const std::wstring wideValue(value.begin(), value.end());
-    ::SetEnvironmentVariableW(wideName.c_str(), value.empty() ? nullptr : wideValue.c_str());
+void SetEnvironment(const char* name, const char* value) {
+    const std::string narrowName(name);
+    const std::wstring wideName(narrowName.begin(), narrowName.end());
+    const std::string narrowValue(value != nullptr ? value : "");
+    const std::wstring wideValue(narrowValue.begin(), narrowValue.end());
+    ::SetEnvironmentVariableW(wideName.c_str(), value == nullptr ? nullptr : wideValue.c_str());
 }
 
 std::u16string AnsiForm(const std::u16string& text) {

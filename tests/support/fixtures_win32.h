@@ -1,6 +1,7 @@
-// What the Windows platform tests need of the system beyond the standard library: links,
-// attributes, the environment, the debugger's output channel. The one test file here that
-// includes the system's headers is fixtures_win32.cpp.
+// What the Windows tests need of the system beyond the standard library and test_support.h:
+// links, attributes, the debugger's output channel. The one test file that includes the
+// system's headers is fixtures_win32.cpp, which also removes test_support.h's temporary
+// folders and sets its environment variables the system's way.
 #pragma once
 
 #include <filesystem>
@@ -10,33 +11,6 @@
 namespace winqor::test {
 
 namespace fs = std::filesystem;
-
-// A fresh folder below the system's temporary folder, removed with its contents (read-only
-// ones too) at the end.
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-// Restores the process's current directory when it goes out of scope.
-class CurrentFolderGuard {
-  public:
-    CurrentFolderGuard() : saved_(fs::current_path()) {}
-    ~CurrentFolderGuard() { fs::current_path(saved_); }
-
-  private:
-    fs::path saved_;
-};
-
-std::string ReadText(const fs::path& path);
-void WriteText(const fs::path& path, const std::string& text);
 
 void SetReadOnly(const fs::path& path, bool readOnly);
 bool IsReadOnly(const fs::path& path);
@@ -57,10 +31,6 @@ enum class LinkMade {
 // system makes them, else under Wine (whose calls for them make nothing) one of the host.
 // kNone, with why, when none can be made.
 LinkMade MakeLink(const fs::path& link, const fs::path& target, bool folder, std::string& why);
-
-// Sets or (with an empty value) removes a variable of this process's environment, which a
-// program it starts inherits.
-void SetEnvironment(const std::string& name, const std::string& value);
 
 // One text that OutputDebugStringW sent: as UTF-16 where the system passes it so (Windows 10
 // on), else in the system's ANSI code page, each byte widened.
