@@ -51,8 +51,10 @@ run_target() {
   shift 3
   mkdir -p "$build/corpus/$target" "$findings"
   release_seeds "$target"
+  # The stored findings start every run too, so that the smoke run also replays them.
   local seeds=()
-  [ -d "$build/seeds/$target" ] && seeds=("$build/seeds/$target")
+  [ -d "$top/fuzz/crashes/$target" ] && seeds=("$top/fuzz/crashes/$target")
+  [ -d "$build/seeds/$target" ] && seeds+=("$build/seeds/$target")
   # The archive targets write their trees in a folder of their own below TMPDIR: memory is faster.
   [ -d /dev/shm ] && export TMPDIR=/dev/shm
   "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \

@@ -255,13 +255,20 @@ bool MapRva(const Layout& layout, uint32_t rva, uint32_t size, uint64_t& offset)
     return false;
 }
 
+// How a tree is read: as it stands, for listing; or for a rewrite, which also refuses a
+// directory listing one key twice. Windows finds one entry per key, so the other is hidden;
+// the rewrite sorts and merges entries and could show the hidden one in its place.
+enum class TreeUse { kList, kRewrite };
+
+bool HasRepeatedKey(std::vector<PeKey> keys);
+
 // Reads the three levels below the root. Every offset is checked against the tree's bytes;
 // a directory may be reached once only (so a loop ends the walk), and the entries of all
 // directories together must fit the tree, which bounds the work on a hostile file.
 class TreeReader {
   public:
-    TreeReader(std::span<const uint8_t> tree, const Layout& layout)
-        : tree_(tree), layout_(layout) {}
+    TreeReader(std::span<const uint8_t> tree, const Layout& layout, TreeUse use)
+        : tree_(tree), layout_(layout), use_(use) {}
 
     bool Read(std::vector<PeResource>& out) {
         out_ = &out;
@@ -294,12 +301,26 @@ class TreeReader {
             entries_ > tree_.size() / tree_field::kEntryBytes) {
             return Fail("a directory has more entries than the tree has room for");
         }
+        if (use_ == TreeUse::kRewrite && !KeysDiffer(first, count)) return false;
         for (uint64_t i = 0; i < count; ++i) {
             if (!ReadEntry(first + i * tree_field::kEntryBytes, i < named, level, path)) {
                 return false;
             }
         }
         return true;
+    }
+
+    bool KeysDiffer(uint64_t first, uint64_t count) {
+        std::vector<PeKey> keys(count);
+        for (uint64_t i = 0; i < count; ++i) {
+            if (!ReadKey(ReadLe32(tree_.data() + first + i * tree_field::kEntryBytes), keys[i])) {
+                return false;
+            }
+        }
+        if (!HasRepeatedKey(std::move(keys))) return true;
+        return Fail(
+            "a directory lists one type, name or language twice, and Windows finds only one of "
+            "them");
     }
 
     bool ReadEntry(uint64_t at, bool named, int level, PeResource& path) {
@@ -350,13 +371,14 @@ class TreeReader {
 
     std::span<const uint8_t> tree_;
     const Layout& layout_;
+    TreeUse use_;
     std::set<uint32_t> directories_;
     uint64_t entries_ = 0;
     std::vector<PeResource>* out_ = nullptr;
     const char* why_ = "";
 };
 
-PeStatus ReadTree(std::span<const uint8_t> file, const Layout& layout,
+PeStatus ReadTree(std::span<const uint8_t> file, const Layout& layout, TreeUse use,
                   std::vector<PeResource>& resources, std::string& reason) {
     resources.clear();
     if (layout.resources.rva == 0) return PeStatus::kValid;  // a program without resources
@@ -364,7 +386,7 @@ PeStatus ReadTree(std::span<const uint8_t> file, const Layout& layout,
     if (!MapRva(layout, layout.resources.rva, layout.resources.size, offset)) {
         return TreeDamaged(reason, "the tree lies outside the program's sections");
     }
-    TreeReader reader(file.subspan(offset, layout.resources.size), layout);
+    TreeReader reader(file.subspan(offset, layout.resources.size), layout, use);
     std::vector<PeResource> found;
     if (!reader.Read(found)) return TreeDamaged(reason, reader.why());
     resources = std::move(found);
@@ -421,6 +443,12 @@ bool IsId(const PeKey& key, uint32_t id) {
 bool KeyBefore(const PeKey& a, const PeKey& b) {
     if (a.named != b.named) return a.named;
     return a.named ? CompareNames(a.text, b.text) < 0 : a.id < b.id;
+}
+
+// Whether two keys are the same as Windows compares them (names without regard to case).
+bool HasRepeatedKey(std::vector<PeKey> keys) {
+    std::sort(keys.begin(), keys.end(), KeyBefore);
+    return std::adjacent_find(keys.begin(), keys.end(), SameKey) != keys.end();
 }
 
 PeKey IdKey(uint32_t id) {
@@ -822,7 +850,7 @@ bool CheckRewritable(std::span<const uint8_t> file, const Layout& layout, std::s
         return Refuse(reason, "the program has no resource data directory");
     }
     std::vector<PeResource> resources;
-    return ReadTree(file, layout, resources, reason) == PeStatus::kValid;
+    return ReadTree(file, layout, TreeUse::kRewrite, resources, reason) == PeStatus::kValid;
 }
 
 // Where the new section goes: after every kept section in the image and in the file.
@@ -927,7 +955,8 @@ PeStatus ReadPeResources(std::span<const uint8_t> file, std::vector<PeResource>&
     resources.clear();
     Layout layout;
     const PeStatus status = ParseHeaders(file, layout, reason);
-    return status != PeStatus::kValid ? status : ReadTree(file, layout, resources, reason);
+    return status != PeStatus::kValid ? status
+                                      : ReadTree(file, layout, TreeUse::kList, resources, reason);
 }
 
 std::u16string PeKeyText(const PeKey& key) {
@@ -959,7 +988,9 @@ bool AddPeResources(std::span<const uint8_t> file, std::span<const PeNewResource
     Plan plan;
     if (!MakePlan(file, plan, reason)) return false;
     std::vector<PeResource> existing;
-    if (ReadTree(file, plan.layout, existing, reason) != PeStatus::kValid) return false;
+    if (ReadTree(file, plan.layout, TreeUse::kRewrite, existing, reason) != PeStatus::kValid) {
+        return false;
+    }
     uint64_t added = 0;
     for (const auto& addition : additions) added += addition.data.size();
     const uint64_t limit = 2 * uint64_t{file.size()} + added + kTreeSlack;

@@ -99,8 +99,10 @@ bool CanAddPeResources(std::span<const uint8_t> file, std::string& reason);
 // CheckSum is recomputed. A COFF symbol table after the sections (an unstripped build)
 // moves behind the new section. false, with reason set, when file is no PE32+
 // program, is signed, has no room for another section header, carries a damaged resource
-// tree, or has other data after its last section, or when the new tree would take more than
-// twice the program's size plus the additions (resources that share their bytes).
+// tree or one with a directory that lists a key twice (ids equal, or names equal but for
+// case: Windows finds one of them, the rewrite could not keep which), or has other data after
+// its last section, or when the new tree would take more than twice the program's size plus
+// the additions (resources that share their bytes).
 bool AddPeResources(std::span<const uint8_t> file, std::span<const PeNewResource> additions,
                     std::vector<uint8_t>& out, std::string& reason);
 

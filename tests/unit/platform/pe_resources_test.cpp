@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -380,6 +381,80 @@ TEST(PeResourcesTest, StubsThatWindowsWouldNotLoadAreRefusedByTheRuleTheyBreak) 
         EXPECT_EQ(ReadPeResources(image.bytes, resources, reason), rule.read) << reason;
         EXPECT_FALSE(CanAddPeResources(image.bytes, reason));
         EXPECT_NE(reason.find(rule.message), std::string::npos) << reason;
+    }
+}
+
+// Windows finds one entry per key in a directory: a directory that lists a key twice hides a
+// resource, and the rewrite, which sorts and merges entries, could show it instead. Such a
+// program is listed but not rewritten; keys that differ, or repeat in other directories, are.
+struct RepeatedKey {
+    const char* what;
+    std::vector<PeTestResource> resources;
+    std::vector<Patch> patches;
+    bool refused;
+};
+
+// Two languages of one id type and id name: the second language's id in the tree.
+constexpr uint64_t kSecondLanguageId = 72;
+
+const RepeatedKey kRepeatedKeys[] = {
+    {"one language twice",
+     {{{{}, 3}, {{}, 1}, 1033, Bytes("first")}, {{{}, 3}, {{}, 1}, 1034, Bytes("second")}},
+     {{true, kSecondLanguageId, 1033, 4}},
+     true},
+    {"one name twice, spelt in two cases",
+     {{{u"ZED"}, {u"ITEM"}, 1033, Bytes("first")}, {{u"ZED"}, {u"item"}, 1033, Bytes("second")}},
+     {},
+     true},
+    {"one type twice, spelt in two cases",
+     {{{u"Zed"}, {{}, 1}, 1033, Bytes("first")}, {{u"ZED"}, {{}, 2}, 1033, Bytes("second")}},
+     {},
+     true},
+    {"two languages",
+     {{{{}, 3}, {{}, 1}, 1033, Bytes("first")}, {{{}, 3}, {{}, 1}, 1034, Bytes("second")}},
+     {},
+     false},
+    {"one name in two types",
+     {{{u"ZED"}, {u"ITEM"}, 1033, Bytes("first")}, {{u"YAK"}, {u"item"}, 1033, Bytes("second")}},
+     {},
+     false},
+    {"the archive's type spelt in another case",
+     {{{u"SeTUP_ARCHIVE"}, {{}, 131}, 1033, Bytes("first")}},
+     {},
+     false},
+};
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+TEST(PeResourcesTest, ADirectoryListingAKeyTwiceIsListedButNotRewritten) {
+    for (const auto& c : kRepeatedKeys) {
+        SCOPED_TRACE(c.what);
+        PeImage image = BuildPeImage(c.resources);
+        Apply(image, c.patches);
+        const auto before = ReadAll(image.bytes);
+        ASSERT_EQ(before.size(), c.resources.size());
+        std::string reason;
+        EXPECT_EQ(CanAddPeResources(image.bytes, reason), !c.refused) << reason;
+        std::vector<uint8_t> out;
+        const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, 0, kArchive};
+        ASSERT_EQ(AddPeResources(image.bytes, {&addition, 1}, out, reason), !c.refused);
+        if (c.refused) {
+            EXPECT_NE(reason.find("lists one type, name or language twice"), std::string::npos)
+                << reason;
+            continue;
+        }
+        const auto after = ReadAll(out);
+        ASSERT_EQ(after.size(), before.size() + 1);
+        for (const auto& old : before) {
+            const auto same = std::find_if(after.begin(), after.end(), [&](const PeResource& r) {
+                return Upper(Describe(r)) == Upper(Describe(old));
+            });
+            ASSERT_NE(same, after.end()) << Describe(old);
+            EXPECT_EQ(BytesOf(out, *same), BytesOf(image.bytes, old)) << Describe(old);
+        }
     }
 }
 
