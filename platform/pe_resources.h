@@ -57,8 +57,8 @@ struct PeResource {
 };
 
 enum class PeStatus {
-    kNotPe,        // no "MZ" header leading to a "PE\0\0" signature
     kValid,        // a PE32+ program whose tree (possibly empty) holds together
+    kNotPe,        // no "MZ" header leading to a "PE\0\0" signature
     kUnsupported,  // a PE, but not one this code reads: a 32-bit (PE32) program
     kDamaged,      // headers, sections or resource tree that do not hold together
 };

@@ -46,9 +46,9 @@ struct ChildLimits {
 };
 
 enum class ChildEnd {
+    kEnded,        // the child exited normally and every message arrived whole
     kUnsupported,  // this system has no such child: work has not run
     kNotStarted,   // the child could not be started: work has not run
-    kEnded,        // the child exited normally and every message arrived whole
     kFailed,       // it crashed, broke a message, or was killed (why says which)
 };
 

@@ -68,8 +68,8 @@ struct ResourceTable {
 };
 
 enum class TableStatus {
-    kAbsent,  // no trailer magic: a file without resources
     kValid,
+    kAbsent,   // no trailer magic: a file without resources
     kCorrupt,  // the magic is there but something in the table does not hold
 };
 

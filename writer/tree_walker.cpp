@@ -45,8 +45,8 @@ struct Subfolder {
 
 class TreePlanner {
   public:
-    TreePlanner(const TreeWalkOptions& options, TreeWalkResult& result)
-        : options_(options), result_(result) {}
+    TreePlanner(const TreeWalkOptions& options, TreeWalkResult& result, WalkMessage& error)
+        : options_(options), result_(result), error_(error) {}
 
     bool PlanFolder(const FolderHandle& handle, PlannedFolder folder);
     std::vector<PlannedFolder>& folders() { return folders_; }
@@ -54,7 +54,7 @@ class TreePlanner {
 
   private:
     bool Fail(std::string what, const std::string& where) {
-        result_.error = {std::move(what), where};
+        error_ = {std::move(what), where};
         return false;
     }
     bool AcceptName(const FolderEntry& entry, const std::string& where, std::u16string& name);
@@ -71,6 +71,7 @@ class TreePlanner {
 
     const TreeWalkOptions& options_;
     TreeWalkResult& result_;
+    WalkMessage& error_;
     std::vector<PlannedFolder> folders_;
     uint64_t streamBytes_ = 0;
 };
@@ -252,11 +253,11 @@ bool ReadInto(const FolderHandle& folder, const PlannedFile& file, std::vector<u
 }
 
 bool AddFolderFiles(const FolderHandle& handle, const PlannedFolder& folder,
-                    RecordStreamBuilder& builder, TreeWalkResult& result) {
+                    RecordStreamBuilder& builder, TreeWalkResult& result, WalkMessage& error) {
     builder.AddDirectory(folder.recordName);
     for (const PlannedFile& file : folder.files) {
         const auto read = [&](std::vector<uint8_t>& bytes) {
-            return ReadInto(handle, file, bytes, result.error);
+            return ReadInto(handle, file, bytes, error);
         };
         if (!builder.AddFileFrom(file.name, file.attributes, file.fileTime, read,
                                  file.permissions)) {
@@ -270,13 +271,13 @@ bool AddFolderFiles(const FolderHandle& handle, const PlannedFolder& folder,
 // Reads every planned file into the stream. A file may have changed since it was listed:
 // its record holds what is read now, and the stream must still fit.
 bool ReadPlannedTree(FolderHandle root, const std::vector<PlannedFolder>& folders,
-                     uint64_t plannedBytes, TreeWalkResult& result) {
+                     uint64_t plannedBytes, TreeWalkResult& result, WalkMessage& error) {
     RecordStreamBuilder builder;
     builder.Reserve(plannedBytes);
     FolderChain chain(std::move(root));
     for (size_t index = 0; index < folders.size(); ++index) {
-        const FolderHandle* handle = chain.Enter(folders, index, result.error);
-        if (handle == nullptr || !AddFolderFiles(*handle, folders[index], builder, result)) {
+        const FolderHandle* handle = chain.Enter(folders, index, error);
+        if (handle == nullptr || !AddFolderFiles(*handle, folders[index], builder, result, error)) {
             return false;
         }
     }
@@ -285,24 +286,41 @@ bool ReadPlannedTree(FolderHandle root, const std::vector<PlannedFolder>& folder
     return true;
 }
 
+bool Walk(const std::string& root, const TreeWalkOptions& options, TreeWalkResult& result,
+          WalkMessage& error) {
+    FolderHandle rootHandle;
+    std::string why;
+    if (!rootHandle.Open(root, why)) {
+        error = {"cannot read the folder (" + why + ")", ""};
+        return false;
+    }
+    TreePlanner planner(options, result, error);
+    if (!planner.PlanFolder(rootHandle, {})) return false;
+    if (options.afterListing) options.afterListing();
+    return ReadPlannedTree(std::move(rootHandle), planner.folders(), planner.streamBytes(), result,
+                           error);
+}
+
 }  // namespace
 
 uint32_t AttributesFor(const FolderEntry& file) {
     return kAttributeArchive | (file.ownerWritable ? 0 : kAttributeReadOnly);
 }
 
-bool WalkTree(const std::string& root, const TreeWalkOptions& options, TreeWalkResult& result) {
+std::string WalkPath(const std::string& root, const std::string& where) {
+    if (where.empty()) return root;
+    std::string folder = root;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return JoinNativePath(folder, where);
+}
+
+bool WalkTree(const std::string& root, const TreeWalkOptions& options, TreeWalkResult& result,
+              std::string& reason) {
     result = {};
-    FolderHandle rootHandle;
-    std::string reason;
-    if (!rootHandle.Open(root, reason)) {
-        result.error = {"cannot read the folder (" + reason + ")", ""};
-        return false;
-    }
-    TreePlanner planner(options, result);
-    if (!planner.PlanFolder(rootHandle, {})) return false;
-    if (options.afterListing) options.afterListing();
-    return ReadPlannedTree(std::move(rootHandle), planner.folders(), planner.streamBytes(), result);
+    WalkMessage error;
+    if (Walk(root, options, result, error)) return true;
+    reason = error.what + ": " + EscapeForDisplay(WalkPath(root, error.where));
+    return false;
 }
 
 }  // namespace winqor

@@ -39,8 +39,6 @@ struct TreeWalkResult {
     // Things left out: symbolic links, devices, pipes and sockets, the archive itself, and the
     // temporary files of an interrupted extraction.
     std::vector<WalkMessage> warnings;
-    // Why the tree cannot be packed, when WalkTree returns false.
-    WalkMessage error;
     uint32_t folders = 0;  // the root included
     uint32_t files = 0;
 };
@@ -48,11 +46,15 @@ struct TreeWalkResult {
 // Walks the folder at root (a link there is followed: the caller chose it) and builds its
 // record stream. Everything below the root is reached from its parent folder's handle without
 // following a link, so nothing outside the root gets in, even when a folder is swapped for a
-// link while the walk runs. false, with result.error set, when a folder or file cannot be
-// read (a folder that is no longer the one listed included), a name is not UTF-8 or holds
-// '\' or ':' (no reader accepts those), a file is larger than an archive holds, or the
-// stream would exceed 10,485,504 bytes.
-bool WalkTree(const std::string& root, const TreeWalkOptions& options, TreeWalkResult& result);
+// link while the walk runs. false, with reason set ("WHAT: PATH", the path as WalkPath gives
+// it and escaped for display), when a folder or file cannot be read (a folder that is no
+// longer the one listed included), a name is not UTF-8 or holds '\' or ':' (no reader accepts
+// those), a file is larger than an archive holds, or the stream would exceed 10,485,504 bytes.
+bool WalkTree(const std::string& root, const TreeWalkOptions& options, TreeWalkResult& result,
+              std::string& reason);
+
+// The path that a WalkMessage's where names, as the user named root: root itself for the root.
+std::string WalkPath(const std::string& root, const std::string& where);
 
 // Attributes of a file record: 0x20, or 0x21 when its owner may not write it.
 uint32_t AttributesFor(const FolderEntry& file);

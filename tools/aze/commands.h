@@ -14,11 +14,14 @@ class ArchiveExtractor;
 
 namespace winqor::aze {
 
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitBadArchive = 1;  // not valid, damaged, or the password is wrong
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitWriteFailed = 3;  // extraction started; what was written stays
-inline constexpr int kExitSandbox = 4;      // the sandbox that reads the archive failed or broke
+// How a command ended; its value is the exit status.
+enum class ExitStatus {
+    kSuccess = 0,
+    kBadArchive = 1,  // not valid, damaged, or the password is wrong
+    kUsage = 2,
+    kWriteFailed = 3,  // extraction started; what was written stays
+    kSandbox = 4,      // the sandbox that reads the archive failed or broke
+};
 
 // How a folder is packed, for create and sfx alike.
 struct PackOptions {
@@ -51,11 +54,13 @@ struct ReadOptions {
     bool json = false;  // list only: JSON Lines instead of D and F lines
 };
 
-int RunCreate(const CreateOptions& options);
-int RunSfx(const SfxOptions& options);
-int RunList(const ReadOptions& options);
-int RunTest(const ReadOptions& options);
-int RunExtract(const ReadOptions& options);
+// Each command prints what it made or read on standard output and its warnings on standard
+// error; when it fails, reason says why, and main prints it (ReportAndFinish).
+ExitStatus RunCreate(const CreateOptions& options, std::string& reason);
+ExitStatus RunSfx(const SfxOptions& options, std::string& reason);
+ExitStatus RunList(const ReadOptions& options, std::string& reason);
+ExitStatus RunTest(const ReadOptions& options, std::string& reason);
+ExitStatus RunExtract(const ReadOptions& options, std::string& reason);
 
 // A folder packed as aze create packs it.
 struct PackedFolder {
@@ -68,45 +73,59 @@ struct PackedFolder {
 // Walks folder, leaving out what the options exclude, obtains the password (passwordFile, else
 // the terminal, else none) and makes the archive bytes; the file at output, if it lies in the
 // folder, is left out, and SOURCE_DATE_EPOCH, when set, is the latest file time stored.
-// Warnings and the failure line are printed. An exit status: 0; 2 when SOURCE_DATE_EPOCH or
-// the exclude file is not usable; 1 when no archive can be made.
-int PackFolder(const std::string& folder, const PackOptions& options, const std::string& output,
-               PackedFolder& packed);
+// Warnings are printed. kUsage, with reason set, when SOURCE_DATE_EPOCH or the exclude file is
+// not usable; kBadArchive when no archive can be made.
+ExitStatus PackFolder(const std::string& folder, const PackOptions& options,
+                      const std::string& output, PackedFolder& packed, std::string& reason);
 
 // Whether path names a folder, following links (the user named it).
 bool IsFolder(const std::string& path);
 
-// One line on standard error: "aze: WHAT: WHERE" (WHERE left out when empty). WHERE is a name
-// or path, shown escaped (see EscapeForDisplay) so that it cannot forge lines or send the
-// terminal a command.
-void PrintError(const std::string& what, const std::string& where = {});
+// A reason about a place: "WHAT: WHERE" (WHERE left out when empty). WHERE is a name or path,
+// shown escaped (see EscapeForDisplay) so that it cannot forge lines or send the terminal a
+// command.
+std::string Concerning(const std::string& what, const std::string& where);
 
-// The extractor's failure and where it happened (fallbackWhere when it names no place).
-void PrintFailure(const ArchiveExtractor& extractor, const std::string& fallbackWhere);
+// One warning line on standard error: "aze: warning: WHAT: WHERE", WHERE as in Concerning.
+void PrintWarning(const std::string& what, const std::string& where = {});
 
-// The first line of passwordFile ("-" is standard input) without its line end. false, the
-// failure line printed, when the file cannot be read, is a folder, or its first line is
-// longer than a password line may be (then no more of it is read).
-bool ReadPasswordLine(const std::string& passwordFile, std::string& line);
+// The extractor's failure and where it happened (fallbackWhere when it names no place), as a
+// reason.
+std::string FailureReason(const ArchiveExtractor& extractor, const std::string& fallbackWhere);
+
+// The first line of passwordFile ("-" is standard input) without its line end. false, with
+// reason set, when the file cannot be read, is a folder, or its first line is longer than a
+// password line may be (then no more of it is read).
+bool ReadPasswordLine(const std::string& passwordFile, std::string& line, std::string& reason);
 
 // Reads the password of an encrypted archive from the first line of passwordFile ("-" is
 // standard input) or, without a file, from the terminal without echo, and accepts it
-// against header. True when g_passwordDigest holds the accepted password's digest;
-// otherwise the failure line has been printed.
-bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header);
+// against header. True when g_passwordDigest holds the accepted password's digest; false,
+// with reason set, otherwise.
+bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header,
+                    std::string& reason);
 
 // Whether the decoded records in extractor hold a file named Setup.exe in their root folder:
 // the program a self-extracting run starts when the header asks for it. false too when the
 // records break their rules.
 bool RecordsCarrySetup(ArchiveExtractor& extractor);
 
-// Loads the archive carried inside a self-extracting program, reading no more of its entry
-// than an archive can hold. 1 when loaded; 0 when the file carries none (nothing printed); -1
-// when it carries a damaged one or its resource table is damaged (the failure printed).
-int LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor);
+enum class EmbeddedArchive {
+    kLoaded,
+    kNone,     // the file carries no archive
+    kDamaged,  // it carries a damaged one, or its resource table is damaged (reason says which)
+};
 
-// Ends a command: everything written to standard output is flushed, and a failed write there
-// turns the status into a failure (1 unless it already is one) with its line printed.
-int FinishOutput(int status);
+// Loads the archive carried inside a self-extracting program, reading no more of its entry
+// than an archive can hold.
+EmbeddedArchive LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor,
+                                    std::string& reason);
+
+// Ends a command, the one place where a failure becomes a message: a failed command's reason
+// is printed as "aze: REASON" (nothing when it is empty: the command line's own parser has
+// printed its usage error), everything written to standard output is flushed, and a failed
+// write there turns the status into a failure (1 unless it already is one) with its line
+// printed. The exit status.
+int ReportAndFinish(ExitStatus status, const std::string& reason);
 
 }  // namespace winqor::aze

@@ -19,17 +19,19 @@ bool IsFolder(const std::string& path) {
     return DescribePath(path, /*followLink=*/true, entry) && entry.kind == EntryKind::kFolder;
 }
 
-void PrintError(const std::string& what, const std::string& where) {
-    std::string line = "aze: " + what;
-    if (!where.empty()) line += ": " + EscapeForDisplay(where);
-    std::cerr << line << '\n';
+std::string Concerning(const std::string& what, const std::string& where) {
+    return where.empty() ? what : what + ": " + EscapeForDisplay(where);
 }
 
-void PrintFailure(const ArchiveExtractor& extractor, const std::string& fallbackWhere) {
+void PrintWarning(const std::string& what, const std::string& where) {
+    std::cerr << "aze: warning: " << Concerning(what, where) << '\n';
+}
+
+std::string FailureReason(const ArchiveExtractor& extractor, const std::string& fallbackWhere) {
     const std::string where = extractor.report.failureWhere().empty()
                                   ? fallbackWhere
                                   : Utf16ToUtf8Lossy(extractor.report.failureWhere());
-    PrintError(DescribeFailure(extractor.report.failure()), where);
+    return Concerning(DescribeFailure(extractor.report.failure()), where);
 }
 
 namespace {
@@ -54,14 +56,14 @@ class SetupFinder : public RecordSink {
 };
 
 // From the file when one is given, else from the terminal without echo.
-bool ReadPassword(const std::string& passwordFile, std::string& line) {
-    if (!passwordFile.empty()) return ReadPasswordLine(passwordFile, line);
+bool ReadPassword(const std::string& passwordFile, std::string& line, std::string& reason) {
+    if (!passwordFile.empty()) return ReadPasswordLine(passwordFile, line, reason);
     if (!StandardInputIsTerminal()) {
-        PrintError("the archive is encrypted: give --password-file");
+        reason = "the archive is encrypted: give --password-file";
         return false;
     }
     if (!ReadPasswordFromTerminal("Password: ", line)) {
-        PrintError("cannot read the password from the terminal");
+        reason = "cannot read the password from the terminal";
         return false;
     }
     return true;
@@ -69,28 +71,29 @@ bool ReadPassword(const std::string& passwordFile, std::string& line) {
 
 }  // namespace
 
-bool ReadPasswordLine(const std::string& passwordFile, std::string& line) {
+bool ReadPasswordLine(const std::string& passwordFile, std::string& line, std::string& reason) {
     const PasswordFileRead read = ReadPasswordFile(passwordFile, line);
     if (read == PasswordFileRead::kRead) return true;
-    PrintError(DescribePasswordFileRead(read), passwordFile);
+    reason = Concerning(DescribePasswordFileRead(read), passwordFile);
     return false;
 }
 
-bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header) {
+bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header,
+                    std::string& reason) {
     std::string line;
-    if (!ReadPassword(passwordFile, line)) return false;
+    if (!ReadPassword(passwordFile, line, reason)) return false;
     std::u16string password;
     const bool converted = Utf8ToUtf16(line, password);
     // Only the first 15 characters would count: a longer password is refused, not cut, as
     // create refuses it.
     if (converted && password.size() > kMaxPasswordChars) {
-        PrintError(
+        reason =
             "the password is longer than 15 characters, more than a reader's password "
-            "window takes (a character outside the Basic Multilingual Plane counts as two)");
+            "window takes (a character outside the Basic Multilingual Plane counts as two)";
         return false;
     }
     if (!converted || !AcceptPassword(password.c_str(), &header)) {
-        PrintError("wrong password");
+        reason = "wrong password";
         return false;
     }
     return true;
@@ -101,11 +104,14 @@ bool RecordsCarrySetup(ArchiveExtractor& extractor) {
     return extractor.tree.CheckRecords(&finder) != 0 && finder.found();
 }
 
-int FinishOutput(int status) {
+int ReportAndFinish(ExitStatus status, const std::string& reason) {
+    if (status != ExitStatus::kSuccess && !reason.empty()) std::cerr << "aze: " << reason << '\n';
     std::cout.flush();
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout) && std::cout.good()) return status;
-    PrintError("cannot write to standard output");
-    return status == kExitSuccess ? kExitBadArchive : status;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.good()) {
+        std::cerr << "aze: cannot write to standard output\n";
+        if (status == ExitStatus::kSuccess) status = ExitStatus::kBadArchive;
+    }
+    return static_cast<int>(status);
 }
 
 }  // namespace winqor::aze

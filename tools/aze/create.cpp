@@ -35,25 +35,21 @@ std::string DefaultOutput(const std::string& input) {
     return trimmed + ".aze";
 }
 
-std::string Shown(const std::string& input, const std::string& where) {
-    return where.empty() ? input : JoinNativePath(WithoutTrailingSlashes(input), where);
-}
-
 // The password typed twice on the terminal; an empty first answer means no password.
-bool AskNewPassword(std::optional<std::u16string>& password) {
+bool AskNewPassword(std::optional<std::u16string>& password, std::string& reason) {
     std::string first, second;
     if (!ReadPasswordFromTerminal("Password for the archive (empty for none): ", first)) {
-        PrintError("cannot read the password from the terminal");
+        reason = "cannot read the password from the terminal";
         return false;
     }
     if (first.empty()) return true;
     if (!ReadPasswordFromTerminal("The same password again: ", second) || second != first) {
-        PrintError("the two passwords differ");
+        reason = "the two passwords differ";
         return false;
     }
     std::u16string converted;
     if (!Utf8ToUtf16(first, converted)) {
-        PrintError("the password is not valid UTF-8");
+        reason = "the password is not valid UTF-8";
         return false;
     }
     password = std::move(converted);
@@ -61,35 +57,35 @@ bool AskNewPassword(std::optional<std::u16string>& password) {
 }
 
 // No file and no terminal: a plain archive, as scripts that give no password expect.
-bool ObtainNewPassword(const std::string& passwordFile, std::optional<std::u16string>& password) {
-    if (passwordFile.empty()) return !StandardInputIsTerminal() || AskNewPassword(password);
+bool ObtainNewPassword(const std::string& passwordFile, std::optional<std::u16string>& password,
+                       std::string& reason) {
+    if (passwordFile.empty()) {
+        return !StandardInputIsTerminal() || AskNewPassword(password, reason);
+    }
     std::string line;
-    if (!ReadPasswordLine(passwordFile, line)) return false;
+    if (!ReadPasswordLine(passwordFile, line, reason)) return false;
     std::u16string converted;
     if (!Utf8ToUtf16(line, converted)) {
-        PrintError("the password is not valid UTF-8", passwordFile);
+        reason = Concerning("the password is not valid UTF-8", passwordFile);
         return false;
     }
     password = std::move(converted);
     return true;
 }
 
-bool SealWithPassword(const std::optional<std::u16string>& password, ArchiveOptions& archive) {
+bool SealWithPassword(const std::optional<std::u16string>& password, ArchiveOptions& archive,
+                      std::string& reason) {
     if (!password) return true;
     NewPassword prepared;
-    std::string reason;
-    if (!PrepareNewPassword(*password, prepared, reason)) {
-        PrintError(reason);
-        return false;
-    }
-    if (!prepared.warning.empty()) PrintError("warning: " + prepared.warning);
+    if (!PrepareNewPassword(*password, prepared, reason)) return false;
+    if (!prepared.warning.empty()) PrintWarning(prepared.warning);
     archive.passwordDigest = prepared.digest;
     return true;
 }
 
 void PrintWarnings(const std::string& input, const std::vector<WalkMessage>& warnings) {
     for (const WalkMessage& warning : warnings) {
-        PrintError("warning: " + warning.what, Shown(input, warning.where));
+        PrintWarning(warning.what, WalkPath(input, warning.where));
     }
 }
 
@@ -98,11 +94,11 @@ constexpr uint64_t kMaxExcludeFileBytes = 1 << 20;
 
 // Adds one pattern per line of file; empty lines, and a carriage return before a line end,
 // are ignored.
-bool AddExcludesFrom(const std::string& file, ExcludeList& exclude) {
+bool AddExcludesFrom(const std::string& file, ExcludeList& exclude, std::string& reason) {
     std::vector<uint8_t> bytes;
-    std::string reason;
-    if (ReadWholeFile(file, kMaxExcludeFileBytes, bytes, reason) != ReadOutcome::kRead) {
-        PrintError("cannot read the patterns (a file of at most 1 MiB)", file);
+    std::string why;
+    if (ReadWholeFile(file, kMaxExcludeFileBytes, bytes, why) != ReadOutcome::kRead) {
+        reason = Concerning("cannot read the patterns (a file of at most 1 MiB)", file);
         return false;
     }
     std::string line;
@@ -120,7 +116,7 @@ bool AddExcludesFrom(const std::string& file, ExcludeList& exclude) {
 
 // SOURCE_DATE_EPOCH, the convention of reproducible builds: when set, a decimal count of
 // seconds since 1970 that no stored file time may exceed.
-bool ReadSourceDateEpoch(std::optional<int64_t>& latest) {
+bool ReadSourceDateEpoch(std::optional<int64_t>& latest, std::string& reason) {
     const char* value = std::getenv("SOURCE_DATE_EPOCH");
     if (value == nullptr) return true;
     const std::string text = value;
@@ -128,7 +124,8 @@ bool ReadSourceDateEpoch(std::optional<int64_t>& latest) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
     if (text.empty() || text.front() == '-' || error != std::errc() ||
         end != text.data() + text.size()) {
-        PrintError("SOURCE_DATE_EPOCH is not a decimal number of seconds since 1970", text);
+        reason =
+            Concerning("SOURCE_DATE_EPOCH is not a decimal number of seconds since 1970", text);
         return false;
     }
     latest = seconds;
@@ -136,17 +133,18 @@ bool ReadSourceDateEpoch(std::optional<int64_t>& latest) {
 }
 
 // What the walk leaves out and the latest time it stores; the archive being replaced is left
-// out of the tree when it lies inside it. false, the failure printed, on a usage error.
-bool WalkOptionsFor(const PackOptions& pack, const std::string& output, TreeWalkOptions& options) {
+// out of the tree when it lies inside it. false, with reason set, on a usage error.
+bool WalkOptionsFor(const PackOptions& pack, const std::string& output, TreeWalkOptions& options,
+                    std::string& reason) {
     FolderEntry existing;
     if (DescribePath(output, false, existing) && existing.kind == EntryKind::kFile) {
         options.leaveOut = existing.id;
     }
     for (const std::string& pattern : pack.excludes) options.exclude.Add(pattern);
-    if (!pack.excludeFrom.empty() && !AddExcludesFrom(pack.excludeFrom, options.exclude)) {
+    if (!pack.excludeFrom.empty() && !AddExcludesFrom(pack.excludeFrom, options.exclude, reason)) {
         return false;
     }
-    return ReadSourceDateEpoch(options.latestTime);
+    return ReadSourceDateEpoch(options.latestTime, reason);
 }
 
 // Whether the packed tree holds the Setup.exe that --run-setup asks the run to start.
@@ -157,28 +155,29 @@ bool TreeCarriesSetup(const std::vector<uint8_t>& records) {
            RecordsCarrySetup(extractor);
 }
 
-int CheckArguments(const CreateOptions& options, std::string& output) {
+bool CheckArguments(const CreateOptions& options, std::string& output, std::string& reason) {
     FolderEntry input;
     if (!DescribePath(options.input, true, input) || input.kind != EntryKind::kFolder) {
-        PrintError("not a folder", options.input);
-        return kExitUsage;
+        reason = Concerning("not a folder", options.input);
+        return false;
     }
     output = options.output.empty() ? DefaultOutput(options.input) : options.output;
     if (output.empty()) {
-        PrintError("give -o OUT.aze: no archive name can be made from the folder", options.input);
-        return kExitUsage;
+        reason = Concerning("give -o OUT.aze: no archive name can be made from the folder",
+                            options.input);
+        return false;
     }
-    return kExitSuccess;
+    return true;
 }
 
 // The archive options for the tree: the password's digest, the setup flag and, with a
 // password, the key seed: fresh unless asked to be reproducible. A plain archive's stays zero.
 bool ChooseArchiveOptions(const PackOptions& pack, const std::vector<uint8_t>& records,
-                          ArchiveOptions& archiveOptions) {
+                          ArchiveOptions& archiveOptions, std::string& reason) {
     std::optional<std::u16string> password;
     archiveOptions.runSetup = pack.runSetup;
-    if (!ObtainNewPassword(pack.passwordFile, password) ||
-        !SealWithPassword(password, archiveOptions)) {
+    if (!ObtainNewPassword(pack.passwordFile, password, reason) ||
+        !SealWithPassword(password, archiveOptions, reason)) {
         return false;
     }
     if (!archiveOptions.passwordDigest) return true;
@@ -187,7 +186,7 @@ bool ChooseArchiveOptions(const PackOptions& pack, const std::vector<uint8_t>& r
         return true;
     }
     if (!RandomBytes(archiveOptions.keySeed.data(), archiveOptions.keySeed.size())) {
-        PrintError("the system's random generator failed");
+        reason = "the system's random generator failed";
         return false;
     }
     return true;
@@ -195,49 +194,48 @@ bool ChooseArchiveOptions(const PackOptions& pack, const std::vector<uint8_t>& r
 
 }  // namespace
 
-int PackFolder(const std::string& folder, const PackOptions& options, const std::string& output,
-               PackedFolder& packed) {
+ExitStatus PackFolder(const std::string& folder, const PackOptions& options,
+                      const std::string& output, PackedFolder& packed, std::string& reason) {
     TreeWalkOptions walkOptions;
-    if (!WalkOptionsFor(options, output, walkOptions)) return kExitUsage;
+    if (!WalkOptionsFor(options, output, walkOptions, reason)) return ExitStatus::kUsage;
     TreeWalkResult tree;
-    const bool walked = WalkTree(folder, walkOptions, tree);
+    const bool walked = WalkTree(folder, walkOptions, tree, reason);
     PrintWarnings(folder, tree.warnings);
-    if (!walked) {
-        PrintError(tree.error.what, Shown(folder, tree.error.where));
-        return kExitBadArchive;
-    }
+    if (!walked) return ExitStatus::kBadArchive;
     if (options.runSetup && !TreeCarriesSetup(tree.records)) {
-        PrintError("--run-setup needs a Setup.exe at the top of the folder", folder);
-        return kExitBadArchive;
+        reason = Concerning("--run-setup needs a Setup.exe at the top of the folder", folder);
+        return ExitStatus::kBadArchive;
     }
     ArchiveOptions archiveOptions;
-    if (!ChooseArchiveOptions(options, tree.records, archiveOptions)) return kExitBadArchive;
-    std::string reason;
-    if (!WriteArchive(tree.records, archiveOptions, packed.archive, reason)) {
-        PrintError("cannot make an archive of the folder (" + reason + ")", folder);
-        return kExitBadArchive;
+    if (!ChooseArchiveOptions(options, tree.records, archiveOptions, reason)) {
+        return ExitStatus::kBadArchive;
+    }
+    std::string why;
+    if (!WriteArchive(tree.records, archiveOptions, packed.archive, why)) {
+        reason = Concerning("cannot make an archive of the folder (" + why + ")", folder);
+        return ExitStatus::kBadArchive;
     }
     packed.files = tree.files;
     packed.folders = tree.folders;
     packed.recordBytes = tree.records.size();
-    return kExitSuccess;
+    return ExitStatus::kSuccess;
 }
 
-int RunCreate(const CreateOptions& options) {
+ExitStatus RunCreate(const CreateOptions& options, std::string& reason) {
     std::string output;
-    if (int status = CheckArguments(options, output); status != kExitSuccess) return status;
+    if (!CheckArguments(options, output, reason)) return ExitStatus::kUsage;
     PackedFolder packed;
-    const int status = PackFolder(options.input, options.pack, output, packed);
-    if (status != kExitSuccess) return status;
-    std::string reason;
-    if (!ReplaceFileContents(output, packed.archive, reason)) {
-        PrintError("cannot write the archive (" + reason + ")", output);
-        return kExitWriteFailed;
+    const ExitStatus status = PackFolder(options.input, options.pack, output, packed, reason);
+    if (status != ExitStatus::kSuccess) return status;
+    std::string why;
+    if (!ReplaceFileContents(output, packed.archive, why)) {
+        reason = Concerning("cannot write the archive (" + why + ")", output);
+        return ExitStatus::kWriteFailed;
     }
     std::printf("%s: %u files in %u folders, %zu bytes of records stored in %zu bytes\n",
                 EscapeForDisplay(output).c_str(), packed.files, packed.folders, packed.recordBytes,
                 packed.archive.size());
-    return kExitSuccess;
+    return ExitStatus::kSuccess;
 }
 
 }  // namespace winqor::aze

@@ -210,16 +210,21 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return FinishOutput(app.exit(error) == 0 ? kExitSuccess : kExitUsage);
+        // The parser prints its own line.
+        return ReportAndFinish(app.exit(error) == 0 ? ExitStatus::kSuccess : ExitStatus::kUsage,
+                               {});
     }
     if (!verbose) {
         winqor::SetDebugSink({});
         winqor::SetDecoderVerbosity(0);
     }
     const std::string chosen = app.get_subcommands().front()->get_name();
-    if (chosen == "create") return FinishOutput(RunCreate(create));
-    if (chosen == "sfx") return FinishOutput(RunSfx(sfx));
-    if (chosen == "list") return FinishOutput(RunList(list));
-    if (chosen == "test") return FinishOutput(RunTest(test));
-    return FinishOutput(RunExtract(extract));
+    std::string reason;
+    ExitStatus status = ExitStatus::kSuccess;
+    if (chosen == "create") status = RunCreate(create, reason);
+    if (chosen == "sfx") status = RunSfx(sfx, reason);
+    if (chosen == "list") status = RunList(list, reason);
+    if (chosen == "test") status = RunTest(test, reason);
+    if (chosen == "extract") status = RunExtract(extract, reason);
+    return ReportAndFinish(status, reason);
 }

@@ -28,12 +28,12 @@ bool IsNotAnArchive(Failure failure) {
     return failure == Failure::kHeaderRejected || failure == Failure::kShortHeader;
 }
 
-// An archive file, or else the archive inside a self-extracting program. Null, with the
-// failure printed, when neither loads.
-std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive) {
+// An archive file, or else the archive inside a self-extracting program. Null, with reason
+// set, when neither loads.
+std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive, std::string& reason) {
     std::u16string path;
     if (!Utf8ToUtf16(archive, path)) {
-        PrintError("the archive's name is not valid UTF-8", archive);
+        reason = Concerning("the archive's name is not valid UTF-8", archive);
         return nullptr;
     }
     auto extractor = std::make_unique<ArchiveExtractor>();
@@ -42,22 +42,23 @@ std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive) {
     if (loaded != 0) return extractor;
     if (IsNotAnArchive(extractor->report.failure())) {
         auto embedded = std::make_unique<ArchiveExtractor>();
-        const int found = LoadEmbeddedArchive(archive, *embedded);
-        if (found == 1) return embedded;
-        if (found < 0) return nullptr;
+        const EmbeddedArchive found = LoadEmbeddedArchive(archive, *embedded, reason);
+        if (found == EmbeddedArchive::kLoaded) return embedded;
+        if (found == EmbeddedArchive::kDamaged) return nullptr;
     }
-    PrintFailure(*extractor, archive);
+    reason = FailureReason(*extractor, archive);
     return nullptr;
 }
 
 // Loads the archive and accepts the password of an encrypted one; the payload is not touched
 // here, only in the sandbox.
-std::unique_ptr<ArchiveExtractor> LoadWithPassword(const ReadOptions& options) {
-    auto extractor = LoadArchive(options.archive);
+std::unique_ptr<ArchiveExtractor> LoadWithPassword(const ReadOptions& options,
+                                                   std::string& reason) {
+    auto extractor = LoadArchive(options.archive, reason);
     if (!extractor) return nullptr;
     const ArchiveHeader& header = *extractor->archive.header();
     if (IsEncrypted(header)) {
-        if (!ObtainPassword(options.passwordFile, header)) return nullptr;
+        if (!ObtainPassword(options.passwordFile, header, reason)) return nullptr;
         extractor->SetPasswordDigest(g_passwordDigest);
     }
     return extractor;
@@ -161,27 +162,30 @@ std::string DefaultDestination(const std::string& archive) {
     return Narrow(folder);
 }
 
-// A sandbox that could not start or broke its rules has its own status.
-int ExitStatusOf(const ArchiveExtractor& extractor, int otherwise) {
+// The extractor's failure as the command's: a sandbox that could not start or broke its
+// rules has its own status.
+ExitStatus Failed(const ArchiveExtractor& extractor, const std::string& where,
+                  std::string& reason) {
+    reason = FailureReason(extractor, where);
     const Failure failure = extractor.report.failure();
     return failure == Failure::kSandboxUnavailable || failure == Failure::kExtractionEnded
-               ? kExitSandbox
-               : otherwise;
+               ? ExitStatus::kSandbox
+               : ExitStatus::kBadArchive;
 }
 
 // A folder named as the archive is a mistake in the command, not a damaged archive.
-bool NamesAFolder(const std::string& archive) {
+bool NamesAFolder(const std::string& archive, std::string& reason) {
     if (!IsFolder(archive)) return false;
-    PrintError("is a folder, not an archive", archive);
+    reason = Concerning("is a folder, not an archive", archive);
     return true;
 }
 
 }  // namespace
 
-int RunList(const ReadOptions& options) {
-    if (NamesAFolder(options.archive)) return kExitUsage;
-    auto extractor = LoadWithPassword(options);
-    if (!extractor) return kExitBadArchive;
+ExitStatus RunList(const ReadOptions& options, std::string& reason) {
+    if (NamesAFolder(options.archive, reason)) return ExitStatus::kUsage;
+    auto extractor = LoadWithPassword(options, reason);
+    if (!extractor) return ExitStatus::kBadArchive;
     const auto list = [&] {
         SandboxOutput piped(*extractor);
         std::ostream out(&piped);
@@ -190,15 +194,14 @@ int RunList(const ReadOptions& options) {
         RecordSink& sink = options.json ? static_cast<RecordSink&>(json) : text;
         return DecodeAndWalk(*extractor, sink) ? 1 : 0;
     };
-    if (extractor->sandbox.RunConfined(list, PrintOutput) != 0) return kExitSuccess;
-    PrintFailure(*extractor, options.archive);
-    return ExitStatusOf(*extractor, kExitBadArchive);
+    if (extractor->sandbox.RunConfined(list, PrintOutput) != 0) return ExitStatus::kSuccess;
+    return Failed(*extractor, options.archive, reason);
 }
 
-int RunTest(const ReadOptions& options) {
-    if (NamesAFolder(options.archive)) return kExitUsage;
-    auto extractor = LoadWithPassword(options);
-    if (!extractor) return kExitBadArchive;
+ExitStatus RunTest(const ReadOptions& options, std::string& reason) {
+    if (NamesAFolder(options.archive, reason)) return ExitStatus::kUsage;
+    auto extractor = LoadWithPassword(options, reason);
+    if (!extractor) return ExitStatus::kBadArchive;
     const auto test = [&] {
         std::string summary;
         if (!DecodeAndCheck(*extractor, summary)) return 0;
@@ -209,29 +212,29 @@ int RunTest(const ReadOptions& options) {
     ClosingLine closing;
     if (extractor->sandbox.RunConfined(test, closing.Receiver()) != 0) {
         closing.Print();
-        return kExitSuccess;
+        return ExitStatus::kSuccess;
     }
-    PrintFailure(*extractor, options.archive);
-    return ExitStatusOf(*extractor, kExitBadArchive);
+    return Failed(*extractor, options.archive, reason);
 }
 
-int RunExtract(const ReadOptions& options) {
-    if (NamesAFolder(options.archive)) return kExitUsage;
-    auto extractor = LoadWithPassword(options);
-    if (!extractor) return kExitBadArchive;
+ExitStatus RunExtract(const ReadOptions& options, std::string& reason) {
+    if (NamesAFolder(options.archive, reason)) return ExitStatus::kUsage;
+    auto extractor = LoadWithPassword(options, reason);
+    if (!extractor) return ExitStatus::kBadArchive;
     const std::string destination =
         options.destination.empty() ? DefaultDestination(options.archive) : options.destination;
     if (destination.empty()) {
-        PrintError("path too long for a destination folder: give -C DEST", options.archive);
-        return kExitUsage;
+        reason =
+            Concerning("path too long for a destination folder: give -C DEST", options.archive);
+        return ExitStatus::kUsage;
     }
     // The sandbox can write below the destination only, so the folder is made first; when the
     // archive turns out damaged, a folder this run made is removed again if it stayed empty.
     std::u16string root;
     bool created = false;
     if (!EnterDestination(*extractor, destination, root, created)) {
-        PrintError("cannot create or enter the destination folder", destination);
-        return kExitWriteFailed;
+        reason = Concerning("cannot create or enter the destination folder", destination);
+        return ExitStatus::kWriteFailed;
     }
     const auto extract = [&] {
         // A damaged stream is found before anything is written.
@@ -247,15 +250,14 @@ int RunExtract(const ReadOptions& options) {
     extractor->tree.CloseFolders();
     if (extracted == kExtracted) {
         closing.Print();
-        return kExitSuccess;
+        return ExitStatus::kSuccess;
     }
     if (extracted == kWritingStopped) {
-        PrintFailure(*extractor, destination);
-        return kExitWriteFailed;
+        reason = FailureReason(*extractor, destination);
+        return ExitStatus::kWriteFailed;
     }
     if (created) RemoveEmptyFolder(root.c_str());
-    PrintFailure(*extractor, options.archive);
-    return ExitStatusOf(*extractor, kExitBadArchive);
+    return Failed(*extractor, options.archive, reason);
 }
 
 }  // namespace winqor::aze

@@ -79,67 +79,70 @@ bool HasResourceTable(const std::vector<uint8_t>& program) {
 
 // An archive that asks the run to start Setup.exe must carry one at its top, or every run of
 // the program would fail. One that cannot be looked into (encrypted, or damaged: its run fails
-// anyway) is embedded as it is, with a warning. false, the failure printed, when the archive
+// anyway) is embedded as it is, with a warning. false, with reason set, when the archive
 // carries no Setup.exe there.
-bool CheckCarriesSetup(ArchiveExtractor& archive, const std::string& input) {
+bool CheckCarriesSetup(ArchiveExtractor& archive, const std::string& input, std::string& reason) {
     if (IsEncrypted(*archive.archive.header())) {
-        PrintError(
-            "warning: the archive is encrypted, so whether it carries the Setup.exe it asks "
-            "to start is not checked",
+        PrintWarning(
+            "the archive is encrypted, so whether it carries the Setup.exe it asks to start is "
+            "not checked",
             input);
         return true;
     }
     if (archive.DecodePayload() == 0 || !RecordsCarrySetup(archive)) {
         if (archive.report.failure() == Failure::kNone) {
-            PrintError("the archive asks to start a Setup.exe that it does not carry at its top",
-                       input);
+            reason = Concerning(
+                "the archive asks to start a Setup.exe that it does not carry at its top", input);
             return false;
         }
-        PrintError(std::string("warning: ") + DescribeFailure(archive.report.failure()), input);
+        PrintWarning(DescribeFailure(archive.report.failure()), input);
     }
     return true;
 }
 
 // An archive is embedded byte for byte, so nothing about it can be chosen here.
-int ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive) {
+ExitStatus ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& archive,
+                           std::string& reason) {
     const PackOptions& pack = options.pack;
     if (pack.runSetup || !pack.passwordFile.empty() || !pack.excludes.empty() ||
         !pack.excludeFrom.empty() || pack.reproducible) {
-        PrintError(
+        reason =
             "--run-setup, --password-file, --exclude, --exclude-from and --reproducible apply "
-            "to a folder; an archive is embedded unchanged");
-        return kExitUsage;
+            "to a folder; an archive is embedded unchanged";
+        return ExitStatus::kUsage;
     }
-    std::string reason;
-    const ReadOutcome read = ReadWholeFile(options.input, kMaxArchiveBytes, archive, reason);
+    std::string why;
+    const ReadOutcome read = ReadWholeFile(options.input, kMaxArchiveBytes, archive, why);
     if (read != ReadOutcome::kRead) {
-        PrintError(read == ReadOutcome::kTooLarge
-                       ? "not an archive: larger than " + std::to_string(kHeaderBytes) + " + " +
-                             WithThousands(kMaxPayloadSize) + " bytes"
-                       : "cannot open the archive",
-                   options.input);
-        return kExitBadArchive;
+        reason = Concerning(read == ReadOutcome::kTooLarge
+                                ? "not an archive: larger than " + std::to_string(kHeaderBytes) +
+                                      " + " + WithThousands(kMaxPayloadSize) + " bytes"
+                                : "cannot open the archive",
+                            options.input);
+        return ExitStatus::kBadArchive;
     }
     ArchiveExtractor check;
     if (check.LoadFromImage(archive.data(), archive.size()) == 0) {
-        PrintError(DescribeFailure(check.report.failure()), options.input);
-        return kExitBadArchive;
+        reason = Concerning(DescribeFailure(check.report.failure()), options.input);
+        return ExitStatus::kBadArchive;
     }
-    if (RunsSetup(*check.archive.header()) && !CheckCarriesSetup(check, options.input)) {
-        return kExitBadArchive;
+    if (RunsSetup(*check.archive.header()) && !CheckCarriesSetup(check, options.input, reason)) {
+        return ExitStatus::kBadArchive;
     }
     if (!IsEmbedded(*HeaderAt(archive.data()))) {
-        PrintError(
-            "warning: the archive's embedded byte is 0, so the program will open its window "
-            "instead of extracting",
+        PrintWarning(
+            "the archive's embedded byte is 0, so the program will open its window instead of "
+            "extracting",
             options.input);
     }
-    return kExitSuccess;
+    return ExitStatus::kSuccess;
 }
 
-int ArchiveFromFolder(const SfxOptions& options, std::vector<uint8_t>& archive) {
+ExitStatus ArchiveFromFolder(const SfxOptions& options, std::vector<uint8_t>& archive,
+                             std::string& reason) {
     PackedFolder packed;
-    const int status = PackFolder(options.input, options.pack, options.output, packed);
+    const ExitStatus status =
+        PackFolder(options.input, options.pack, options.output, packed, reason);
     archive = std::move(packed.archive);
     return status;
 }
@@ -154,39 +157,41 @@ std::string OutputFolderOf(const std::string& program) {
 
 // A Windows winqor.exe carries the placeholder and can take another section: a damaged or
 // signed program, or one without room for another section header, is refused here.
-int CheckWindowsStub(const std::string& stub, const std::vector<uint8_t>& program) {
-    std::string reason;
+bool CheckWindowsStub(const std::string& stub, const std::vector<uint8_t>& program,
+                      std::string& reason) {
+    std::string why;
     std::vector<PeResource> resources;
-    if (ReadPeResources(program, resources, reason) != PeStatus::kValid ||
-        !CanAddPeResources(program, reason)) {
-        PrintError(reason, stub);
-        return kExitUsage;
+    if (ReadPeResources(program, resources, why) != PeStatus::kValid ||
+        !CanAddPeResources(program, why)) {
+        reason = Concerning(why, stub);
+        return false;
     }
     if (FindPeResource(resources, kSetupArchiveTypeUtf16, kSetupArchiveId) == nullptr) {
-        PrintError("not a winqor program: it carries no SETUP_ARCHIVE resource (give --stub PATH)",
-                   stub);
-        return kExitUsage;
+        reason = Concerning(
+            "not a winqor program: it carries no SETUP_ARCHIVE resource (give --stub PATH)", stub);
+        return false;
     }
-    return kExitSuccess;
+    return true;
 }
 
-int CheckLinuxStub(const SfxOptions& options, const std::string& stub,
-                   const std::vector<uint8_t>& program) {
+bool CheckLinuxStub(const SfxOptions& options, const std::string& stub,
+                    const std::vector<uint8_t>& program, std::string& reason) {
     if (options.windows) {
-        PrintError(IsElf(program) ? "--windows needs a Windows winqor.exe, and this is a Linux "
-                                    "(ELF) program; leave out --windows to make a Linux program"
-                                  : "--windows needs a Windows winqor.exe, and this is none",
-                   stub);
-        return kExitUsage;
+        reason =
+            Concerning(IsElf(program) ? "--windows needs a Windows winqor.exe, and this is a Linux "
+                                        "(ELF) program; leave out --windows to make a Linux program"
+                                      : "--windows needs a Windows winqor.exe, and this is none",
+                       stub);
+        return false;
     }
     if (!HasResourceTable(program)) {
-        PrintError(
+        reason = Concerning(
             "not a winqor program: it has no resource table (strip removes it); copy the "
             "build's bin/winqor or the installed one as they are, or give --stub PATH",
             stub);
-        return kExitUsage;
+        return false;
     }
-    return kExitSuccess;
+    return true;
 }
 
 std::string CannotReadStub(const SfxOptions& options, ReadOutcome read) {
@@ -202,17 +207,18 @@ std::string CannotReadStub(const SfxOptions& options, ReadOutcome read) {
 
 // The winqor program to copy, read before any archive is made so that a wrong one costs no
 // packing. Its bytes tell its kind: a PE file is a Windows program, anything else a Linux one.
-int ReadStub(const SfxOptions& options, const std::string& stub, std::vector<uint8_t>& program,
-             StubKind& kind) {
-    std::string reason;
-    const ReadOutcome read = ReadWholeFile(stub, kMaxStubBytes, program, reason);
+// false, with reason set, when it is none to copy.
+bool ReadStub(const SfxOptions& options, const std::string& stub, std::vector<uint8_t>& program,
+              StubKind& kind, std::string& reason) {
+    std::string why;
+    const ReadOutcome read = ReadWholeFile(stub, kMaxStubBytes, program, why);
     if (read != ReadOutcome::kRead) {
-        PrintError(CannotReadStub(options, read), stub);
-        return kExitUsage;
+        reason = Concerning(CannotReadStub(options, read), stub);
+        return false;
     }
     kind = LooksLikePe(program) ? StubKind::kWindows : StubKind::kLinux;
-    return kind == StubKind::kWindows ? CheckWindowsStub(stub, program)
-                                      : CheckLinuxStub(options, stub, program);
+    return kind == StubKind::kWindows ? CheckWindowsStub(stub, program, reason)
+                                      : CheckLinuxStub(options, stub, program, reason);
 }
 
 // The stub with the archive as its neutral SETUP_ARCHIVE resource.
@@ -228,61 +234,64 @@ bool MakeProgram(StubKind kind, const std::vector<uint8_t>& program,
     return AppendResources(program, {&addition, 1}, out, reason);
 }
 
-int WriteProgram(const SfxOptions& options, const std::string& stub, StubKind kind,
-                 const std::vector<uint8_t>& program, const std::vector<uint8_t>& archive) {
+ExitStatus WriteProgram(const SfxOptions& options, const std::string& stub, StubKind kind,
+                        const std::vector<uint8_t>& program, const std::vector<uint8_t>& archive,
+                        std::string& reason) {
     std::vector<uint8_t> out;
-    std::string reason;
-    if (!MakeProgram(kind, program, archive, out, reason)) {
-        PrintError(reason, stub);
-        return kExitUsage;
+    std::string why;
+    if (!MakeProgram(kind, program, archive, out, why)) {
+        reason = Concerning(why, stub);
+        return ExitStatus::kUsage;
     }
-    if (!WriteProgramFile(options.output, out, reason)) {
-        PrintError("cannot write the program: " + reason, options.output);
-        return kExitWriteFailed;
+    if (!WriteProgramFile(options.output, out, why)) {
+        reason = Concerning("cannot write the program: " + why, options.output);
+        return ExitStatus::kWriteFailed;
     }
     std::cout << "wrote " << EscapeForDisplay(options.output) << ", which extracts into "
               << EscapeForDisplay(OutputFolderOf(options.output)) << '\n';
-    return kExitSuccess;
+    return ExitStatus::kSuccess;
 }
 
 // The archive in a resource's bytes (at most kMaxArchiveBytes of them); see
 // LoadEmbeddedArchive.
-int LoadImage(std::span<const uint8_t> image, const std::string& program,
-              ArchiveExtractor& extractor) {
+EmbeddedArchive LoadImage(std::span<const uint8_t> image, const std::string& program,
+                          ArchiveExtractor& extractor, std::string& reason) {
     // The placeholder of a program built without an archive is no archive.
     if (image.size() < sizeof kMagic ||
         !std::equal(std::begin(kMagic), std::end(kMagic), image.begin())) {
-        return 0;
+        return EmbeddedArchive::kNone;
     }
-    if (extractor.LoadFromImage(image.data(), image.size()) != 0) return 1;
-    PrintFailure(extractor, program);
-    return -1;
+    if (extractor.LoadFromImage(image.data(), image.size()) != 0) return EmbeddedArchive::kLoaded;
+    reason = FailureReason(extractor, program);
+    return EmbeddedArchive::kDamaged;
 }
 
 // A Windows program is read whole and its resource tree searched as FindResourceW searches
 // it: the neutral SETUP_ARCHIVE/131 first.
-int LoadFromWindowsProgram(const std::string& program, ArchiveExtractor& extractor) {
+EmbeddedArchive LoadFromWindowsProgram(const std::string& program, ArchiveExtractor& extractor,
+                                       std::string& reason) {
     std::vector<uint8_t> bytes;
-    std::string reason;
-    const ReadOutcome read = ReadWholeFile(program, kMaxWindowsProgramBytes, bytes, reason);
+    std::string why;
+    const ReadOutcome read = ReadWholeFile(program, kMaxWindowsProgramBytes, bytes, why);
     if (read != ReadOutcome::kRead) {
-        PrintError(read == ReadOutcome::kTooLarge
-                       ? "not read: a Windows program larger than a stub and an archive can be"
-                       : "cannot read the program",
-                   program);
-        return -1;
+        reason =
+            Concerning(read == ReadOutcome::kTooLarge
+                           ? "not read: a Windows program larger than a stub and an archive can be"
+                           : "cannot read the program",
+                       program);
+        return EmbeddedArchive::kDamaged;
     }
     std::vector<PeResource> resources;
-    const PeStatus status = ReadPeResources(bytes, resources, reason);
+    const PeStatus status = ReadPeResources(bytes, resources, why);
     if (status == PeStatus::kDamaged) {
-        PrintError(reason, program);
-        return -1;
+        reason = Concerning(why, program);
+        return EmbeddedArchive::kDamaged;
     }
     const PeResource* entry = FindPeResource(resources, kSetupArchiveTypeUtf16, kSetupArchiveId);
-    if (status != PeStatus::kValid || entry == nullptr) return 0;
+    if (status != PeStatus::kValid || entry == nullptr) return EmbeddedArchive::kNone;
     const uint64_t size = std::min<uint64_t>(entry->size, kMaxArchiveBytes);
     return LoadImage(std::span<const uint8_t>(bytes).subspan(entry->offset, size), program,
-                     extractor);
+                     extractor, reason);
 }
 
 // Whether the opened file starts like a Windows program.
@@ -294,33 +303,35 @@ bool IsWindowsProgram(const ResourceFile& file) {
 
 }  // namespace
 
-int RunSfx(const SfxOptions& options) {
+ExitStatus RunSfx(const SfxOptions& options, std::string& reason) {
     const std::string stub = StubPath(options);
     std::vector<uint8_t> program, archive;
     StubKind kind = StubKind::kLinux;
-    const int read = ReadStub(options, stub, program, kind);
-    if (read != kExitSuccess) return read;
-    const int made = IsFolder(options.input) ? ArchiveFromFolder(options, archive)
-                                             : ArchiveFromFile(options, archive);
-    return made != kExitSuccess ? made : WriteProgram(options, stub, kind, program, archive);
+    if (!ReadStub(options, stub, program, kind, reason)) return ExitStatus::kUsage;
+    const ExitStatus made = IsFolder(options.input) ? ArchiveFromFolder(options, archive, reason)
+                                                    : ArchiveFromFile(options, archive, reason);
+    if (made != ExitStatus::kSuccess) return made;
+    return WriteProgram(options, stub, kind, program, archive, reason);
 }
 
-int LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor) {
+EmbeddedArchive LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor,
+                                    std::string& reason) {
     ResourceFile file;
-    if (!file.Open(program)) return 0;
-    if (IsWindowsProgram(file)) return LoadFromWindowsProgram(program, extractor);
+    if (!file.Open(program)) return EmbeddedArchive::kNone;
+    if (IsWindowsProgram(file)) return LoadFromWindowsProgram(program, extractor, reason);
     if (file.status() == TableStatus::kCorrupt) {
-        PrintError("damaged program file: its resource table does not hold together", program);
-        return -1;
+        reason =
+            Concerning("damaged program file: its resource table does not hold together", program);
+        return EmbeddedArchive::kDamaged;
     }
     const ResourceEntry* entry = file.Find(kSetupArchiveType, kSetupArchiveId);
     std::vector<uint8_t> image;
-    if (entry == nullptr) return 0;
+    if (entry == nullptr) return EmbeddedArchive::kNone;
     if (!file.Read(*entry, kMaxArchiveBytes, image)) {
-        PrintError("cannot read the archive inside the program", program);
-        return -1;
+        reason = Concerning("cannot read the archive inside the program", program);
+        return EmbeddedArchive::kDamaged;
     }
-    return LoadImage(image, program, extractor);
+    return LoadImage(image, program, extractor, reason);
 }
 
 }  // namespace winqor::aze

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "format/archive_header.h"
+#include "platform/text.h"
 #include "support/record_tree.h"
 #include "support/test_support.h"
 #include "writer/file_time.h"
@@ -33,7 +34,13 @@ class TreeWalkerTest : public ::testing::Test {
     fs::path Root() const { return dir_.path() / "tree"; }
     void SetUp() override { fs::create_directory(Root()); }
 
-    bool Walk(TreeWalkOptions options = {}) { return WalkTree(Root().string(), options, result_); }
+    bool Walk(TreeWalkOptions options = {}) {
+        return WalkTree(Root().string(), options, result_, reason_);
+    }
+    // The reason's place, as it follows "WHAT: ".
+    std::string At(const std::string& where) const {
+        return ": " + EscapeForDisplay(Root().string() + "/" + where);
+    }
     std::vector<Record> Records() const {
         return test::ParseRecordStream(result_.records.data(), result_.records.size());
     }
@@ -45,6 +52,7 @@ class TreeWalkerTest : public ::testing::Test {
 
     test::TempDir dir_;
     TreeWalkResult result_;
+    std::string reason_;
 };
 
 TEST_F(TreeWalkerTest, EmptyFolderIsTheRootRecordAlone) {
@@ -181,7 +189,7 @@ TEST_F(TreeWalkerTest, LinksAndTheArchiveBeingWrittenAreLeftOutWithWarnings) {
 TEST_F(TreeWalkerTest, RootGivenThroughALinkIsFollowed) {
     WriteText(Root() / "f", "content");
     fs::create_directory_symlink(Root(), dir_.path() / "rootlink");
-    ASSERT_TRUE(WalkTree((dir_.path() / "rootlink").string(), {}, result_));
+    ASSERT_TRUE(WalkTree((dir_.path() / "rootlink").string(), {}, result_, reason_));
     EXPECT_EQ(Names(), (std::vector<std::u16string>{u"", u"f"}));
 }
 
@@ -191,25 +199,26 @@ TEST_F(TreeWalkerTest, WhatChangesAfterTheListingIsNeverFollowedOutOfTheTree) {
         const char* what;
         void (*change)(const fs::path& root, const fs::path& outside);
         std::string error;
+        std::string where;
     } cases[] = {
         {"a folder swapped for a link",
          [](const fs::path& root, const fs::path& outside) {
              fs::rename(root / "a", root / "a.old");
              fs::create_directory_symlink(outside, root / "a");
          },
-         "cannot read the folder (it is a symbolic link now) at a"},
+         "cannot read the folder (it is a symbolic link now)", "a"},
         {"a folder replaced by another",
          [](const fs::path& root, const fs::path& outside) {
              fs::rename(root / "a", root / "a.old");
              fs::rename(outside, root / "a");
          },
-         "cannot read the folder (it was replaced by another folder) at a"},
+         "cannot read the folder (it was replaced by another folder)", "a"},
         {"a file swapped for a link",
          [](const fs::path& root, const fs::path& outside) {
              fs::remove(root / "a/f");
              fs::create_symlink(outside / "f", root / "a/f");
          },
-         "cannot read the file (a symbolic link) at a/f"},
+         "cannot read the file (a symbolic link)", "a/f"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -222,7 +231,7 @@ TEST_F(TreeWalkerTest, WhatChangesAfterTheListingIsNeverFollowedOutOfTheTree) {
         TreeWalkOptions options;
         options.afterListing = [&] { c.change(Root(), outside); };
         EXPECT_FALSE(Walk(options));
-        EXPECT_EQ(result_.error.what + " at " + result_.error.where, c.error);
+        EXPECT_EQ(reason_, c.error + At(c.where));
         EXPECT_TRUE(result_.records.empty());
     }
 }
@@ -245,12 +254,13 @@ TEST_F(TreeWalkerTest, RefusesNamesNoReaderAccepts) {
             WriteText(Root() / "sub" / c.name, "x");
         }
         EXPECT_FALSE(Walk());
-        EXPECT_EQ(result_.error.where, "sub/" + c.name) << "the system's bytes, for aze to escape";
-        EXPECT_NE(result_.error.what.find(c.name.find_first_of("\\:") == std::string::npos
-                                              ? "UTF-8"
-                                              : "no reader accepts"),
-                  std::string::npos)
-            << result_.error.what;
+        EXPECT_TRUE(reason_.ends_with(At("sub/" + c.name))) << reason_;
+        EXPECT_EQ(reason_.find('\n'), std::string::npos) << "the name is shown escaped";
+        EXPECT_NE(
+            reason_.find(c.name.find_first_of("\\:") == std::string::npos ? "UTF-8"
+                                                                          : "no reader accepts"),
+            std::string::npos)
+            << reason_;
     }
 }
 
@@ -266,10 +276,9 @@ TEST_F(TreeWalkerTest, StreamOfExactly10485504BytesIsAccepted) {
 TEST_F(TreeWalkerTest, RefusesAFileNoArchiveCanHold) {
     WriteSized(Root() / "f", kRoomForF + 1);
     EXPECT_FALSE(Walk());
-    EXPECT_EQ(result_.error.where, "f");
-    EXPECT_NE(result_.error.what.find("10,485,435 bytes, too large for any archive"),
-              std::string::npos)
-        << result_.error.what;
+    EXPECT_TRUE(reason_.ends_with(At("f"))) << reason_;
+    EXPECT_NE(reason_.find("10,485,435 bytes, too large for any archive"), std::string::npos)
+        << reason_;
     EXPECT_TRUE(result_.records.empty());
 }
 
@@ -278,8 +287,8 @@ TEST_F(TreeWalkerTest, RefusesATreeOneByteOverTheLimit) {
     WriteSized(Root() / "f", 1000);
     WriteSized(Root() / "g", kRoomForF - 1000 - 36 + 1);
     EXPECT_FALSE(Walk());
-    EXPECT_EQ(result_.error.where, "g");
-    EXPECT_NE(result_.error.what.find("more than an archive can carry"), std::string::npos);
+    EXPECT_TRUE(reason_.ends_with(At("g"))) << reason_;
+    EXPECT_NE(reason_.find("more than an archive can carry"), std::string::npos);
     fs::resize_file(Root() / "g", kRoomForF - 1000 - 36);
     EXPECT_TRUE(Walk());
     EXPECT_EQ(result_.records.size(), kMaxPayloadSize);
@@ -295,14 +304,30 @@ TEST_F(TreeWalkerTest, ExcludedEntriesAreLeftOutAndExcludedFoldersNeverRead) {
     TreeWalkOptions options;
     options.exclude.Add("build");
     options.exclude.Add("*.o");
-    ASSERT_TRUE(Walk(options)) << result_.error.what;
+    ASSERT_TRUE(Walk(options)) << reason_;
     EXPECT_EQ(Names(), (std::vector<std::u16string>{u"", u"\\src", u"main.c"}));
     EXPECT_TRUE(result_.warnings.empty());  // not even the link
 }
 
 TEST_F(TreeWalkerTest, AFolderThatCannotBeReadIsAnError) {
-    EXPECT_FALSE(WalkTree((dir_.path() / "missing").string(), {}, result_));
-    EXPECT_NE(result_.error.what.find("cannot read the folder"), std::string::npos);
+    const std::string missing = (dir_.path() / "missing").string() + "//";
+    EXPECT_FALSE(WalkTree(missing, {}, result_, reason_));
+    EXPECT_TRUE(reason_.starts_with("cannot read the folder (")) << reason_;
+    EXPECT_TRUE(reason_.ends_with(": " + missing)) << "the root as it was given: " << reason_;
+}
+
+TEST(WalkPathTest, NamesThePlaceAsTheRootWasGiven) {
+    const struct {
+        const char* root;
+        const char* where;
+        const char* path;
+    } cases[] = {
+        {"docs", "", "docs"},      {"docs/", "", "docs/"}, {"docs", "a/b", "docs/a/b"},
+        {"docs//", "a", "docs/a"}, {"/", "etc", "/etc"},   {"./x/", "f", "./x/f"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(WalkPath(c.root, c.where), c.path) << c.root << " + " << c.where;
+    }
 }
 
 }  // namespace
