@@ -182,11 +182,21 @@ int ListOrCheck(ArchiveExtractor& extractor, const EmbeddedImage& image, bool li
     return Finish(kExitComplete, list ? "listed" : "checked: " + summary);
 }
 
+// A reason for the debug channel, which shows it escaped.
+std::u16string ReasonForDebug(const std::string& reason) {
+    std::u16string wide;
+    return Utf8ToUtf16(reason, wide) ? wide : u"(a path that is not UTF-8)";
+}
+
 // The folder to unpack into: --target, a new private one for --temp, else beside the program.
 bool OutputFolder(const SelfExtractOptions& options, std::u16string& folder) {
     if (!options.target.empty()) return Utf8ToUtf16(options.target, folder);
     if (options.temporary) {
-        if (!MakePrivateTemporaryFolder(folder)) return false;
+        std::string reason;
+        if (!MakePrivateTemporaryFolder(folder, reason)) {
+            DebugPrint(u"winqor: no temporary folder: %s\n", ReasonForDebug(reason).c_str());
+            return false;
+        }
         DebugPrint(u"winqor: temporary folder %s\n", folder.c_str());
         // What Setup.exe leaves running may still use the folder.
         AdoptDescendants();
@@ -205,7 +215,11 @@ bool OutputFolder(const SelfExtractOptions& options, std::u16string& folder) {
 // not change the run's status: the installation itself is done.
 void RemoveTemporaryFolder(const std::u16string& folder) {
     WaitForDescendants();
-    if (!RemoveTree(folder)) DebugPrint(u"winqor: cannot remove %s\n", folder.c_str());
+    std::string reason;
+    if (!RemoveTree(folder, reason)) {
+        DebugPrint(u"winqor: cannot remove %s: %s\n", folder.c_str(),
+                   ReasonForDebug(reason).c_str());
+    }
 }
 
 // The outcome of an extraction that ran: Setup.exe's status, else complete, else why not.

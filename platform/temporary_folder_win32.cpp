@@ -16,46 +16,60 @@ bool IsDotName(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
 }
 
+// false, with reason set to the entry and the system's reason.
+bool Refused(const std::wstring& path, std::string& reason) {
+    reason = Utf8OfWide(path) + " (" + LastReason() + ")";
+    return false;
+}
+
 // A read-only file cannot be deleted until it is made writable.
-bool RemoveFile(const std::wstring& path, DWORD attributes) {
+bool RemoveFile(const std::wstring& path, DWORD attributes, std::string& reason) {
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         ::SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
     }
-    return ::DeleteFileW(path.c_str()) != 0;
+    return ::DeleteFileW(path.c_str()) != 0 || Refused(path, reason);
 }
 
 // A reparse point (a link, a junction) is removed itself; what it points to is left alone.
-bool RemoveEntry(const std::wstring& path, DWORD attributes, int depth);
+bool RemoveEntry(const std::wstring& path, DWORD attributes, int depth, std::string& reason);
 
-bool EmptyFolder(const std::wstring& folder, int depth) {
+bool EmptyFolder(const std::wstring& folder, int depth, std::string& reason) {
     WIN32_FIND_DATAW found;
     const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
+    if (search == INVALID_HANDLE_VALUE) return Refused(folder, reason);
     bool removed = true;
     do {
         if (IsDotName(found.cFileName)) continue;
-        removed = RemoveEntry(folder + L"\\" + found.cFileName, found.dwFileAttributes, depth + 1);
+        removed = RemoveEntry(folder + L"\\" + found.cFileName, found.dwFileAttributes, depth + 1,
+                              reason);
     } while (removed && ::FindNextFileW(search, &found));
     ::FindClose(search);
     return removed;
 }
 
-bool RemoveEntry(const std::wstring& path, DWORD attributes, int depth) {
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return RemoveFile(path, attributes);
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-        (depth >= kMaxRemovalDepth || !EmptyFolder(path, depth))) {
-        return false;
+bool RemoveEntry(const std::wstring& path, DWORD attributes, int depth, std::string& reason) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return RemoveFile(path, attributes, reason);
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        if (depth >= kMaxRemovalDepth) {
+            reason =
+                Utf8OfWide(path) + " (more than " + std::to_string(kMaxRemovalDepth) + " levels)";
+            return false;
+        }
+        if (!EmptyFolder(path, depth, reason)) return false;
     }
-    return ::RemoveDirectoryW(path.c_str()) != 0;
+    return ::RemoveDirectoryW(path.c_str()) != 0 || Refused(path, reason);
 }
 
 }  // namespace
 
 // The user's temporary folder is the user's own; the new folder inherits its permissions.
-bool MakePrivateTemporaryFolder(std::u16string& path) {
+bool MakePrivateTemporaryFolder(std::u16string& path, std::string& reason) {
     wchar_t base[MAX_PATH + 1];
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, base);
-    if (length == 0 || length > MAX_PATH) return false;
+    if (length == 0 || length > MAX_PATH) {
+        reason = "the user's temporary folder cannot be named";
+        return false;
+    }
     const unsigned seed = ::GetCurrentProcessId() ^ ::GetTickCount();
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::wstring candidate =
@@ -64,20 +78,25 @@ bool MakePrivateTemporaryFolder(std::u16string& path) {
             path.assign(candidate.begin(), candidate.end());
             return true;
         }
-        if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) return Refused(candidate, reason);
     }
+    reason = "every name tried in the user's temporary folder is taken";
     return false;
 }
 
-bool RemoveTree(const std::u16string& path) {
+bool RemoveTree(const std::u16string& path, std::string& reason) {
     std::wstring wide;
-    if (!WidePath(path.c_str(), wide) || wide.empty()) return false;
+    if (!WidePath(path.c_str(), wide) || wide.empty()) {
+        reason = "not a path";
+        return false;
+    }
     const size_t separator = wide.find_last_of(L"\\/");
     if (separator != std::wstring::npos) {
         ::SetCurrentDirectoryW(wide.substr(0, separator == 2 ? 3 : separator).c_str());
     }
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && RemoveEntry(wide, attributes, 0);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Refused(wide, reason);
+    return RemoveEntry(wide, attributes, 0, reason);
 }
 
 void AdoptDescendants() {}

@@ -137,9 +137,10 @@ bool DecodeAndCheck(ArchiveExtractor& extractor, std::string& summary) {
     return true;
 }
 
-// What the sandboxed extraction came to: the archive is damaged (nothing was written), the
-// writing stopped part way, or every file was written.
-enum Extraction : int { kDamaged = 0, kWritingStopped = 1, kExtracted = 2 };
+// What the sandboxed extraction came to: every file was written, the writing stopped part
+// way, or the archive is damaged (nothing was written). The confined run's result: 0, as for a
+// sandbox that failed, is a failure.
+enum Extraction : int { kExtracted = 2, kWritingStopped = 1, kDamaged = 0 };
 
 // The destination folder, made unless it exists; created says whether this run made it.
 bool EnterDestination(ArchiveExtractor& extractor, const std::string& destination,

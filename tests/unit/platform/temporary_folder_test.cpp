@@ -27,9 +27,10 @@ TEST(TemporaryFolder, IsPrivateAndRemovedWithoutFollowingLinks) {
     const std::string previous = saved != nullptr ? saved : "";
     ::setenv("TMPDIR", scratch.path().c_str(), 1);
     std::u16string made;
-    const bool madeOne = MakePrivateTemporaryFolder(made);
+    std::string reason;
+    const bool madeOne = MakePrivateTemporaryFolder(made, reason);
     saved != nullptr ? ::setenv("TMPDIR", previous.c_str(), 1) : ::unsetenv("TMPDIR");
-    ASSERT_TRUE(madeOne);
+    ASSERT_TRUE(madeOne) << reason;
     const fs::path folder = Utf16ToUtf8Lossy(made);
     EXPECT_EQ(folder.parent_path(), scratch.path());
     struct stat info;
@@ -41,9 +42,33 @@ TEST(TemporaryFolder, IsPrivateAndRemovedWithoutFollowingLinks) {
     fs::permissions(folder / "a" / "b" / "deep.txt", fs::perms::owner_read);
     fs::create_directory_symlink(outside / "kept", folder / "a" / "link");
     fs::create_symlink(outside / "kept" / "file.txt", folder / "file-link");
-    EXPECT_TRUE(RemoveTree(made));
+    EXPECT_TRUE(RemoveTree(made, reason)) << reason;
     EXPECT_FALSE(fs::exists(fs::symlink_status(folder)));
     EXPECT_TRUE(fs::exists(outside / "kept" / "file.txt"));
+}
+
+// A removal that fails names the entry that stayed and why.
+TEST(TemporaryFolder, RemovalThatFailsSaysWhereAndWhy) {
+    test::TempDir scratch;
+    fs::path deep = scratch.path() / "deep";
+    for (int level = 0; level <= 256; ++level) deep /= "d";
+    fs::create_directories(deep);
+    const std::string missing = (scratch.path() / "missing").string();
+    const struct {
+        std::u16string path;
+        std::string reason;
+    } cases[] = {
+        {u"", "not a path"},
+        {u"bad\xD800", "not a path"},
+        {test::Wide(missing), missing + " (No such file or directory)"},
+        {test::Wide(scratch.path() / "deep"), "(more than 256 levels)"},
+    };
+    for (const auto& c : cases) {
+        std::string reason;
+        EXPECT_FALSE(RemoveTree(c.path, reason));
+        EXPECT_TRUE(reason.ends_with(c.reason)) << reason;
+    }
+    EXPECT_TRUE(fs::exists(deep)) << "nothing below the depth limit is removed";
 }
 
 }  // namespace
