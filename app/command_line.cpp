@@ -138,9 +138,9 @@ class Parser {
 }  // namespace
 
 bool ParseSelfExtractArguments(const std::vector<std::string>& arguments, bool slashHelp,
-                               SelfExtractOptions& options, std::string& error) {
+                               SelfExtractOptions& options, std::string& reason) {
     options = {};
-    return Parser(arguments, slashHelp, options).Run(error);
+    return Parser(arguments, slashHelp, options).Run(reason);
 }
 
 std::string SelfExtractHelp(std::string_view program) {

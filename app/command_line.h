@@ -34,7 +34,7 @@ struct SelfExtractOptions {
 // (which is dropped); that argument and all after it are Setup.exe's. slashHelp: "/?" asks for
 // help too (Windows' way). false, with a one-line reason, when the switches cannot be used.
 bool ParseSelfExtractArguments(const std::vector<std::string>& arguments, bool slashHelp,
-                               SelfExtractOptions& options, std::string& error);
+                               SelfExtractOptions& options, std::string& reason);
 
 // The --help text: the switches and the exit statuses.
 std::string SelfExtractHelp(std::string_view program);

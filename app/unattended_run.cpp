@@ -311,15 +311,15 @@ bool RunSelfExtractingProgram(const std::vector<std::string>& arguments,
     const EmbeddedImage image = Prepare();
     if (!IsUsableArchive(image)) return false;
     SelfExtractOptions options;
-    std::string error;
-    const bool parsed = ParseSelfExtractArguments(arguments, host.slashHelp, options, error);
+    std::string reason;
+    const bool parsed = ParseSelfExtractArguments(arguments, host.slashHelp, options, reason);
     if (parsed && !options.logFile.empty() && !log.Open(options.logFile, LogFirstLine(arguments))) {
         exitStatus = UsageError(host, "cannot write the log: " + EscapeForDisplay(options.logFile));
         return true;
     }
     if (options.logFile.empty()) log.Drop();
     if (!parsed) {
-        exitStatus = UsageError(host, error);
+        exitStatus = UsageError(host, reason);
     } else if (options.mode == RunMode::kHelp) {
         ShowText(host, SelfExtractHelp(ProgramName()));
         exitStatus = kExitComplete;

@@ -49,7 +49,7 @@ enum class ChildEnd {
     kEnded,        // the child exited normally and every message arrived whole
     kUnsupported,  // this system has no such child: work has not run
     kNotStarted,   // the child could not be started: work has not run
-    kFailed,       // it crashed, broke a message, or was killed (why says which)
+    kFailed,       // it crashed, broke a message, or was killed (reason says which)
 };
 
 // Runs work in a child process, a copy of this one, and waits for it; each message the child
@@ -57,10 +57,10 @@ enum class ChildEnd {
 // closes every descriptor but the channel and keep (kInvalidDirectory: none), and its standard
 // input, output and error read and write /dev/null. A message longer than limits allow, one
 // receive refuses, or a child that runs longer than they allow, is killed. The wait ends when
-// the child exits, whoever else holds the channel. why says what went wrong.
+// the child exits, whoever else holds the channel. reason says what went wrong.
 ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
                            const MessageFromChild& receive, DirectoryHandle keep,
-                           const ChildLimits& limits, std::string& why);
+                           const ChildLimits& limits, std::string& reason);
 
 // A write past the process's file-size limit then fails like a full disk (the write reports
 // an error and the program says which file it could not write) instead of ending the program

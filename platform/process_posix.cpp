@@ -308,10 +308,10 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
 
 ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
                            const MessageFromChild& receive, DirectoryHandle keep,
-                           const ChildLimits& limits, std::string& why) {
+                           const ChildLimits& limits, std::string& reason) {
     int channel[2];
     if (::pipe2(channel, O_CLOEXEC) != 0) {
-        why = "cannot start the sandboxed process: " + SystemReason(errno);
+        reason = "cannot start the sandboxed process: " + SystemReason(errno);
         return ChildEnd::kNotStarted;
     }
     const pid_t parent = ::getpid();
@@ -326,11 +326,11 @@ ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)
     ::close(channel[1]);
     Descriptor reading(channel[0]);
     if (child < 0) {
-        why = "cannot start the sandboxed process: " + SystemReason(error);
+        reason = "cannot start the sandboxed process: " + SystemReason(error);
         return ChildEnd::kNotStarted;
     }
     ::fcntl(reading.get(), F_SETFL, O_NONBLOCK);
-    return WatchChild(child, reading.get(), receive, limits, why);
+    return WatchChild(child, reading.get(), receive, limits, reason);
 }
 
 void IgnoreFileSizeLimitSignal() {

@@ -171,8 +171,8 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
 // Windows has no fork: the caller does the work in this process.
 ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>&,
                            const MessageFromChild&, DirectoryHandle, const ChildLimits&,
-                           std::string& why) {
-    why = "Windows has no child process that is a copy of this one";
+                           std::string& reason) {
+    reason = "Windows has no child process that is a copy of this one";
     return ChildEnd::kUnsupported;
 }
 

@@ -64,14 +64,16 @@ bool RemoveBelow(int parent, const std::string& name, const std::string& path, i
 
 bool MakePrivateTemporaryFolder(std::u16string& path, std::string& reason) {
     const char* const candidates[] = {std::getenv("TMPDIR"), "/tmp", "/var/tmp"};
-    reason = "none of $TMPDIR, /tmp and /var/tmp is a folder that allows starting programs";
+    std::string why =
+        "none of $TMPDIR, /tmp and /var/tmp is a folder that allows starting programs";
     for (const char* candidate : candidates) {
         if (!AllowsPrograms(candidate)) continue;
         std::string pattern = std::string(candidate) + "/winqor-XXXXXX";
         if (::mkdtemp(pattern.data()) != nullptr) return Utf8ToUtf16(pattern, path);
-        reason =
+        why =
             "cannot make a folder in " + std::string(candidate) + " (" + SystemReason(errno) + ")";
     }
+    reason = why;
     return false;
 }
 

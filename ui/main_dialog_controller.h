@@ -9,9 +9,9 @@ namespace winqor {
 
 // What became of one Extract command. The window shows none of it; tests look at it.
 enum class ExtractOutcome {
+    kExtracted,          // the extraction ran and reported success
     kNotLoaded,          // no archive could be loaded from the archive field
     kPasswordCancelled,  // the password dialog ended without the right password
-    kExtracted,          // the extraction ran and reported success
     kExtractionFailed,   // the extraction ran and reported failure
 };
 
