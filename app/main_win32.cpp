@@ -5,7 +5,7 @@
 
 #include "app/winqor_app.h"
 #include "platform/process.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 int wmain(int argc, wchar_t** argv) {
     winqor::RestrictLibrarySearch();

@@ -9,7 +9,7 @@
 #include "format/archive_header.h"
 #include "platform/debug.h"
 #include "platform/terminal.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "protection/password.h"
 
 namespace winqor {

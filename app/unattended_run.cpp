@@ -15,7 +15,7 @@
 #include "platform/process.h"
 #include "platform/temporary_folder.h"
 #include "platform/terminal.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "protection/password.h"
 
 namespace winqor {

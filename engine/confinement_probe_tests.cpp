@@ -14,7 +14,7 @@
 #include "engine/confinement_probe.h"
 #include "platform/debug.h"
 #include "platform/sandbox_probe.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/whole_file.h"
 
 namespace winqor {

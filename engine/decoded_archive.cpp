@@ -5,7 +5,7 @@
 
 #include "engine/bzip2_decoder.h"
 #include "engine/bzip2_parallel.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "protection/md5.h"
 #include "protection/payload_key.h"
 

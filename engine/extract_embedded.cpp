@@ -6,7 +6,7 @@
 #include "format/archive_header.h"
 #include "platform/debug.h"
 #include "platform/process.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/tree_reading.h"
 #include "platform/tree_writing.h"
 

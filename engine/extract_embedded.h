@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/archive_extractor.h"
-#include "platform/limits.h"
+#include "base/limits.h"
 
 namespace winqor {
 

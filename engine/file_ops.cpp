@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "format/record_stream.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/file.h"
-#include "platform/limits.h"
+#include "base/limits.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {

@@ -1,6 +1,6 @@
 #include "engine/record_listing.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace winqor {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {

@@ -18,7 +18,7 @@
 #include "platform/confine.h"
 #include "platform/debug.h"
 #include "platform/process.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace winqor {
 namespace {

@@ -10,7 +10,7 @@
 #include "format/archive_header.h"
 #include "format/record_stream.h"
 #include "platform/debug.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {

@@ -12,7 +12,7 @@
 #include "engine/record_sink.h"
 #include "format/record_stream.h"
 #include "platform/file.h"
-#include "platform/limits.h"
+#include "base/limits.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {

@@ -1,6 +1,6 @@
 #include "format/record_stream.h"
 
-#include "platform/little_endian.h"
+#include "base/little_endian.h"
 
 namespace winqor {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "format/archive_header.h"
 #include "fuzz/harness.h"
-#include "platform/little_endian.h"
+#include "base/little_endian.h"
 #include "protection/md5.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

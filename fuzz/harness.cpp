@@ -13,7 +13,7 @@
 #include "engine/archive_extractor.h"
 #include "engine/record_sink.h"
 #include "platform/debug.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "protection/password.h"
 #include "support/file_fixtures.h"
 

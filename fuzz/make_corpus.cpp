@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/little_endian.h"
-#include "platform/pe_resources.h"
-#include "platform/resource_table.h"
+#include "base/little_endian.h"
+#include "image/pe_resources.h"
+#include "image/resource_table.h"
 #include "protection/password.h"
 #include "support/pe_image.h"
 #include "writer/archive_writer.h"

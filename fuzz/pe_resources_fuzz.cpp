@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "fuzz/harness.h"
-#include "platform/pe_resources.h"
-#include "platform/resource_table.h"
+#include "image/pe_resources.h"
+#include "image/resource_table.h"
 
 namespace {
 

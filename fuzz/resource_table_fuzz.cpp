@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz/harness.h"
-#include "platform/resource_table.h"
+#include "image/resource_table.h"
 
 namespace {
 

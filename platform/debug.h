@@ -3,32 +3,62 @@
 // Windows: to the debugger's output channel, OutputDebugStringW, as UTF-16).
 #pragma once
 
+#include <cstdarg>
 #include <functional>
 #include <string_view>
+#include <utility>
+
+#include "base/debug_text.h"
+#include "base/text.h"
 
 namespace winqor {
 
 // Receives each message, already converted to UTF-8.
 using DebugSink = std::function<void(std::string_view)>;
 
+// The system's default sink: standard error on Linux, the debugger's output on Windows
+// (platform/posix/debug.cpp, platform/win32/debug.cpp).
+void WriteToDefaultDebugSink(std::string_view text);
+
+inline DebugSink& CurrentDebugSink() {
+    static DebugSink sink = WriteToDefaultDebugSink;
+    return sink;
+}
+
 // Replaces the sink and returns the previous one. An empty sink silences the channel.
-DebugSink SetDebugSink(DebugSink sink);
+inline DebugSink SetDebugSink(DebugSink sink) {
+    return std::exchange(CurrentDebugSink(), std::move(sink));
+}
 
 // Restores the default sink (standard error; the debugger's output channel on Windows).
-void UseStandardErrorSink();
+inline void UseStandardErrorSink() {
+    CurrentDebugSink() = WriteToDefaultDebugSink;
+}
 
 // Passes on a message that another sink received (in a child process, say), as it stands.
-void ForwardDebugText(std::string_view text);
+inline void ForwardDebugText(std::string_view text) {
+    if (CurrentDebugSink()) CurrentDebugSink()(text);
+}
 
 // Sends a terminated UTF-16 text as it stands, without formatting.
-void OutputDebugString(const char16_t* text);
+inline void OutputDebugString(const char16_t* text) {
+    if (text == nullptr || !CurrentDebugSink()) return;
+    CurrentDebugSink()(Utf16ToUtf8Lossy(Utf16View(text)));
+}
 
 // Room, in UTF-16 units, of the buffer DebugPrint formats into: at most 2,047 characters pass.
 inline constexpr int kDebugPrintUnits = 2048;
 
-// printf-style formatting of a UTF-16 format: %s takes a terminated const char16_t*, shown
-// escaped as EscapeForDisplay (platform/text.h) shows it, %d an int, %u an unsigned int, %% a
-// percent sign. The text is cut to 2,047 units; nothing is added.
-void DebugPrint(const char16_t* format, ...);
+// printf-style formatting of a UTF-16 format, as FormatDebugText (base/debug_text.h) does it.
+// The text is cut to 2,047 units; nothing is added.
+inline void DebugPrint(const char16_t* format, ...) {
+    if (format == nullptr) return;
+    char16_t buffer[kDebugPrintUnits];
+    va_list args;
+    va_start(args, format);
+    FormatDebugText(buffer, kDebugPrintUnits, format, args);
+    va_end(args);
+    OutputDebugString(buffer);
+}
 
 }  // namespace winqor

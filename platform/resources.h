@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "image/resource_table.h"
 #include "platform/file.h"
-#include "platform/resource_table.h"
 
 namespace winqor {
 
@@ -31,17 +31,33 @@ class ResourceFile {
     uint64_t fileSize() const { return size_; }
 
     // See FindEntry: neutral first, then English (United States), then any other.
-    const ResourceEntry* Find(std::string_view type, uint32_t id) const;
+    const ResourceEntry* Find(std::string_view type, uint32_t id) const {
+        return FindEntry(table_, type, id);
+    }
     // The entry's bytes inside the mapping, or null when the file cannot be mapped or no
     // longer holds them (it shrank since Open).
     const uint8_t* Load(const ResourceEntry& entry);
     // A copy of the entry's first maxBytes bytes (all of them when it has fewer), read
     // without mapping, so that an entry claiming more than its reader needs costs nothing;
     // false on a read error.
-    bool Read(const ResourceEntry& entry, uint64_t maxBytes, std::vector<uint8_t>& bytes) const;
+    bool Read(const ResourceEntry& entry, uint64_t maxBytes, std::vector<uint8_t>& bytes) const {
+        bytes.clear();
+        if (file_ == kInvalidHandle || entry.offset > size_ || entry.size > size_ - entry.offset) {
+            return false;
+        }
+        bytes.resize(entry.size < maxBytes ? entry.size : maxBytes);
+        return ReadAt(entry.offset, bytes.data(), bytes.size());
+    }
 
   private:
-    bool ReadTable();
+    bool ReadTable() {
+        return ReadResourceTable(
+            size_,
+            [this](uint64_t offset, uint8_t* buffer, uint64_t count) {
+                return ReadAt(offset, buffer, count);
+            },
+            status_, table_);
+    }
     bool ReadAt(uint64_t offset, uint8_t* buffer, uint64_t count) const;
 
     FileHandle file_ = kInvalidHandle;
@@ -63,8 +79,12 @@ ResourceFile* OwnProgramResources();
 using ResourceHandle = const ResourceEntry*;
 ResourceHandle FindResource(ResourceFile* module, std::string_view type, uint32_t id);
 const void* LoadResource(ResourceFile* module, ResourceHandle resource);
-const uint8_t* LockResource(const void* loaded);
-uint64_t SizeofResource(ResourceHandle resource);
+inline const uint8_t* LockResource(const void* loaded) {
+    return static_cast<const uint8_t*>(loaded);
+}
+inline uint64_t SizeofResource(ResourceHandle resource) {
+    return resource == nullptr ? 0 : resource->size;
+}
 
 // Writes a program file in one piece: a temporary file beside path, made executable (0777
 // less the umask), flushed, then renamed over path. false, with the system's reason,

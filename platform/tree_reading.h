@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file.h"
@@ -45,9 +46,16 @@ enum class ReadOutcome { kRead, kTooLarge, kFailed };
 class FolderHandle {
   public:
     FolderHandle() = default;
-    ~FolderHandle();
-    FolderHandle(FolderHandle&& other) noexcept;
-    FolderHandle& operator=(FolderHandle&& other) noexcept;
+    ~FolderHandle() { Close(); }
+    FolderHandle(FolderHandle&& other) noexcept
+        : handle_(std::exchange(other.handle_, kInvalidHandle)) {}
+    FolderHandle& operator=(FolderHandle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            handle_ = std::exchange(other.handle_, kInvalidHandle);
+        }
+        return *this;
+    }
     FolderHandle(const FolderHandle&) = delete;
     FolderHandle& operator=(const FolderHandle&) = delete;
 
@@ -84,9 +92,5 @@ bool DescribePath(const std::string& path, bool followLink, FolderEntry& entry);
 
 // Joins a folder path and a name with the system's separator.
 std::string JoinNativePath(const std::string& folder, const std::string& name);
-
-// Whether name has the shape of an extraction's temporary file, ".winqor-<pid>-<n>.partial":
-// one that a killed extraction left behind, never a file of the tree.
-bool IsExtractionTemporary(const std::string& name);
 
 }  // namespace winqor

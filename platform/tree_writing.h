@@ -11,7 +11,8 @@
 
 namespace winqor {
 
-// The system's own state of a file being written (posix_support.h, win32_support.h).
+// The system's own state of a file being written (platform/posix/support.h,
+// platform/win32/support.h).
 class FileReplacement;
 
 enum class MakeDirectoryResult { kCreated, kAlreadyExists, kFailed };
@@ -72,7 +73,7 @@ EnterResult EnterFolderBelow(DirectoryHandle root, const char16_t* const* compon
 // Removes the folder at path when it is empty; false when it is not, or cannot be removed.
 bool RemoveEmptyFolder(const char16_t* path);
 
-// The system's state of a walk (tree_writing_posix.cpp, tree_writing_win32.cpp).
+// The system's state of a walk (platform/posix/tree_writing.cpp, platform/win32/tree_writing.cpp).
 class FolderChain;
 
 // A walk through the folders below a root, one folder record after another, as

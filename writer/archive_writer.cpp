@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "format/archive_header.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "protection/md5.h"
 #include "protection/password.h"
 #include "protection/payload_key.h"

@@ -1,7 +1,7 @@
 #include "writer/record_builder.h"
 
 #include "format/record_stream.h"
-#include "platform/little_endian.h"
+#include "base/little_endian.h"
 
 namespace winqor {
 

@@ -5,7 +5,8 @@
 
 #include "format/archive_header.h"
 #include "format/record_stream.h"
-#include "platform/text.h"
+#include "base/temporary_name.h"
+#include "base/text.h"
 #include "writer/file_time.h"
 #include "writer/record_builder.h"
 

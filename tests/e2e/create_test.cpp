@@ -14,8 +14,8 @@
 
 #include "engine/archive_extractor.h"
 #include "format/archive_header.h"
-#include "platform/little_endian.h"
-#include "platform/text.h"
+#include "base/little_endian.h"
+#include "base/text.h"
 #include "protection/password.h"
 #include "support/record_tree.h"
 #include "support/test_support.h"

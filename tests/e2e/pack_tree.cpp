@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "protection/password.h"
 #include "writer/archive_writer.h"
 #include "writer/record_builder.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "format/record_stream.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "protection/password.h"
 #include "writer/archive_writer.h"
 #include "writer/record_builder.h"

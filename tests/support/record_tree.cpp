@@ -4,8 +4,8 @@
 #include <chrono>
 #include <stdexcept>
 
-#include "platform/little_endian.h"
-#include "platform/text.h"
+#include "base/little_endian.h"
+#include "base/text.h"
 #include "support/test_support.h"
 
 namespace winqor::test {

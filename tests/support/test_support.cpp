@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/debug.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace winqor::test {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/resource_table.h"
+#include "image/resource_table.h"
 #include "platform/resources.h"
 
 namespace {

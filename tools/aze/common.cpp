@@ -7,7 +7,7 @@
 #include "engine/password_file.h"
 #include "engine/record_sink.h"
 #include "platform/terminal.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/tree_reading.h"
 #include "protection/password.h"
 #include "tools/aze/commands.h"

@@ -9,7 +9,7 @@
 
 #include "engine/archive_extractor.h"
 #include "platform/terminal.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/tree_reading.h"
 #include "platform/whole_file.h"
 #include "protection/random.h"

@@ -1,7 +1,7 @@
 #include "tools/aze/json_listing.h"
 
 #include "format/record_stream.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace winqor::aze {
 namespace {

@@ -11,7 +11,7 @@
 #include "engine/extract_embedded.h"
 #include "engine/record_listing.h"
 #include "format/archive_header.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "platform/tree_writing.h"
 #include "protection/password.h"
 #include "tools/aze/commands.h"

@@ -1,6 +1,6 @@
 #include "ui/gtk/choosers.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "ui/gtk/translation.h"
 #include "ui/main_dialog_controller.h"
 

@@ -1,6 +1,6 @@
 #include "ui/gtk/dialog.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace winqor {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace winqor {
 namespace {

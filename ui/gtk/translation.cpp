@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "platform/limits.h"
+#include "base/limits.h"
 #include "platform/process.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace winqor {
 

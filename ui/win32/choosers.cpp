@@ -3,7 +3,7 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
-#include "platform/limits.h"
+#include "base/limits.h"
 #include "ui/main_dialog_controller.h"
 #include "ui/win32/dialog.h"
 

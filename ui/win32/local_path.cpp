@@ -6,8 +6,8 @@
 
 #include <string_view>
 
-#include "platform/limits.h"
-#include "platform/text.h"
+#include "base/limits.h"
+#include "base/text.h"
 #include "ui/win32/dialog.h"
 
 namespace winqor {

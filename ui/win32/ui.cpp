@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "ui/main_window.h"
 #include "ui/win32/winqor_dlg.h"
 

@@ -10,7 +10,7 @@
 
 #include "engine/archive_extractor.h"
 #include "format/archive_header.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "protection/password.h"
 #include "support/file_fixtures.h"
 #include "support/test_support.h"

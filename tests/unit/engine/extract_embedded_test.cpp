@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "format/archive_header.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/test_support.h"
 #include "support/tree.h"
 #include "writer/archive_writer.h"

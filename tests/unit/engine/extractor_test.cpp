@@ -8,8 +8,8 @@
 
 #include "format/archive_header.h"
 #include "format/record_stream.h"
-#include "platform/little_endian.h"
-#include "platform/text.h"
+#include "base/little_endian.h"
+#include "base/text.h"
 #include "protection/md5.h"
 #include "protection/password.h"
 #include "support/known_answers.h"

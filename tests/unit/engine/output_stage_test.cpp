@@ -8,8 +8,8 @@
 
 #include "engine/archive_extractor.h"
 #include "format/record_stream.h"
-#include "platform/little_endian.h"
-#include "platform/text.h"
+#include "base/little_endian.h"
+#include "base/text.h"
 #include "protection/password.h"
 #include "support/file_fixtures.h"
 #include "support/known_answers.h"

@@ -1,4 +1,4 @@
-#include "platform/posix_support.h"
+#include "platform/posix/support.h"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/limits.h"
-#include "platform/text.h"
+#include "base/limits.h"
+#include "base/text.h"
 #include "platform/tree_writing.h"
 #include "support/file_fixtures.h"
 #include "support/test_support.h"

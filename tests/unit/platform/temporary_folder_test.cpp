@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/test_support.h"
 
 namespace winqor {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "child_program.h"
-#include "platform/limits.h"
+#include "base/limits.h"
 #include "support/test_support.h"
 
 namespace winqor {

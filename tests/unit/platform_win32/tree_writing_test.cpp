@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "platform/limits.h"
+#include "base/limits.h"
 #include "support/fixtures_win32.h"
 #include "support/test_support.h"
 

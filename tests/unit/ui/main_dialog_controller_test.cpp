@@ -12,7 +12,7 @@
 #include "engine/archive_extractor.h"
 #include "format/archive_header.h"
 #include "format/record_stream.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "protection/password.h"
 #include "support/file_fixtures.h"
 #include "support/test_support.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "format/archive_header.h"
-#include "platform/little_endian.h"
+#include "base/little_endian.h"
 #include "protection/md5.h"
 #include "protection/password.h"
 #include "writer/record_builder.h"

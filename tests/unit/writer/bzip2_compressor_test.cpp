@@ -5,7 +5,7 @@
 
 #include "engine/archive_extractor.h"
 #include "format/archive_header.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/test_support.h"
 #include "writer/archive_writer.h"
 #include "writer/bzip2_join.h"

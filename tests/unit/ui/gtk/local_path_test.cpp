@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/test_support.h"
 
 namespace winqor {
