@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "format/archive_header.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "support/record_tree.h"
 #include "support/test_support.h"
 #include "writer/file_time.h"
