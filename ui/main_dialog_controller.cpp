@@ -3,12 +3,12 @@
 #include <memory>
 #include <new>
 
+#include "base/limits.h"
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
 #include "engine/file_ops.h"
 #include "format/archive_header.h"
-#include "base/limits.h"
-#include "base/text.h"
 #include "platform/tree_reading.h"
 #include "platform/tree_writing.h"
 #include "protection/password.h"

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "base/limits.h"
-#include "platform/process.h"
 #include "base/text.h"
+#include "platform/process.h"
 
 namespace winqor {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "format/archive_header.h"
 #include "format/record_stream.h"
-#include "base/text.h"
 #include "protection/password.h"
 #include "support/file_fixtures.h"
 #include "support/test_support.h"
