@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/confinement_probe.h"
 #include "platform/debug.h"
 #include "platform/sandbox_probe.h"
-#include "base/text.h"
 #include "platform/whole_file.h"
 
 namespace winqor {

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "base/text.h"
 #include "engine/bzip2_decoder.h"
 #include "engine/bzip2_parallel.h"
-#include "base/text.h"
 #include "protection/md5.h"
 #include "protection/payload_key.h"
 

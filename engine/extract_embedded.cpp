@@ -2,11 +2,11 @@
 
 #include <cstring>
 
+#include "base/text.h"
 #include "engine/file_ops.h"
 #include "format/archive_header.h"
 #include "platform/debug.h"
 #include "platform/process.h"
-#include "base/text.h"
 #include "platform/tree_reading.h"
 #include "platform/tree_writing.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/archive_extractor.h"
 #include "base/limits.h"
+#include "engine/archive_extractor.h"
 
 namespace winqor {
 

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "format/record_stream.h"
 #include "base/text.h"
+#include "format/record_stream.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {

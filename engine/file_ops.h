@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "platform/file.h"
 #include "base/limits.h"
+#include "platform/file.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {

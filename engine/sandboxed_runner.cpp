@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/bzip2_decoder.h"
 #include "engine/confinement_probe.h"
 #include "platform/confine.h"
 #include "platform/debug.h"
 #include "platform/process.h"
-#include "base/text.h"
 
 namespace winqor {
 namespace {

@@ -4,13 +4,13 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
 #include "engine/confinement_probe.h"
 #include "engine/file_ops.h"
 #include "engine/record_names.h"
 #include "format/archive_header.h"
 #include "format/record_stream.h"
 #include "platform/debug.h"
-#include "base/text.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {

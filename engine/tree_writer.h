@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "base/limits.h"
 #include "engine/decoded_archive.h"
 #include "engine/extraction_report.h"
 #include "engine/record_sink.h"
 #include "format/record_stream.h"
 #include "platform/file.h"
-#include "base/limits.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {
