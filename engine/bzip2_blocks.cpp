@@ -37,13 +37,6 @@ void AddMatches(std::span<const uint8_t> stream, uint64_t byteBit, unsigned cand
 
 }  // namespace
 
-int StreamLevel(std::span<const uint8_t> stream) {
-    if (stream.size() < kBzip2HeaderBytes || stream[0] != 'B' || stream[1] != 'Z' ||
-        stream[2] != 'h')
-        return 0;
-    return stream[3] >= '1' && stream[3] <= '9' ? stream[3] - '0' : 0;
-}
-
 std::vector<StreamMarker> FindMarkers(std::span<const uint8_t> stream) {
     static const PairTable table = BuildPairTable();
     std::vector<StreamMarker> markers;
@@ -72,7 +65,7 @@ void WrapBlock(std::span<const uint8_t> stream, uint64_t from, uint64_t to,
 uint64_t MaxBlockBits(int level) {
     // A block codes at most 100,000 * level symbols and its end; the decoder takes codes of
     // up to 20 bits. 2^18 bits more cover the selectors and coding tables of any encoder.
-    const uint64_t symbols = 100'000 * static_cast<uint64_t>(level) + 1;
+    const uint64_t symbols = kBzip2LevelUnit * static_cast<uint64_t>(level) + 1;
     return symbols * 20 + (uint64_t{1} << 18);
 }
 

@@ -30,9 +30,6 @@ struct StreamMarker {
     bool isEnd;    // the end magic rather than a block magic
 };
 
-// The level digit's value (1 to 9), or 0 when the bytes do not open a bzip2 stream.
-int StreamLevel(std::span<const uint8_t> stream);
-
 // Every block and end magic after the stream header, in the order of their bits.
 std::vector<StreamMarker> FindMarkers(std::span<const uint8_t> stream);
 

@@ -76,8 +76,4 @@ int Bzip2Decoder::Decode(uint8_t* out, uint32_t* outCount, const uint8_t* in, ui
     return 2;
 }
 
-int Bzip2Decoder::Continue() {
-    return state == kClosed ? 0 : BZ2_bzDecompress(&stream);
-}
-
 }  // namespace winqor

@@ -12,16 +12,7 @@ namespace winqor {
 void SetDecoderThreads(unsigned threads);
 unsigned DecoderThreads();
 
-class StreamDecoder {
-  public:
-    // One more decompression step on what is attached; the base has nothing to do.
-    virtual int Continue() { return 0; }
-
-  protected:
-    ~StreamDecoder() = default;
-};
-
-class Bzip2Decoder final : public StreamDecoder {
+class Bzip2Decoder final {
   public:
     static constexpr int32_t kClosed = 0;
     static constexpr int32_t kOpen = 2;
@@ -43,8 +34,6 @@ class Bzip2Decoder final : public StreamDecoder {
     // outCount: in, room in out; out, bytes produced. inCount: in, bytes available; out,
     // bytes not consumed. Input still pending from an earlier call stays attached.
     int Decode(uint8_t* out, uint32_t* outCount, const uint8_t* in, uint32_t* inCount);
-    // The library's raw code of one more step, or 0 when no stream is open.
-    int Continue() override;
 
     bz_stream stream;
     int32_t state;

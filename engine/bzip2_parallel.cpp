@@ -2,25 +2,21 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <span>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "engine/bzip2_blocks.h"
 #include "engine/bzip2_decoder.h"
+#include "format/bzip2_support.h"
 
 namespace winqor {
 namespace {
 
-constexpr uint64_t kStreamHeaderBits = 32;
-constexpr uint64_t kEndBits = 48 + 32;
 // Output goes to the library in pieces of this size, so that a block decoded before its
 // place is known moves there as soon as it is.
 constexpr uint32_t kPieceBytes = 128 * 1024;
@@ -30,52 +26,11 @@ constexpr uint32_t kPieceBytes = 128 * 1024;
 constexpr uint64_t kMemoryBudget = 12 * 1024 * 1024;
 
 uint64_t BytesPerThread(int level) {
-    return 6 * 100'000 * static_cast<uint64_t>(level) + 64 * 1024;
+    return 6 * kBzip2LevelUnit * static_cast<uint64_t>(level) + 64 * 1024;
 }
 
 // kTooLong: the block does not fit the output, or memory to hold it aside is short.
 enum class Outcome { kDecoded, kBroken, kTooLong, kAbandoned };
-
-// The library's memory for one thread's streams, kept from one block to the next: the same
-// few large blocks every time, which would otherwise be mapped and cleared again per block.
-class LibraryMemory {
-  public:
-    LibraryMemory() = default;
-    LibraryMemory(const LibraryMemory&) = delete;
-    LibraryMemory& operator=(const LibraryMemory&) = delete;
-    ~LibraryMemory() {
-        for (const Block& block : blocks_) std::free(block.memory);
-    }
-
-    static void* Allocate(void* self, int count, int size) {
-        return static_cast<LibraryMemory*>(self)->Take(static_cast<size_t>(count) *
-                                                       static_cast<size_t>(size));
-    }
-    static void Release(void* self, void* memory) {
-        for (Block& block : static_cast<LibraryMemory*>(self)->blocks_) {
-            if (block.memory == memory) block.inUse = false;
-        }
-    }
-
-  private:
-    struct Block {
-        void* memory;
-        size_t size;
-        bool inUse;
-    };
-    void* Take(size_t size) {
-        for (Block& block : blocks_) {
-            if (!block.inUse && block.size == size) {
-                block.inUse = true;
-                return block.memory;
-            }
-        }
-        void* memory = std::malloc(size);
-        if (memory != nullptr) blocks_.push_back({memory, size, true});
-        return memory;
-    }
-    std::vector<Block> blocks_;
-};
 
 // Bytes held aside, grown without clearing what the library overwrites anyway.
 class Scratch {
@@ -132,7 +87,7 @@ class BlockDecoding {
     bool Run(size_t to, unsigned threads);
     void Work();
     std::optional<size_t> Take();
-    Outcome Decode(size_t index, std::vector<uint8_t>& wrapped, LibraryMemory& memory,
+    Outcome Decode(size_t index, std::vector<uint8_t>& wrapped, Bzip2MemoryCache& memory,
                    BlockOutput& output);
     uint8_t* PieceFor(size_t index, BlockOutput& output, uint32_t& size, Outcome& stop);
     Outcome Finish(size_t index, BlockOutput& output);
@@ -171,7 +126,7 @@ class BlockDecoding {
 
 bool BlockDecoding::DecodeAll(unsigned threads) {
     markers_ = FindMarkers(stream_);
-    if (markers_.empty() || markers_[0].bit != kStreamHeaderBits || markers_[0].isEnd) return false;
+    if (markers_.empty() || markers_[0].bit != kBzip2HeaderBits || markers_[0].isEnd) return false;
     const size_t blocks = SegmentCount();
     const uint64_t affordable = std::max<uint64_t>(1, kMemoryBudget / BytesPerThread(level_));
     threads = static_cast<unsigned>(std::min<uint64_t>({threads, blocks, affordable}));
@@ -206,7 +161,7 @@ bool BlockDecoding::JoinWithNext(size_t index) {
 bool BlockDecoding::EndIsSound() const {
     if (committed_ >= markers_.size() || !markers_[committed_].isEnd) return false;
     const uint64_t end = markers_[committed_].bit;
-    if (stream_.size() * 8 - end < kEndBits) return false;
+    if (stream_.size() * 8 - end < kBzip2EndBits) return false;
     uint32_t combined = 0;
     for (size_t i = 0; i < committed_; ++i) {
         combined = (combined << 1 | combined >> 31) ^ BlockCrcAt(stream_, markers_[i].bit);
@@ -224,23 +179,13 @@ bool BlockDecoding::Run(size_t to, unsigned threads) {
     parked_.resize(to);
     scratchInUse_ = 0;
     maxScratch_ = threads;
-    std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < threads; ++i) {
-        try {
-            helpers.emplace_back([this] { Work(); });
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    if (threads > 1 && helpers.empty()) return false;
-    Work();
-    for (auto& helper : helpers) helper.join();
-    return true;
+    return RunOnThreads(
+        threads, [this] { Work(); }, threads > 1);
 }
 
 void BlockDecoding::Work() {
     std::vector<uint8_t> wrapped;
-    LibraryMemory memory;
+    Bzip2MemoryCache memory;
     while (const auto index = Take()) {
         BlockOutput output;
         const Outcome outcome = Decode(*index, wrapped, memory, output);
@@ -254,11 +199,11 @@ std::optional<size_t> BlockDecoding::Take() {
     return next_++;
 }
 
-Outcome BlockDecoding::Decode(size_t index, std::vector<uint8_t>& wrapped, LibraryMemory& memory,
+Outcome BlockDecoding::Decode(size_t index, std::vector<uint8_t>& wrapped, Bzip2MemoryCache& memory,
                               BlockOutput& output) {
     WrapBlock(stream_, markers_[index].bit, markers_[index + 1].bit, wrapped);
     Bzip2Decoder decoder;
-    if (decoder.Init(LibraryMemory::Allocate, LibraryMemory::Release, &memory) == 0)
+    if (decoder.Init(Bzip2MemoryCache::Allocate, Bzip2MemoryCache::Release, &memory) == 0)
         return Outcome::kBroken;
     // The library decodes a whole block before its first byte comes out. Asking for one byte
     // first leaves the choice of where the rest goes until then, when the block's place is
@@ -337,7 +282,7 @@ bool BlockDecoding::TakeScratch(BlockOutput& output) {
     if (!spareScratch_.empty()) {
         output.scratch = std::move(spareScratch_.back());
         spareScratch_.pop_back();
-    } else if (!output.scratch.Grow(100'000 * static_cast<size_t>(level_), 0)) {
+    } else if (!output.scratch.Grow(kBzip2LevelUnit * static_cast<size_t>(level_), 0)) {
         return false;
     }
     ++scratchInUse_;

@@ -7,17 +7,9 @@
 #include <span>
 #include <vector>
 
-namespace winqor {
+#include "format/bzip2_support.h"
 
-// "BZh" and the level digit.
-inline constexpr uint64_t kBzip2HeaderBytes = 4;
-inline constexpr uint64_t kBzip2HeaderBits = kBzip2HeaderBytes * 8;
-// Each block opens with this magic and its 32-bit CRC; the stream ends with the end magic,
-// the 32-bit combined CRC and zero bits up to a byte.
-inline constexpr uint64_t kBzip2BlockMagic = 0x314159265359;
-inline constexpr uint64_t kBzip2EndMagic = 0x177245385090;
-inline constexpr int kBzip2MagicBits = 48;
-inline constexpr int kBzip2CrcBits = 32;
+namespace winqor {
 
 // The count (at most 48) bits from bit 'at', most significant first; bits past the end are 0.
 uint64_t BitsAt(std::span<const uint8_t> stream, uint64_t at, int count);

@@ -3,74 +3,28 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
-#include <system_error>
 #include <thread>
 
+#include "format/bzip2_support.h"
 #include "writer/archive_writer.h"
 #include "writer/bzip2_join.h"
 
 namespace winqor {
 namespace {
 
-constexpr int kBlockSize100k = 9;
-// The most input that always fits one level-9 block: the block holds 899,981 bytes after
-// run-length coding, which makes at most 5 bytes of 4.
+// The most input that always fits one block of the highest level: the block holds 899,981
+// bytes after run-length coding, which makes at most 5 bytes of 4.
 constexpr size_t kOneBlockInput = 899'981 * 4 / 5;
-
-// The compressor asks for the same few large blocks for every stream. Handing freed blocks
-// back to the next stream of the same thread spares the system mapping, zeroing and
-// unmapping several megabytes per block.
-class AllocationCache {
-  public:
-    AllocationCache() = default;
-    AllocationCache(const AllocationCache&) = delete;
-    AllocationCache& operator=(const AllocationCache&) = delete;
-    ~AllocationCache() {
-        for (const Block& block : spare_) std::free(block.memory);
-    }
-
-    static void* Allocate(void* self, int count, int size) {
-        return static_cast<AllocationCache*>(self)->Take(static_cast<size_t>(count) *
-                                                         static_cast<size_t>(size));
-    }
-    static void Release(void* self, void* memory) {
-        static_cast<AllocationCache*>(self)->GiveBack(memory);
-    }
-
-  private:
-    struct Block {
-        void* memory;
-        size_t size;
-    };
-    void* Take(size_t size) {
-        auto spare = std::find_if(spare_.begin(), spare_.end(),
-                                  [size](const Block& block) { return block.size == size; });
-        void* memory = spare != spare_.end() ? spare->memory : std::malloc(size);
-        if (spare != spare_.end()) spare_.erase(spare);
-        if (memory != nullptr) inUse_.push_back({memory, size});
-        return memory;
-    }
-    void GiveBack(void* memory) {
-        auto used = std::find_if(inUse_.begin(), inUse_.end(),
-                                 [memory](const Block& block) { return block.memory == memory; });
-        if (used == inUse_.end()) return;
-        spare_.push_back(*used);
-        inUse_.erase(used);
-    }
-    std::vector<Block> inUse_;
-    std::vector<Block> spare_;
-};
 
 // Compresses in into the start of room, grown to the library's bound when smaller (a buffer
 // used again is then not cleared again); the bytes produced, or 0 when the library fails.
 size_t CompressOneStream(std::span<const uint8_t> in, std::vector<uint8_t>& room,
-                         AllocationCache& cache) {
+                         Bzip2MemoryCache& cache) {
     bz_stream stream = {};
-    stream.bzalloc = AllocationCache::Allocate;
-    stream.bzfree = AllocationCache::Release;
+    stream.bzalloc = Bzip2MemoryCache::Allocate;
+    stream.bzfree = Bzip2MemoryCache::Release;
     stream.opaque = &cache;
-    if (BZ2_bzCompressInit(&stream, kBlockSize100k, 0, 0) != BZ_OK) return 0;
+    if (BZ2_bzCompressInit(&stream, kBzip2HighestLevel, 0, 0) != BZ_OK) return 0;
     // The library documents this bound: 1% larger than the input plus 600 bytes.
     const size_t bound = in.size() + in.size() / 100 + 600;
     if (room.size() < bound) room.resize(bound);
@@ -87,22 +41,6 @@ size_t CompressOneStream(std::span<const uint8_t> in, std::vector<uint8_t>& room
     return code == BZ_STREAM_END ? produced : 0;
 }
 
-// Runs work on up to count threads, this one included. A thread the system will not give
-// only means fewer helpers: work takes jobs until none are left.
-template <typename Work>
-void RunOnThreads(unsigned count, Work work) {
-    std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < count; ++i) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    work();
-    for (auto& helper : helpers) helper.join();
-}
-
 // Every block is compressed on its own, as many at once as there are threads, and the blocks
 // are then joined into one stream. Where a block starts depends on the input's size alone.
 bool CompressInBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out, unsigned threads) {
@@ -112,7 +50,7 @@ bool CompressInBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out, un
     std::vector<char> compressed(blocks, 0);
     std::atomic<size_t> next{0};
     auto compressTheNextBlocks = [&] {
-        AllocationCache cache;
+        Bzip2MemoryCache cache;
         std::vector<uint8_t> room;
         for (size_t i = next++; i < blocks; i = next++) {
             const size_t start = i * blockInput;
@@ -132,7 +70,7 @@ bool CompressInBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out, un
 
 bool CompressBzip2(std::span<const uint8_t> in, std::vector<uint8_t>& out, unsigned threads) {
     if (in.size() > kOneBlockInput && CompressInBlocks(in, out, threads)) return true;
-    AllocationCache cache;
+    Bzip2MemoryCache cache;
     out.clear();
     const size_t produced = CompressOneStream(in, out, cache);
     out.resize(produced);
