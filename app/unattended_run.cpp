@@ -22,6 +22,8 @@ namespace winqor {
 namespace {
 
 constexpr char kVersion[] = WINQOR_VERSION;
+// The most of the confined walk's summary that is kept; the summary is a line at most.
+constexpr size_t kMaxSummaryBytes = 4096;
 
 // The debug channel's lines, also appended to the --log file once it is known. The lines sent
 // before (finding the archive) are kept until then, so that the log holds the whole trace.
@@ -173,7 +175,8 @@ int ListOrCheck(ArchiveExtractor& extractor, const EmbeddedImage& image, bool li
     const auto receive = [&](std::string_view text) {
         if (list) WriteToConsole(ConsoleStream::kOutput, text);
         if (!list)
-            summary.append(text.substr(0, std::min<size_t>(text.size(), 4096 - summary.size())));
+            summary.append(
+                text.substr(0, std::min(text.size(), kMaxSummaryBytes - summary.size())));
     };
     if (extractor.sandbox.RunConfined(walk, receive) == 0) {
         return Finish(ExitStatusForFailure(extractor.report.failure()), Describe(extractor));

@@ -17,9 +17,7 @@ class BoundedText {
     void Put(const char16_t* text) {
         for (; text != nullptr && *text != 0 && length_ < limit_; ++text) Put(*text);
     }
-    void PutAscii(const std::string& text) {
-        for (char c : text) Put(static_cast<char16_t>(c));
-    }
+    void PutAscii(const std::string& text) { Put(WidenAscii(text).c_str()); }
     void Terminate() { buffer_[length_] = 0; }
 
   private:

@@ -80,6 +80,20 @@ bool NextUtf8(std::string_view in, size_t& i, char32_t& cp) {
     return cp >= kSmallest[length] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
 }
 
+// Converts in code point by code point into out; false at the first one next refuses (out
+// is then unspecified).
+template <typename In, typename Out, typename Next, typename Append>
+bool ConvertStrictly(In in, Out& out, Next next, Append append) {
+    out.clear();
+    out.reserve(in.size());
+    for (size_t i = 0; i < in.size();) {
+        char32_t cp;
+        if (!next(in, i, cp)) return false;
+        append(cp, out);
+    }
+    return true;
+}
+
 }  // namespace
 
 size_t Utf16Length(const char16_t* text) {
@@ -109,14 +123,7 @@ bool IsValidUtf16(std::u16string_view text) {
 }
 
 bool Utf16ToUtf8(std::u16string_view in, std::string& out) {
-    out.clear();
-    out.reserve(in.size());
-    for (size_t i = 0; i < in.size();) {
-        char32_t cp;
-        if (!NextCodePoint(in, i, cp)) return false;
-        AppendUtf8(cp, out);
-    }
-    return true;
+    return ConvertStrictly(in, out, NextCodePoint, AppendUtf8);
 }
 
 std::string Utf16ToUtf8Lossy(std::u16string_view in) {
@@ -130,14 +137,30 @@ std::string Utf16ToUtf8Lossy(std::u16string_view in) {
 }
 
 bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
-    out.clear();
-    out.reserve(in.size());
-    for (size_t i = 0; i < in.size();) {
-        char32_t cp;
-        if (!NextUtf8(in, i, cp)) return false;
-        AppendUtf16(cp, out);
+    return ConvertStrictly(in, out, NextUtf8, AppendUtf16);
+}
+
+uint32_t Utf8ToUtf16Buffer(std::string_view in, char16_t* buffer, uint32_t units) {
+    std::u16string wide;
+    if (buffer == nullptr || in.empty() || !Utf8ToUtf16(in, wide) || wide.size() >= units) {
+        return 0;
     }
-    return true;
+    wide.copy(buffer, wide.size());
+    buffer[wide.size()] = 0;
+    return static_cast<uint32_t>(wide.size());
+}
+
+std::u16string WidenAscii(std::string_view ascii) {
+    std::u16string wide;
+    wide.reserve(ascii.size());
+    for (const char c : ascii) {
+        wide += static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : char16_t{0xFFFD};
+    }
+    return wide;
+}
+
+char16_t AsciiUpper(char16_t c) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
 }
 
 namespace {

@@ -26,6 +26,18 @@ std::string Utf16ToUtf8Lossy(std::u16string_view in);
 // Strict conversion: false for a byte sequence that is not UTF-8.
 bool Utf8ToUtf16(std::string_view in, std::u16string& out);
 
+// The same into buffer, terminated: the units written, or 0 (buffer unspecified) when the text
+// is empty, is not UTF-8 or does not fit units units with its terminator.
+uint32_t Utf8ToUtf16Buffer(std::string_view in, char16_t* buffer, uint32_t units);
+
+// ASCII text, such as a number or a message of the program's own, as UTF-16; a byte that is
+// not ASCII becomes U+FFFD.
+std::u16string WidenAscii(std::string_view ascii);
+
+// 'a' to 'z' in upper case, every other unit as it is: how Windows compares resource names
+// and drive letters.
+char16_t AsciiUpper(char16_t c);
+
 // A number in decimal with its digits grouped by threes for a message: 10485504 gives
 // "10,485,504".
 std::string WithThousands(uint64_t value);

@@ -25,8 +25,10 @@ constexpr uint32_t kPieceBytes = 128 * 1024;
 // block's output while its place is unknown (about one byte per byte of a block each).
 constexpr uint64_t kMemoryBudget = 12 * 1024 * 1024;
 
+constexpr uint64_t kFixedBytesPerThread = 64 * 1024;
+
 uint64_t BytesPerThread(int level) {
-    return 6 * kBzip2LevelUnit * static_cast<uint64_t>(level) + 64 * 1024;
+    return 6 * kBzip2LevelUnit * static_cast<uint64_t>(level) + kFixedBytesPerThread;
 }
 
 // kTooLong: the block does not fit the output, or memory to hold it aside is short.

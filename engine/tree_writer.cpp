@@ -105,7 +105,7 @@ void TreeWriter::NoteWatchedFile(const FileId& id) {
 void TreeWriter::RecordMalformed() {
     const uint32_t offset = archive_.output() != nullptr ? stream().position : 0;
     std::string where = "the record at byte " + std::to_string(offset) + " of the stream";
-    report_.RecordFailure(Failure::kMalformedRecord, std::u16string(where.begin(), where.end()));
+    report_.RecordFailure(Failure::kMalformedRecord, WidenAscii(where));
 }
 
 bool TreeWriter::CopyNameOrFail(const RecordView& record, char16_t* name) {

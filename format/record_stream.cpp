@@ -6,7 +6,7 @@ namespace winqor {
 namespace {
 
 char16_t UnitAt(const uint8_t* name, uint32_t index) {
-    return static_cast<char16_t>(name[2 * index] | name[2 * index + 1] << 8);
+    return static_cast<char16_t>(ReadLe16(name + 2 * index));
 }
 
 // Only the tag decides: the bits beyond 0777 and the last four bytes are not looked at, so

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "base/little_endian.h"
+#include "base/text.h"
 
 namespace winqor {
 namespace {
@@ -393,11 +394,6 @@ PeStatus ReadTree(std::span<const uint8_t> file, const Layout& layout, TreeUse u
     return PeStatus::kValid;
 }
 
-// Windows compares resource names without regard to case, as upper case.
-char16_t Upper(char16_t c) {
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
 // A name's units, little-endian in its bytes.
 size_t UnitCount(std::span<const uint8_t> name) {
     return name.size() / 2;
@@ -415,12 +411,13 @@ size_t UnitCount(std::u16string_view name) {
     return name.size();
 }
 
+// Windows compares resource names without regard to case, as upper case.
 template <typename A, typename B>
 int CompareNames(const A& a, const B& b) {
     const size_t aUnits = UnitCount(a), bUnits = UnitCount(b);
     const size_t common = std::min(aUnits, bUnits);
     for (size_t i = 0; i < common; ++i) {
-        const char16_t x = Upper(UnitAt(a, i)), y = Upper(UnitAt(b, i));
+        const char16_t x = AsciiUpper(UnitAt(a, i)), y = AsciiUpper(UnitAt(b, i));
         if (x != y) return x < y ? -1 : 1;
     }
     return aUnits == bUnits ? 0 : aUnits < bUnits ? -1 : 1;

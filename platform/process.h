@@ -2,6 +2,7 @@
 // UTF-16 and converted at the system call.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +18,9 @@ namespace winqor {
 // terminator included). Its length, or 0 when it cannot be read or does not fit: a path is
 // never cut.
 uint32_t GetModuleFileName(char16_t* buffer, uint32_t units);
+
+// The pause StartProgramAndWait makes after the program has ended, before it returns.
+inline constexpr std::chrono::milliseconds kPauseAfterProgram{1000};
 
 // Starts the program name in folder with arguments (each passed on as it stands), this process's
 // environment and current directory, waits for it to end, then pauses one second. Only the file

@@ -21,8 +21,9 @@ void RecordStreamBuilder::AppendRecord(std::u16string_view name, uint32_t attrib
     if (permissions) WritePermissions(header, *permissions);
     bytes_.insert(bytes_.end(), header, header + kEntryHeaderBytes);
     for (char16_t unit : name) {
-        bytes_.push_back(static_cast<uint8_t>(unit));
-        bytes_.push_back(static_cast<uint8_t>(unit >> 8));
+        uint8_t bytes[2];
+        WriteLe16(bytes, unit);
+        bytes_.insert(bytes_.end(), bytes, bytes + 2);
     }
     bytes_.push_back(0);
     bytes_.push_back(0);

@@ -30,17 +30,6 @@ namespace winqor {
 using namespace posix;
 namespace {
 
-// Converts a system path into a terminated UTF-16 buffer; its length, or 0 when it does not
-// fit (or is not UTF-8).
-uint32_t ToUtf16Buffer(std::string_view native, char16_t* buffer, uint32_t units) {
-    std::u16string wide;
-    if (buffer == nullptr || native.empty() || !Utf8ToUtf16(native, wide)) return 0;
-    if (wide.size() >= units) return 0;
-    wide.copy(buffer, wide.size());
-    buffer[wide.size()] = 0;
-    return static_cast<uint32_t>(wide.size());
-}
-
 // The program this run wrote, opened without following a link (O_NONBLOCK: a pipe put there
 // must not make the open wait), still the running user's and writable by nobody else (so that
 // nobody can have rewritten it since). -1 when it is anything else.
@@ -52,7 +41,7 @@ int OpenExpectedProgram(int folder, const std::string& name, const FileId& expec
         info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
         return -1;
     }
-    const FileId id{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    const FileId id = IdentityOf(info);
     return id == expected ? program.Release() : -1;
 }
 
@@ -229,11 +218,13 @@ ChildEnd EndOf(int status, bool whole, std::string& why) {
     return ChildEnd::kFailed;
 }
 
+constexpr size_t kChannelReadBytes = 64 * 1024;
+
 // Reads what the channel holds now; false when it is closed or failed (the child may live on).
 enum class Read { kMore, kClosed, kRefused };
 Read ReadAvailable(int channel, FrameReader& reader, const MessageFromChild& receive,
                    std::string& why) {
-    char bytes[65536];
+    char bytes[kChannelReadBytes];
     for (;;) {
         const ssize_t got = ::read(channel, bytes, sizeof bytes);
         if (got > 0) {
@@ -284,7 +275,7 @@ uint32_t GetModuleFileName(char16_t* buffer, uint32_t units) {
     const ssize_t length = ::readlink("/proc/self/exe", native, sizeof native);
     // A result that fills the buffer may have been cut.
     if (length <= 0 || length >= static_cast<ssize_t>(sizeof native)) return 0;
-    return ToUtf16Buffer(std::string_view(native, static_cast<size_t>(length)), buffer, units);
+    return Utf8ToUtf16Buffer(std::string_view(native, static_cast<size_t>(length)), buffer, units);
 }
 
 int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const FileId& expected,
@@ -302,7 +293,7 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
     if (child < 0) return 0;
     const int status = WaitForExit(child);
     if (exitStatus != nullptr) *exitStatus = ExitStatusOf(status);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::this_thread::sleep_for(kPauseAfterProgram);
     return 1;
 }
 

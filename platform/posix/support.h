@@ -14,8 +14,14 @@
 #include <string_view>
 
 #include "base/text.h"
+#include "platform/tree_reading.h"
 
 namespace winqor::posix {
+
+// What tells one file from every other while both exist: its device and inode.
+inline FileId IdentityOf(const struct stat& info) {
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
 
 // The system's form of a UTF-16 path; false for a null path or a lone surrogate.
 inline bool NativePath(const char16_t* path, std::string& native) {

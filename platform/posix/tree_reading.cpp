@@ -33,11 +33,7 @@ void FillEntry(const struct stat& info, FolderEntry& entry) {
     entry.permissions = static_cast<uint32_t>(info.st_mode & 0777);
     entry.modifiedSeconds = info.st_mtim.tv_sec;
     entry.modifiedNanoseconds = static_cast<uint32_t>(info.st_mtim.tv_nsec);
-    entry.id = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
-}
-
-FileId IdOf(const struct stat& info) {
-    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    entry.id = IdentityOf(info);
 }
 
 bool IsDotOrDotDot(const char* name) {
@@ -114,7 +110,7 @@ bool FolderHandle::OpenChild(const FolderHandle& parent, const std::string& name
         reason = SystemReason(errno);
         return false;
     }
-    if (expected && IdOf(info) != *expected) {
+    if (expected && IdentityOf(info) != *expected) {
         reason = "it was replaced by another folder";
         return false;
     }

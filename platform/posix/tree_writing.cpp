@@ -88,10 +88,6 @@ OpenRootResult OpenOwnedRoot(const std::string& path, DirectoryHandle& root) {
     }
 }
 
-FileId IdentityOf(const struct stat& info) {
-    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
-}
-
 bool IdentifyFolder(int folder, FileId& id) {
     struct stat info;
     if (::fstat(folder, &info) != 0) return false;
@@ -127,14 +123,8 @@ bool RemoveEmptyFolder(const char16_t* path) {
 
 uint32_t GetCurrentDirectory(char16_t* buffer, uint32_t units) {
     char native[PATH_MAX];
-    std::u16string wide;
-    if (buffer == nullptr || ::getcwd(native, sizeof native) == nullptr ||
-        !Utf8ToUtf16(native, wide) || wide.size() >= units) {
-        return 0;
-    }
-    wide.copy(buffer, wide.size());
-    buffer[wide.size()] = 0;
-    return static_cast<uint32_t>(wide.size());
+    if (buffer == nullptr || ::getcwd(native, sizeof native) == nullptr) return 0;
+    return Utf8ToUtf16Buffer(native, buffer, units);
 }
 
 void CloseDirectory(DirectoryHandle folder) {
@@ -312,7 +302,7 @@ FileHandle ReplacingFile::handle() const {
 bool ReplacingFile::Identify(FileId& id) const {
     struct stat info;
     if (handle() == kInvalidHandle || ::fstat(handle(), &info) != 0) return false;
-    id = {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+    id = IdentityOf(info);
     return true;
 }
 

@@ -12,13 +12,8 @@ namespace {
 // shows U+FFFD for every other byte.
 std::wstring WideMessage(std::string_view text) {
     std::u16string utf16;
-    if (!Utf8ToUtf16(text, utf16)) {
-        utf16.clear();
-        for (const char c : text) {
-            utf16 += static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c) : u'\uFFFD';
-        }
-    }
-    return std::wstring(utf16.begin(), utf16.end());
+    if (!Utf8ToUtf16(text, utf16)) utf16 = WidenAscii(text);
+    return WideString(utf16);
 }
 
 }  // namespace

@@ -15,7 +15,6 @@ namespace winqor {
 using namespace win32;
 namespace {
 
-constexpr DWORD kPauseAfterProgramMs = 1000;
 constexpr DWORD kErrorElevationRequired = 740;  // ERROR_ELEVATION_REQUIRED
 
 // The program this run wrote, opened without following a reparse point and shared for reading
@@ -86,7 +85,7 @@ std::wstring ArgumentLine(const std::vector<std::u16string>& arguments) {
         if (!line.empty()) line += u' ';
         line += QuoteWindowsArgument(argument);
     }
-    return std::wstring(line.begin(), line.end());
+    return WideString(line);
 }
 
 // Started by its full path as the program to run, so that nothing is searched for and a path
@@ -164,7 +163,7 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
     DWORD status = 0;
     if (exitStatus != nullptr && ::GetExitCodeProcess(process.get(), &status)) *exitStatus = status;
     if (jobbed) job.WaitUntilEmpty();
-    ::Sleep(kPauseAfterProgramMs);
+    ::Sleep(static_cast<DWORD>(kPauseAfterProgram.count()));
     return 1;
 }
 

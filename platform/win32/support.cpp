@@ -80,10 +80,8 @@ NTSTATUS SetInformation(HANDLE file, void* information, ULONG bytes, FILE_INFORM
 
 // Classes and flags that an older system or another file system does not know.
 bool IsUnknownRequest(NTSTATUS status) {
-    return status == static_cast<NTSTATUS>(0xC0000003L) ||  // STATUS_INVALID_INFO_CLASS
-           status == static_cast<NTSTATUS>(0xC0000002L) ||  // STATUS_NOT_IMPLEMENTED
-           status == static_cast<NTSTATUS>(0xC00000BBL) ||  // STATUS_NOT_SUPPORTED
-           status == static_cast<NTSTATUS>(0xC000000DL);    // STATUS_INVALID_PARAMETER
+    return status == kStatusInvalidInfoClass || status == kStatusNotImplemented ||
+           status == kStatusNotSupported || status == kStatusInvalidParameter;
 }
 
 // The bytes a rename passes: the name's units after the fixed fields, but never fewer than the
@@ -191,20 +189,22 @@ void ExtendPath(std::wstring& path) {
 bool WidePathFromUtf8(const std::string& path, std::wstring& wide) {
     std::u16string utf16;
     if (!Utf8ToUtf16(path, utf16)) return false;
-    wide.assign(utf16.begin(), utf16.end());
+    wide = WideString(utf16);
     return true;
 }
 
 std::string Utf8OfWide(std::wstring_view wide) {
-    return Utf16ToUtf8Lossy(
-        std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
+    return Utf16ToUtf8Lossy(Utf16Of(wide));
 }
 
 // The object's name as the kernel keeps it: "\\??\\C:\\x" becomes "\\\\?\\C:\\x". Wine's
 // GetFinalPathNameByHandleW reads the name into a buffer of MAX_PATH units and fails on a longer
 // one; this buffer takes the longest name the system has.
 std::wstring ObjectPathOfHandle(HANDLE handle) {
-    std::vector<uint64_t> buffer((sizeof(OBJECT_NAME_INFORMATION) + 0x10000) / sizeof(uint64_t));
+    // A counted name holds at most 65,535 bytes.
+    constexpr size_t kMaxNameBytes = 0x10000;
+    std::vector<uint64_t> buffer((sizeof(OBJECT_NAME_INFORMATION) + kMaxNameBytes) /
+                                 sizeof(uint64_t));
     ULONG bytes = 0;
     auto* information = reinterpret_cast<OBJECT_NAME_INFORMATION*>(buffer.data());
     const ULONG size = static_cast<ULONG>(buffer.size() * sizeof(uint64_t));
@@ -337,13 +337,12 @@ bool IsOwnedByRunningUser(HANDLE file) {
 bool IsSingleEntryName(std::wstring_view name) {
     if (name.empty() || name == L"." || name == L".." || !FitsCountedName(name)) return false;
     if (name.find_first_of(L"\\/:") != std::wstring_view::npos) return false;
-    return IsPlainNameHere(
-        std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size()));
+    return IsPlainNameHere(Utf16Of(name));
 }
 
 NTSTATUS OpenBelow(HANDLE folder, std::wstring_view name, const RelativeOpen& how, Handle& opened) {
     opened.Reset();
-    if (!IsSingleEntryName(name)) return static_cast<NTSTATUS>(0xC0000033L);  // name invalid
+    if (!IsSingleEntryName(name)) return kStatusObjectNameInvalid;
     UNICODE_STRING counted = CountedName(name);
     OBJECT_ATTRIBUTES object;
     InitializeObjectAttributes(&object, &counted, OBJ_CASE_INSENSITIVE, folder, nullptr);
@@ -369,7 +368,7 @@ bool EntryIsReparsePoint(HANDLE folder, std::wstring_view name) {
 }
 
 NTSTATUS RenameInto(HANDLE file, HANDLE folder, std::wstring_view name, bool replace) {
-    if (!FitsCountedName(name)) return static_cast<NTSTATUS>(0xC0000033L);
+    if (!FitsCountedName(name)) return kStatusObjectNameInvalid;
     if (!replace) return Rename(file, folder, name, kFileRenameInformation, 0);
     // A read-only entry at the name is replaced too, where the system can (Windows 10 1809 on).
     const NTSTATUS status =
@@ -416,7 +415,7 @@ bool AtomicReplacement::Begin(HANDLE folder, std::wstring name) {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         status = OpenBelow(folder_, TemporaryName(), create, file_);
         if (NT_SUCCESS(status)) return true;
-        if (status != static_cast<NTSTATUS>(0xC0000035L)) break;  // name collision: another name
+        if (status != kStatusObjectNameCollision) break;  // another name
     }
     ErrorOfStatus(status);
     return false;

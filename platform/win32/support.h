@@ -30,6 +30,12 @@ namespace winqor::win32 {
 inline const wchar_t* Wide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
 }
+inline std::wstring WideString(std::u16string_view text) {
+    return std::wstring(Wide(text.data()), text.size());
+}
+inline std::u16string_view Utf16Of(std::wstring_view wide) {
+    return {reinterpret_cast<const char16_t*>(wide.data()), wide.size()};
+}
 
 // The system's form of a UTF-16 path; false for a null path or a lone surrogate.
 bool WidePath(const char16_t* path, std::wstring& wide);
@@ -131,6 +137,17 @@ bool IsOwnedByRunningUser(HANDLE file);
 // A name of one entry, safe to resolve below a folder: not empty, not "." or "..", no
 // separator, no stream (':'), and plain for Windows (IsPlainNameHere).
 bool IsSingleEntryName(std::wstring_view name);
+
+// The NT statuses this code tells apart (the system's headers name them only beside
+// <windows.h>'s own definitions, which clash).
+inline constexpr NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002L);
+inline constexpr NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003L);
+inline constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
+inline constexpr NTSTATUS kStatusObjectNameInvalid = static_cast<NTSTATUS>(0xC0000033L);
+inline constexpr NTSTATUS kStatusObjectNameCollision = static_cast<NTSTATUS>(0xC0000035L);
+inline constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAL);
+inline constexpr NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BBL);
+inline constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103L);
 
 struct RelativeOpen {
     ACCESS_MASK access = 0;

@@ -75,7 +75,7 @@ bool MakePrivateTemporaryFolder(std::u16string& path, std::string& reason) {
         const std::wstring candidate =
             std::wstring(base, length) + L"winqor-" + std::to_wstring(seed + attempt);
         if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
-            path.assign(candidate.begin(), candidate.end());
+            path = Utf16Of(candidate);
             return true;
         }
         if (::GetLastError() != ERROR_ALREADY_EXISTS) return Refused(candidate, reason);

@@ -17,7 +17,6 @@ constexpr ACCESS_MASK kFolderAccess =
 // Others may go on reading and writing below a held folder, but not rename or remove it.
 constexpr DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103L);
 constexpr size_t kListingBytes = 64 * 1024;
 
 // FILETIME counts 100 ns ticks since 1601-01-01; the Unix epoch is this many ticks later.

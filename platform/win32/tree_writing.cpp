@@ -119,10 +119,6 @@ struct LongCurrentDirectory {
     }
 };
 
-char16_t AsciiUpper(char16_t c) {
-    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
 bool IsPortDigit(char16_t c) {
     // Windows takes the superscripts one, two and three for port numbers too.
     return (c >= u'0' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3';

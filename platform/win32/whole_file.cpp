@@ -11,7 +11,6 @@ using namespace win32;
 namespace {
 
 constexpr size_t kChunkBytes = 1 << 14;
-constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAL);
 // Another program may go on writing the file while it is read, as on Linux.
 constexpr DWORD kReadShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 

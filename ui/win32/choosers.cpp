@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "base/limits.h"
+#include "base/text.h"
 #include "ui/main_dialog_controller.h"
 #include "ui/win32/dialog.h"
 
@@ -11,7 +12,7 @@ namespace winqor {
 namespace {
 
 std::wstring Widen(std::string_view ascii) {
-    return std::wstring(ascii.begin(), ascii.end());
+    return ToWide(WidenAscii(ascii));
 }
 
 // The file dialog's filter: pairs of a label and a pattern, each terminated, and an empty

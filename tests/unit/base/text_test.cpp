@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace winqor {
 namespace {
 
@@ -44,6 +47,38 @@ TEST(Utf8ToUtf16, RefusesMalformedUtf8) {
         std::u16string out;
         EXPECT_FALSE(Utf8ToUtf16(bad, out)) << bad;
     }
+}
+
+TEST(Utf8ToUtf16Buffer, WritesATerminatedCopyOnlyWhenItFitsWithItsTerminator) {
+    const struct {
+        std::string_view in;
+        uint32_t units;
+        uint32_t written;
+    } cases[] = {{"/tmp/x", 7, 6},           {"/tmp/x", 6, 0}, {"\xf0\x9f\x98\x80", 3, 2},
+                 {"\xf0\x9f\x98\x80", 2, 0}, {"", 4, 0},       {"\xff", 4, 0}};
+    for (const auto& c : cases) {
+        char16_t buffer[8];
+        std::fill(std::begin(buffer), std::end(buffer), u'#');
+        EXPECT_EQ(Utf8ToUtf16Buffer(c.in, buffer, c.units), c.written) << c.in;
+        if (c.written > 0) {
+            EXPECT_EQ(buffer[c.written], 0) << c.in;
+        }
+        EXPECT_EQ(buffer[c.units], u'#') << c.in;
+    }
+    EXPECT_EQ(Utf8ToUtf16Buffer("x", nullptr, 4), 0u);
+}
+
+TEST(WidenAscii, KeepsAsciiAndReplacesEveryOtherByte) {
+    EXPECT_EQ(WidenAscii("at byte 42\n"), u"at byte 42\n");
+    EXPECT_EQ(WidenAscii(std::string_view("a\0\x80\xc3\xa9", 5)),
+              std::u16string(u"a\0\uFFFD\uFFFD\uFFFD", 5));
+}
+
+TEST(AsciiUpper, RaisesOnlyAsciiLetters) {
+    const std::u16string in = u"az AZ 09 `{ \u00e9\u00ff";
+    std::u16string out;
+    for (const char16_t c : in) out += AsciiUpper(c);
+    EXPECT_EQ(out, u"AZ AZ 09 `{ \u00e9\u00ff");
 }
 
 TEST(EscapeForDisplay, EscapesControlsAndBrokenUtf8AndNothingElse) {
