@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace winqor {
 
@@ -30,6 +31,25 @@ inline void WriteLe32(uint8_t* p, uint32_t value) {
 inline void WriteLe64(uint8_t* p, uint64_t value) {
     WriteLe32(p, static_cast<uint32_t>(value));
     WriteLe32(p + 4, static_cast<uint32_t>(value >> 32));
+}
+
+// The same, appended to a byte vector.
+inline void AppendLe16(std::vector<uint8_t>& out, uint32_t value) {
+    uint8_t bytes[2];
+    WriteLe16(bytes, value);
+    out.insert(out.end(), bytes, bytes + 2);
+}
+
+inline void AppendLe32(std::vector<uint8_t>& out, uint32_t value) {
+    uint8_t bytes[4];
+    WriteLe32(bytes, value);
+    out.insert(out.end(), bytes, bytes + 4);
+}
+
+inline void AppendLe64(std::vector<uint8_t>& out, uint64_t value) {
+    uint8_t bytes[8];
+    WriteLe64(bytes, value);
+    out.insert(out.end(), bytes, bytes + 8);
 }
 
 }  // namespace winqor

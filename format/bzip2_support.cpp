@@ -1,6 +1,7 @@
 #include "format/bzip2_support.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace winqor {
 
@@ -11,10 +12,6 @@ int StreamLevel(std::span<const uint8_t> stream) {
     return stream[3] >= '1' && stream[3] <= '9' ? stream[3] - '0' : 0;
 }
 
-Bzip2MemoryCache::~Bzip2MemoryCache() {
-    for (const Block& block : blocks_) std::free(block.memory);
-}
-
 void* Bzip2MemoryCache::Allocate(void* self, int count, int size) {
     return static_cast<Bzip2MemoryCache*>(self)->Take(static_cast<size_t>(count) *
                                                       static_cast<size_t>(size));
@@ -22,7 +19,7 @@ void* Bzip2MemoryCache::Allocate(void* self, int count, int size) {
 
 void Bzip2MemoryCache::Release(void* self, void* memory) {
     for (Block& block : static_cast<Bzip2MemoryCache*>(self)->blocks_) {
-        if (block.memory == memory) block.inUse = false;
+        if (block.memory.get() == memory) block.inUse = false;
     }
 }
 
@@ -30,12 +27,13 @@ void* Bzip2MemoryCache::Take(size_t size) {
     for (Block& block : blocks_) {
         if (!block.inUse && block.size == size) {
             block.inUse = true;
-            return block.memory;
+            return block.memory.get();
         }
     }
-    void* memory = std::malloc(size);
-    if (memory != nullptr) blocks_.push_back({memory, size, true});
-    return memory;
+    std::unique_ptr<void, Free> memory(std::malloc(size));
+    if (memory == nullptr) return nullptr;
+    blocks_.push_back({std::move(memory), size, true});
+    return blocks_.back().memory.get();
 }
 
 }  // namespace winqor

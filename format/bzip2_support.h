@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -36,17 +38,15 @@ int StreamLevel(std::span<const uint8_t> stream);
 // slots, with the cache as their opaque pointer.
 class Bzip2MemoryCache {
   public:
-    Bzip2MemoryCache() = default;
-    Bzip2MemoryCache(const Bzip2MemoryCache&) = delete;
-    Bzip2MemoryCache& operator=(const Bzip2MemoryCache&) = delete;
-    ~Bzip2MemoryCache();
-
     static void* Allocate(void* self, int count, int size);
     static void Release(void* self, void* memory);
 
   private:
+    struct Free {
+        void operator()(void* memory) const { std::free(memory); }
+    };
     struct Block {
-        void* memory;
+        std::unique_ptr<void, Free> memory;
         size_t size;
         bool inUse;
     };

@@ -8,10 +8,6 @@
 namespace winqor {
 namespace {
 
-void AppendLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 namespace trailer_offset {
 constexpr size_t kVersion = 0;
 constexpr size_t kEntryCount = 4;
@@ -71,12 +67,12 @@ class TableWriter {
     explicit TableWriter(std::vector<uint8_t>& out) : out_(out) {}
 
     void Add(std::string_view type, uint32_t id, uint32_t language, std::span<const uint8_t> data) {
-        AppendLe(records_, kResourceRecordFixedBytes + type.size(), 4);
-        AppendLe(records_, id, 4);
-        AppendLe(records_, language, 4);
-        AppendLe(records_, type.size(), 4);
-        AppendLe(records_, out_.size(), 8);
-        AppendLe(records_, data.size(), 8);
+        AppendLe32(records_, static_cast<uint32_t>(kResourceRecordFixedBytes + type.size()));
+        AppendLe32(records_, id);
+        AppendLe32(records_, language);
+        AppendLe32(records_, static_cast<uint32_t>(type.size()));
+        AppendLe64(records_, out_.size());
+        AppendLe64(records_, data.size());
         records_.insert(records_.end(), type.begin(), type.end());
         out_.insert(out_.end(), data.begin(), data.end());
         ++count_;
@@ -85,9 +81,9 @@ class TableWriter {
     void Finish() {
         const uint64_t tableOffset = out_.size();
         out_.insert(out_.end(), records_.begin(), records_.end());
-        AppendLe(out_, kResourceTableVersion, 4);
-        AppendLe(out_, count_, 4);
-        AppendLe(out_, tableOffset, 8);
+        AppendLe32(out_, kResourceTableVersion);
+        AppendLe32(out_, count_);
+        AppendLe64(out_, tableOffset);
         out_.insert(out_.end(), std::begin(kResourceTableMagic), std::end(kResourceTableMagic));
     }
 

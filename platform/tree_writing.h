@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/tree_reading.h"
@@ -101,6 +102,26 @@ class FolderWalk {
   private:
     std::unique_ptr<FolderChain> chain_;
 };
+
+// FolderWalk::Enter on each system: the components in the system's form (convert is false for
+// a name the system cannot take), entered through chain, which forgets where it was on any
+// failure.
+template <typename Name, typename Chain, typename Convert>
+EnterResult EnterConverted(Chain* chain, const char16_t* const* components, uint32_t count,
+                           uint32_t& reached, Convert convert) {
+    reached = 0;
+    if (chain == nullptr) return EnterResult::kFailed;
+    std::vector<Name> names(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!convert(components[i], names[i])) {
+            chain->Forget();
+            return EnterResult::kFailed;
+        }
+    }
+    const EnterResult result = chain->Enter(names, reached);
+    if (result != EnterResult::kEntered) chain->Forget();
+    return result;
+}
 
 // A file of an extraction. It is written under a temporary name in its folder and takes its
 // name only when complete, replacing whatever entry had it (a file of any owner or link

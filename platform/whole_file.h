@@ -22,4 +22,39 @@ ReadOutcome ReadWholeFile(const std::string& path, uint64_t limit, std::vector<u
 bool ReplaceFileContents(const std::string& path, const std::vector<uint8_t>& bytes,
                          std::string& reason);
 
+// Appends whatever follows the bytes already read: a file that grew after it was looked at.
+// A small buffer takes it first, so that out grows only by what is there, never past limit
+// bytes from start.
+template <typename Read>
+ReadOutcome ReadGrowth(const Read& read, size_t start, uint64_t limit, std::vector<uint8_t>& out) {
+    constexpr size_t kChunkBytes = 1 << 14;
+    uint8_t chunk[kChunkBytes];
+    for (;;) {
+        const int64_t got = read(chunk, sizeof chunk);
+        if (got < 0) return ReadOutcome::kFailed;
+        if (got == 0) return ReadOutcome::kRead;
+        if (out.size() - start + static_cast<uint64_t>(got) > limit) return ReadOutcome::kTooLarge;
+        out.insert(out.end(), chunk, chunk + got);
+    }
+}
+
+// The reading of an opened file on each system. read(buffer, count) gives the bytes read,
+// fewer only at the end, or -1. The expected bytes go straight into out, then anything the
+// file grew by since it was looked at (ReadGrowth). Unless the answer is kRead, out is left as
+// it was.
+template <typename Read>
+ReadOutcome ReadExpectedAndGrowth(Read read, uint64_t expected, uint64_t limit,
+                                  std::vector<uint8_t>& out) {
+    const size_t start = out.size();
+    out.resize(start + expected);
+    const int64_t got = read(out.data() + start, expected);
+    ReadOutcome outcome = got < 0 ? ReadOutcome::kFailed : ReadOutcome::kRead;
+    if (got >= 0) out.resize(start + static_cast<uint64_t>(got));
+    if (got >= 0 && static_cast<uint64_t>(got) == expected) {
+        outcome = ReadGrowth(read, start, limit, out);
+    }
+    if (outcome != ReadOutcome::kRead) out.resize(start);
+    return outcome;
+}
+
 }  // namespace winqor

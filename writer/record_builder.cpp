@@ -20,11 +20,7 @@ void RecordStreamBuilder::AppendRecord(std::u16string_view name, uint32_t attrib
     WriteLe64(header + entry_offset::kFileTime, fileTime);
     if (permissions) WritePermissions(header, *permissions);
     bytes_.insert(bytes_.end(), header, header + kEntryHeaderBytes);
-    for (char16_t unit : name) {
-        uint8_t bytes[2];
-        WriteLe16(bytes, unit);
-        bytes_.insert(bytes_.end(), bytes, bytes + 2);
-    }
+    for (char16_t unit : name) AppendLe16(bytes_, unit);
     bytes_.push_back(0);
     bytes_.push_back(0);
 }

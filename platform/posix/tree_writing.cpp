@@ -264,18 +264,7 @@ bool FolderWalk::Start(DirectoryHandle root, FolderTrust trust) {
 
 EnterResult FolderWalk::Enter(const char16_t* const* components, uint32_t count,
                               uint32_t& reached) {
-    reached = 0;
-    if (!chain_) return EnterResult::kFailed;
-    std::vector<std::string> names(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        if (!NativePath(components[i], names[i])) {
-            chain_->Forget();
-            return EnterResult::kFailed;
-        }
-    }
-    const EnterResult result = chain_->Enter(names, reached);
-    if (result != EnterResult::kEntered) chain_->Forget();
-    return result;
+    return EnterConverted<std::string>(chain_.get(), components, count, reached, NativePath);
 }
 
 DirectoryHandle FolderWalk::current() const {

@@ -15,38 +15,8 @@ namespace winqor {
 using namespace posix;
 namespace {
 
-constexpr size_t kChunkBytes = 1 << 14;
 // O_NONBLOCK: should a pipe have taken the file's place, opening it must not wait.
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-
-// Appends whatever follows the bytes already read: a file that grew after it was looked at.
-// A small buffer takes it first, so that out grows only by what is there, never past limit.
-ReadOutcome ReadGrowth(int fd, size_t start, uint64_t limit, std::vector<uint8_t>& out) {
-    uint8_t chunk[kChunkBytes];
-    for (;;) {
-        const int64_t got = ReadFully(fd, chunk, sizeof chunk);
-        if (got < 0) return ReadOutcome::kFailed;
-        if (got == 0) return ReadOutcome::kRead;
-        if (out.size() - start + static_cast<uint64_t>(got) > limit) return ReadOutcome::kTooLarge;
-        out.insert(out.end(), chunk, chunk + got);
-    }
-}
-
-// Reads the file's expected bytes straight into out, then anything it grew by.
-ReadOutcome ReadAll(int fd, uint64_t expected, uint64_t limit, std::vector<uint8_t>& out,
-                    std::string& reason) {
-    const size_t start = out.size();
-    out.resize(start + expected);
-    const int64_t got = ReadFully(fd, out.data() + start, expected);
-    ReadOutcome outcome = got < 0 ? ReadOutcome::kFailed : ReadOutcome::kRead;
-    if (got >= 0) out.resize(start + static_cast<uint64_t>(got));
-    if (got >= 0 && static_cast<uint64_t>(got) == expected) {
-        outcome = ReadGrowth(fd, start, limit, out);
-    }
-    if (outcome == ReadOutcome::kFailed) reason = SystemReason(errno);
-    if (outcome != ReadOutcome::kRead) out.resize(start);
-    return outcome;
-}
 
 // Reads an opened file whole, once fstat shows it is a regular file that fits limit.
 ReadOutcome ReadOpened(int fd, uint64_t limit, std::vector<uint8_t>& out, std::string& reason) {
@@ -64,7 +34,13 @@ ReadOutcome ReadOpened(int fd, uint64_t limit, std::vector<uint8_t>& out, std::s
         return ReadOutcome::kFailed;
     }
     if (static_cast<uint64_t>(info.st_size) > limit) return ReadOutcome::kTooLarge;
-    return ReadAll(fd, static_cast<uint64_t>(info.st_size), limit, out, reason);
+    const auto read = [fd](uint8_t* buffer, uint64_t count) {
+        return ReadFully(fd, buffer, count);
+    };
+    const ReadOutcome outcome =
+        ReadExpectedAndGrowth(read, static_cast<uint64_t>(info.st_size), limit, out);
+    if (outcome == ReadOutcome::kFailed) reason = SystemReason(errno);
+    return outcome;
 }
 
 }  // namespace

@@ -292,18 +292,7 @@ bool FolderWalk::Start(DirectoryHandle root, FolderTrust) {
 
 EnterResult FolderWalk::Enter(const char16_t* const* components, uint32_t count,
                               uint32_t& reached) {
-    reached = 0;
-    if (!chain_) return EnterResult::kFailed;
-    std::vector<std::wstring> names(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        if (!WidePath(components[i], names[i])) {
-            chain_->Forget();
-            return EnterResult::kFailed;
-        }
-    }
-    const EnterResult result = chain_->Enter(names, reached);
-    if (result != EnterResult::kEntered) chain_->Forget();
-    return result;
+    return EnterConverted<std::wstring>(chain_.get(), components, count, reached, WidePath);
 }
 
 DirectoryHandle FolderWalk::current() const {

@@ -10,38 +10,8 @@ namespace winqor {
 using namespace win32;
 namespace {
 
-constexpr size_t kChunkBytes = 1 << 14;
 // Another program may go on writing the file while it is read, as on Linux.
 constexpr DWORD kReadShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// Appends whatever follows the bytes already read: a file that grew after it was looked at.
-// A small buffer takes it first, so that out grows only by what is there, never past limit.
-ReadOutcome ReadGrowth(HANDLE file, size_t start, uint64_t limit, std::vector<uint8_t>& out) {
-    uint8_t chunk[kChunkBytes];
-    for (;;) {
-        const int64_t got = ReadFully(file, chunk, sizeof chunk);
-        if (got < 0) return ReadOutcome::kFailed;
-        if (got == 0) return ReadOutcome::kRead;
-        if (out.size() - start + static_cast<uint64_t>(got) > limit) return ReadOutcome::kTooLarge;
-        out.insert(out.end(), chunk, chunk + got);
-    }
-}
-
-// Reads the file's expected bytes straight into out, then anything it grew by.
-ReadOutcome ReadAll(HANDLE file, uint64_t expected, uint64_t limit, std::vector<uint8_t>& out,
-                    std::string& reason) {
-    const size_t start = out.size();
-    out.resize(start + expected);
-    const int64_t got = ReadFully(file, out.data() + start, expected);
-    ReadOutcome outcome = got < 0 ? ReadOutcome::kFailed : ReadOutcome::kRead;
-    if (got >= 0) out.resize(start + static_cast<uint64_t>(got));
-    if (got >= 0 && static_cast<uint64_t>(got) == expected) {
-        outcome = ReadGrowth(file, start, limit, out);
-    }
-    if (outcome == ReadOutcome::kFailed) reason = LastReason();
-    if (outcome != ReadOutcome::kRead) out.resize(start);
-    return outcome;
-}
 
 // Reads an opened file whole, once it shows to be a regular file that fits limit.
 ReadOutcome ReadOpened(HANDLE file, uint64_t limit, std::vector<uint8_t>& out,
@@ -60,7 +30,12 @@ ReadOutcome ReadOpened(HANDLE file, uint64_t limit, std::vector<uint8_t>& out,
         return ReadOutcome::kFailed;
     }
     if (facts.size > limit) return ReadOutcome::kTooLarge;
-    return ReadAll(file, facts.size, limit, out, reason);
+    const auto read = [file](uint8_t* buffer, uint64_t count) {
+        return ReadFully(file, buffer, count);
+    };
+    const ReadOutcome outcome = ReadExpectedAndGrowth(read, facts.size, limit, out);
+    if (outcome == ReadOutcome::kFailed) reason = LastReason();
+    return outcome;
 }
 
 }  // namespace

@@ -81,6 +81,11 @@ ExitStatus PackFolder(const std::string& folder, const PackOptions& options,
 // Whether path names a folder, following links (the user named it).
 bool IsFolder(const std::string& path);
 
+// Where an archive or a self-extracting program at path extracts by default: the path
+// without its extension, or PATH.d when it has none, never the file itself. Empty when it
+// does not fit a path.
+std::string DefaultOutputFolder(const std::string& path);
+
 // A reason about a place: "WHAT: WHERE" (WHERE left out when empty). WHERE is a name or path,
 // shown escaped (see EscapeForDisplay) so that it cannot forge lines or send the terminal a
 // command.

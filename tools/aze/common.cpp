@@ -114,4 +114,11 @@ int ReportAndFinish(ExitStatus status, const std::string& reason) {
     return static_cast<int>(status);
 }
 
+std::string DefaultOutputFolder(const std::string& path) {
+    std::u16string wide;
+    char16_t folder[kMaxPath];
+    if (!Utf8ToUtf16(path, wide) || !OutputFolderFor(wide.c_str(), folder)) return {};
+    return Utf16ToUtf8Lossy(folder);
+}
+
 }  // namespace winqor::aze

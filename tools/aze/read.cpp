@@ -20,10 +20,6 @@
 namespace winqor::aze {
 namespace {
 
-std::string Narrow(std::u16string_view text) {
-    return Utf16ToUtf8Lossy(text);
-}
-
 bool IsNotAnArchive(Failure failure) {
     return failure == Failure::kHeaderRejected || failure == Failure::kShortHeader;
 }
@@ -154,15 +150,6 @@ bool EnterDestination(ArchiveExtractor& extractor, const std::string& destinatio
     return entered;
 }
 
-// ARCHIVE without its extension; ARCHIVE.d when it has none, never the archive itself: the
-// same folder a self-extracting program uses. Empty when it does not fit a path.
-std::string DefaultDestination(const std::string& archive) {
-    std::u16string path;
-    char16_t folder[kMaxPath];
-    if (!Utf8ToUtf16(archive, path) || !OutputFolderFor(path.c_str(), folder)) return {};
-    return Narrow(folder);
-}
-
 // The extractor's failure as the command's: a sandbox that could not start or broke its
 // rules has its own status.
 ExitStatus Failed(const ArchiveExtractor& extractor, const std::string& where,
@@ -223,7 +210,7 @@ ExitStatus RunExtract(const ReadOptions& options, std::string& reason) {
     auto extractor = LoadWithPassword(options, reason);
     if (!extractor) return ExitStatus::kBadArchive;
     const std::string destination =
-        options.destination.empty() ? DefaultDestination(options.archive) : options.destination;
+        options.destination.empty() ? DefaultOutputFolder(options.archive) : options.destination;
     if (destination.empty()) {
         reason =
             Concerning("path too long for a destination folder: give -C DEST", options.archive);

@@ -147,14 +147,6 @@ ExitStatus ArchiveFromFolder(const SfxOptions& options, std::vector<uint8_t>& ar
     return status;
 }
 
-// Where the program will extract, as its user will see it.
-std::string OutputFolderOf(const std::string& program) {
-    std::u16string path;
-    char16_t folder[kMaxPath];
-    if (!Utf8ToUtf16(program, path) || !OutputFolderFor(path.c_str(), folder)) return {};
-    return Utf16ToUtf8Lossy(folder);
-}
-
 // A Windows winqor.exe carries the placeholder and can take another section: a damaged or
 // signed program, or one without room for another section header, is refused here.
 bool CheckWindowsStub(const std::string& stub, const std::vector<uint8_t>& program,
@@ -248,7 +240,7 @@ ExitStatus WriteProgram(const SfxOptions& options, const std::string& stub, Stub
         return ExitStatus::kWriteFailed;
     }
     std::cout << "wrote " << EscapeForDisplay(options.output) << ", which extracts into "
-              << EscapeForDisplay(OutputFolderOf(options.output)) << '\n';
+              << EscapeForDisplay(DefaultOutputFolder(options.output)) << '\n';
     return ExitStatus::kSuccess;
 }
 
