@@ -10,8 +10,7 @@ class CDialog;
 
 class CDataExchange {
   public:
-    CDataExchange(CDialog& dialog, bool saveAndValidate)
-        : dialog(dialog), saveAndValidate(saveAndValidate) {}
+    CDataExchange(CDialog& owner, bool save) : dialog(owner), saveAndValidate(save) {}
     CDialog& dialog;
     const bool saveAndValidate;
 };

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "format/archive_header.h"
-#include "base/text.h"
 #include "protection/password.h"
 #include "support/file_fixtures.h"
 #include "support/test_support.h"
@@ -267,13 +267,13 @@ TEST_F(SelfExtractTest, AnOutputFolderOfSomeoneElseIsRefusedBeforeAnyWrite) {
     const fs::path elsewhere = dir_.path() / "elsewhere";
     struct Case {
         const char* what;
-        void (*prepare)(const fs::path& output, const fs::path& elsewhere);
+        void (*prepare)(const fs::path& output, const fs::path& target);
         const char* why;
     };
     const Case cases[] = {
         {"a link to a folder",
-         [](const fs::path& output, const fs::path& elsewhere) {
-             fs::create_directory_symlink(elsewhere, output);
+         [](const fs::path& output, const fs::path& target) {
+             fs::create_directory_symlink(target, output);
          },
          "it is a symbolic link"},
         {"another user's folder",

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/archive_extractor.h"
-#include "format/record_stream.h"
 #include "base/little_endian.h"
 #include "base/text.h"
+#include "engine/archive_extractor.h"
+#include "format/record_stream.h"
 #include "protection/password.h"
 #include "support/file_fixtures.h"
 #include "support/known_answers.h"
@@ -413,13 +413,13 @@ TEST_F(OutputStageTest, ExistingEntriesAreReplacedNeverWrittenThrough) {
     const uint32_t mask = test::CreationMask();
     struct Case {
         const char* what;
-        void (*prepare)(const fs::path& at, const fs::path& victim);
+        void (*prepare)(const fs::path& at, const fs::path& kept);
         uint32_t attributes;
         bool needsRoot;
     };
     const Case cases[] = {
         {"hard link to a file outside",
-         [](const fs::path& at, const fs::path& victim) { fs::create_hard_link(victim, at); }, 0x20,
+         [](const fs::path& at, const fs::path& kept) { fs::create_hard_link(kept, at); }, 0x20,
          false},
         {"pipe without a reader",
          [](const fs::path& at, const fs::path&) { ASSERT_TRUE(test::MakePipe(at)); }, 0x20, false},

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "format/archive_header.h"
 #include "base/text.h"
+#include "format/archive_header.h"
 #include "support/record_tree.h"
 #include "support/test_support.h"
 #include "writer/file_time.h"
@@ -197,26 +197,26 @@ TEST_F(TreeWalkerTest, WhatChangesAfterTheListingIsNeverFollowedOutOfTheTree) {
     const fs::path outside = dir_.path() / "outside";
     const struct {
         const char* what;
-        void (*change)(const fs::path& root, const fs::path& outside);
+        void (*change)(const fs::path& root, const fs::path& away);
         std::string error;
         std::string where;
     } cases[] = {
         {"a folder swapped for a link",
-         [](const fs::path& root, const fs::path& outside) {
+         [](const fs::path& root, const fs::path& away) {
              fs::rename(root / "a", root / "a.old");
-             fs::create_directory_symlink(outside, root / "a");
+             fs::create_directory_symlink(away, root / "a");
          },
          "cannot read the folder (it is a symbolic link now)", "a"},
         {"a folder replaced by another",
-         [](const fs::path& root, const fs::path& outside) {
+         [](const fs::path& root, const fs::path& away) {
              fs::rename(root / "a", root / "a.old");
-             fs::rename(outside, root / "a");
+             fs::rename(away, root / "a");
          },
          "cannot read the folder (it was replaced by another folder)", "a"},
         {"a file swapped for a link",
-         [](const fs::path& root, const fs::path& outside) {
+         [](const fs::path& root, const fs::path& away) {
              fs::remove(root / "a/f");
-             fs::create_symlink(outside / "f", root / "a/f");
+             fs::create_symlink(away / "f", root / "a/f");
          },
          "cannot read the file (a symbolic link)", "a/f"},
     };
