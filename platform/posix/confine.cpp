@@ -200,11 +200,11 @@ bool RefuseTerminalInput(scmp_filter_ctx filter) {
 
 // Signals reach this process only, whether the kernel's Landlock scopes them or not.
 bool RefuseSignalsToOthers(scmp_filter_ctx filter) {
-    const auto self = static_cast<scmp_datum_t>(::getpid());
+    // Every field spelled out: the library's SCMP_A0 macro leaves datum_b unnamed.
+    const scmp_arg_cmp notSelf{0, SCMP_CMP_NE, static_cast<scmp_datum_t>(::getpid()), 0};
     for (const int call : {SCMP_SYS(kill), SCMP_SYS(tgkill), SCMP_SYS(rt_sigqueueinfo),
                            SCMP_SYS(rt_tgsigqueueinfo)}) {
-        if (seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 1, SCMP_A0(SCMP_CMP_NE, self)) !=
-            0) {
+        if (seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), call, 1, notSelf) != 0) {
             return false;
         }
     }
