@@ -130,7 +130,8 @@ bool BlockDecoding::DecodeAll(unsigned threads) {
     markers_ = FindMarkers(stream_);
     if (markers_.empty() || markers_[0].bit != kBzip2HeaderBits || markers_[0].isEnd) return false;
     const size_t blocks = SegmentCount();
-    const uint64_t affordable = std::max<uint64_t>(1, kMemoryBudget / BytesPerThread(level_));
+    const uint64_t affordable =
+        std::max<uint64_t>(1, DecoderMemoryBudget() / BytesPerThread(level_));
     threads = static_cast<unsigned>(std::min<uint64_t>({threads, blocks, affordable}));
     if (threads < 2) return false;
     bool retrying = false;
@@ -347,6 +348,10 @@ void BlockDecoding::Commit(uint32_t size) {
 }
 
 }  // namespace
+
+uint64_t DecoderMemoryBudget() {
+    return kMemoryBudget;
+}
 
 int DecodeBlocksInParallel(const uint8_t* in, uint32_t inBytes, uint8_t* out, uint32_t outBytes,
                            unsigned threads) {

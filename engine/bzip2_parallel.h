@@ -11,6 +11,9 @@ namespace winqor {
 // outBytes bytes. 0 for anything else, and without trying when the stream has one block or
 // threads is below 2: out then holds no promise, and the caller decodes in one call, which
 // reports a damaged stream exactly as it always has.
+// The memory the decoding threads may take together, beyond the stream and its output.
+uint64_t DecoderMemoryBudget();
+
 int DecodeBlocksInParallel(const uint8_t* in, uint32_t inBytes, uint8_t* out, uint32_t outBytes,
                            unsigned threads);
 

@@ -72,11 +72,18 @@ bool DecodedArchive::AllocateBuffersAndDecoder() {
         report_.RecordFailure(Failure::kOutOfMemory);
         return false;
     }
-    if (decoder_->Init() == 0) {
-        report_.RecordFailure(Failure::kDecoderRefused);
-        return false;
-    }
     return true;
+}
+
+// The library's state is set up by the first decode, not when the header is taken: a front end
+// loads the archive unconfined, and only the sandboxed child that decodes it may run the
+// library at all.
+bool DecodedArchive::OpenDecoder() {
+    if (decoderOpened_) return true;
+    decoderOpened_ = true;
+    if (decoder_->Init() != 0) return true;
+    report_.RecordFailure(Failure::kDecoderRefused);
+    return false;
 }
 
 void DecodedArchive::SetPasswordDigest(const uint8_t* digest) {
@@ -115,6 +122,7 @@ int DecodedArchive::Decompress() {
                                DecoderThreads()) != 0) {
         return 1;
     }
+    if (!OpenDecoder()) return 0;
     uint32_t outCount = unpackedSize_;
     uint32_t inCount = packedSize_;
     const int code = decoder_->Decode(output_->data, &outCount, input_->data, &inCount);

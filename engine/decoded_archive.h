@@ -63,6 +63,7 @@ class DecodedArchive {
     // Copies the payload of an image holding payloadBytesAvailable bytes into input.
     int CopyPayload(const uint8_t* payload, uint64_t payloadBytesAvailable);
     bool AllocateBuffersAndDecoder();
+    bool OpenDecoder();
 
     ExtractionReport& report_;
     ArchiveHeader header_ = {};
@@ -73,6 +74,7 @@ class DecodedArchive {
     uint32_t packedSize_ = 0;
     uint32_t unpackedSize_ = 0;
     std::unique_ptr<Bzip2Decoder> decoder_;
+    bool decoderOpened_ = false;  // the library's stream was opened (or refused) once
     FileHandle archiveFile_ = kInvalidHandle;
 };
 

@@ -56,6 +56,8 @@ const char* DescribeFailure(Failure failure) {
             return "the sandboxed process that read the archive failed";
         case Failure::kSandboxUnavailable:
             return "cannot start the sandboxed process that reads the archive";
+        case Failure::kRootChanged:
+            return "the output folder was changed while the archive was read";
     }
     return "unknown failure";
 }

@@ -36,6 +36,7 @@ enum class Failure {
     kFolderWritableByOthers,  // others can write to a folder of the walk (a walk that asks)
     kExtractionEnded,         // the sandboxed process ended, or was killed, before it reported
     kSandboxUnavailable,      // no sandboxed process could be started to read the archive
+    kRootChanged,             // the output folder's owner, mode or kind changed meanwhile
 };
 
 const char* DescribeFailure(Failure failure);

@@ -15,7 +15,9 @@
 
 #include "base/text.h"
 #include "engine/bzip2_decoder.h"
+#include "engine/bzip2_parallel.h"
 #include "engine/confinement_probe.h"
+#include "format/archive_header.h"
 #include "platform/confine.h"
 #include "platform/debug.h"
 #include "platform/process.h"
@@ -94,6 +96,19 @@ bool DecodeOutcome(std::string_view bytes, Outcome& outcome, std::u16string& whe
     return true;
 }
 
+// What the child holds beyond what it inherits: the stream and its decoded records (loaded in
+// the child when the parent has not), the library's state for a call over the whole stream,
+// the decoding threads' budget, and room for the walk's own buffers and messages.
+constexpr uint64_t kLibraryStateBytes = 8 * 1024 * 1024;
+constexpr uint64_t kWalkBytes = 64 * 1024 * 1024;
+uint64_t ChildMemoryAllowance() {
+    return 2 * uint64_t{kMaxPayloadSize} + kLibraryStateBytes + DecoderMemoryBudget() + kWalkBytes;
+}
+
+// The channel, the root, the walk's current folder and the file it writes, with room for the
+// C library's own.
+constexpr uint32_t kChildDescriptors = 32;
+
 void SayUtf8(const char16_t* format, const std::string& text) {
     std::u16string wide;
     Utf8ToUtf16(text, wide);
@@ -105,19 +120,39 @@ void SayUtf8(const char16_t* format, const std::string& text) {
 SandboxedRunner::SandboxedRunner(TreeWriter& tree, ExtractionReport& report)
     : tree_(tree), report_(report) {}
 
-void SandboxedRunner::ConfineToRoot() {
+ConfinementRules SandboxedRunner::RulesForChild() const {
+    ConfinementRules rules;
+    rules.ownerOnlyFiles = tree_.ownerOnlyFiles();
+    rules.ownerOnlyFolders = tree_.ownerOnlyFolders();
+    // No file written holds more than the whole decoded stream.
+    rules.maxFileBytes = tree_.rootFolder() == kInvalidDirectory ? 0 : kMaxPayloadSize;
+    rules.maxMemoryBytes = ChildMemoryAllowance();
+    rules.maxThreads = DecoderThreads();
+    rules.maxDescriptors = kChildDescriptors;
+    return rules;
+}
+
+bool SandboxedRunner::ConfineToRoot() {
     if (ConfinementSkippedForTests()) {
         DebugPrint(u"extraction is not confined to its folder: %s\n",
                    u"confinement is switched off for this test");
-        return;
+        return true;
     }
-    const ConfinementWalls walls = ConfineToFolder(tree_.rootFolder());
+    const ConfinementWalls walls = ConfineToFolder(tree_.rootFolder(), RulesForChild());
     if (!walls.up.empty()) SayUtf8(u"sandbox: walls up: %s\n", walls.up);
+    if (!walls.privileges) {
+        std::u16string reason;
+        Utf8ToUtf16("cannot start the sandboxed process: " + walls.missing, reason);
+        report_.RecordFailure(Failure::kSandboxUnavailable, reason);
+        SayUtf8(u"winqor: %s\n", "cannot start the sandboxed process: " + walls.missing);
+        return false;
+    }
     if (!walls.files) {
         SayUtf8(u"extraction is not confined to its folder: %s\n", walls.missing);
     } else if (!walls.missing.empty()) {
         SayUtf8(u"sandbox: walls missing: %s\n", walls.missing);
     }
+    return true;
 }
 
 void SandboxedRunner::SendOutput(std::string_view text) const {
@@ -136,10 +171,11 @@ void SandboxedRunner::WorkInChild(const std::function<int()>& steps,
     sendOutput_ = [&send](std::string_view text) { send(kOutputMessage + std::string(text)); };
     // The decoder counts the processors from files that the walls will hide.
     SetDecoderThreads(DecoderThreads());
-    ConfineToRoot();
-    ProbeSandbox();
     Outcome outcome;
-    outcome.result = steps();
+    if (ConfineToRoot()) {
+        ProbeSandbox();
+        outcome.result = steps();
+    }
     outcome.failure = static_cast<int32_t>(report_.failure());
     outcome.watchedWritten = tree_.WatchedFileWritten(outcome.watchedId) ? 1 : 0;
     std::vector<std::u16string> lastFolder = tree_.lastFolder();
@@ -172,6 +208,8 @@ int SandboxedRunner::RunConfined(const std::function<int()>& steps,
     const auto work = [&](const MessageToParent& send) { WorkInChild(steps, send); };
     std::string why = "cannot start the sandboxed process: refused for this test";
     const ChildLimits limits{kMaxMessageBytes, ChildSecondsForTests(kMaxChildSeconds)};
+    FolderStanding before;
+    const bool rooted = ReadFolderStanding(tree_.rootFolder(), before);
     const ChildEnd end = ChildStartRefusedForTests()
                              ? ChildEnd::kNotStarted
                              : RunInChildProcess(work, receive, tree_.rootFolder(), limits, why);
@@ -186,9 +224,21 @@ int SandboxedRunner::RunConfined(const std::function<int()>& steps,
         SayUtf8(u"winqor: %s\n", why);
         return 0;
     }
+    if (rooted && !RootStandsAsBefore(before)) return 0;
     // The walk ends in the last folder it wrote; so does this process, as if it had walked.
     EnterLastFolder();
     return result;
+}
+
+// The child may change the mode of what it holds, the root among them; a root that others
+// could now write to, or that is no longer what it was, fails the run before anything trusts
+// the tree (Setup.exe is started from it).
+bool SandboxedRunner::RootStandsAsBefore(const FolderStanding& before) {
+    FolderStanding after;
+    if (ReadFolderStanding(tree_.rootFolder(), after) && after == before) return true;
+    report_.RecordFailure(Failure::kRootChanged);
+    DebugPrint(u"winqor: %s\n", u"the output folder was changed while the archive was read");
+    return false;
 }
 
 // No process of this system can be confined; the walk's own checks stand alone.

@@ -10,6 +10,7 @@
 
 #include "engine/extraction_report.h"
 #include "engine/tree_writer.h"
+#include "platform/confine.h"
 
 namespace winqor {
 
@@ -21,8 +22,10 @@ class SandboxedRunner {
     SandboxedRunner& operator=(const SandboxedRunner&) = delete;
 
     // Gives up, for the whole process and for good, every power but writing below the root
-    // (below nothing when there is none); says on the debug channel which walls stand.
-    void ConfineToRoot();
+    // (below nothing when there is none); says on the debug channel which walls stand. false,
+    // with the failure recorded, when the process could not shed its privileges: nothing may
+    // run then.
+    bool ConfineToRoot();
     // Runs steps (which decode the archive and may write below the root) in a sandboxed child
     // confined to the root, and takes back their result, failure and watched file; text the
     // steps send with SendOutput reaches output. 0, with the failure recorded, when no child
@@ -34,6 +37,8 @@ class SandboxedRunner {
     void SendOutput(std::string_view text) const;
 
   private:
+    ConfinementRules RulesForChild() const;
+    bool RootStandsAsBefore(const FolderStanding& before);
     int RunHere(const std::function<int()>& steps,
                 const std::function<void(std::string_view)>& output);
     bool TakeChildOutcome(std::string_view message, int& result);

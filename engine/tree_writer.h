@@ -54,6 +54,11 @@ class TreeWriter {
     // Notes that the watched file was written, by a walk in another process.
     void NoteWatchedFile(const FileId& id);
 
+    // What the walk makes is writable by its owner alone: every file when a watched file is to
+    // be started, every folder when the walk trusts only folders of their owner.
+    bool ownerOnlyFiles() const { return !watchedName_.empty(); }
+    bool ownerOnlyFolders() const { return trustBelowRoot_ == FolderTrust::kOwnersOnly; }
+
     DirectoryHandle rootFolder() const { return root_; }
     // The root's path, once EnterRoot made it current; empty before.
     const char16_t* folder() const { return folder_; }

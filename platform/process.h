@@ -58,9 +58,11 @@ enum class ChildEnd {
 
 // Runs work in a child process, a copy of this one, and waits for it; each message the child
 // sends reaches receive here, whole and in order, as it comes. Before work runs, the child
-// closes every descriptor but the channel and keep (kInvalidDirectory: none), and its standard
-// input, output and error read and write /dev/null. A message longer than limits allow, one
-// receive refuses, or a child that runs longer than they allow, is killed. The wait ends when
+// closes every descriptor but the channel and keep (kInvalidDirectory: none); its standard
+// input and output read and write /dev/null, and what it writes to its standard error reaches
+// this process's, line by line with control characters escaped (up to 1 MiB). A message longer
+// than limits allow, one receive refuses, more on the standard error than that, or a child that
+// runs longer than limits allow, is killed. The wait ends when
 // the child exits, whoever else holds the channel. reason says what went wrong.
 ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
                            const MessageFromChild& receive, DirectoryHandle keep,

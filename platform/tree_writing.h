@@ -61,6 +61,17 @@ enum class FolderTrust {
 // would have it write (and later run) what that user swaps in.
 FolderTrust TrustBelowChosenRoot();
 
+// What a sandboxed child could change about the folder it writes in: whether it is still a
+// folder, its owner and its permission bits.
+struct FolderStanding {
+    bool folder = false;
+    uint64_t owner = 0;
+    uint32_t mode = 0;
+    bool operator==(const FolderStanding&) const = default;
+};
+// false when folder cannot be looked at.
+bool ReadFolderStanding(DirectoryHandle folder, FolderStanding& standing);
+
 enum class EnterResult { kEntered, kLinkRefused, kFailed, kNotOwned, kWritableByOthers };
 
 // Enters root/components[0]/.../components[count-1], root itself when count is 0, each

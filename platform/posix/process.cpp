@@ -166,15 +166,17 @@ void CloseRange(unsigned first, unsigned last) {
     for (unsigned fd = first; fd <= end; ++fd) ::close(static_cast<int>(fd));
 }
 
-// In the child: /dev/null as standard input, output and error (a terminal there could be
-// given input, or its settings changed), and no descriptor but these, the channel and keep.
-bool KeepOnly(int& channel, int keep) {
+// In the child: /dev/null as standard input and output and the parent's pipe as standard error
+// (a terminal there could be given input, or its settings changed), and no descriptor but
+// these, the channel and keep.
+bool KeepOnly(int& channel, int keep, int errors) {
     if (channel < 3) channel = ::fcntl(channel, F_DUPFD_CLOEXEC, 3);
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (channel < 0 || null < 0) return false;
-    for (int fd = 0; fd <= 2; ++fd) {
+    if (channel < 0 || null < 0 || keep == STDERR_FILENO) return false;
+    for (int fd = 0; fd <= 1; ++fd) {
         if (fd != keep && ::dup2(null, fd) < 0) return false;
     }
+    if (errors != STDERR_FILENO && ::dup2(errors, STDERR_FILENO) < 0) return false;
     const int low = std::min(channel, keep), high = std::max(channel, keep);
     unsigned next = 3;
     for (const int fd : {low, high}) {
@@ -186,9 +188,9 @@ bool KeepOnly(int& channel, int keep) {
     return true;
 }
 
-[[noreturn]] void RunChild(int pipe, DirectoryHandle keep,
+[[noreturn]] void RunChild(int pipe, int errors, DirectoryHandle keep,
                            const std::function<void(const MessageToParent&)>& work) {
-    if (!KeepOnly(pipe, static_cast<int>(keep))) ::_exit(1);
+    if (!KeepOnly(pipe, static_cast<int>(keep), errors)) ::_exit(1);
     work([pipe](std::string_view message) { return SendFramed(pipe, message); });
     ::_exit(0);
 }
@@ -219,6 +221,54 @@ ChildEnd EndOf(int status, bool whole, std::string& why) {
 }
 
 constexpr size_t kChannelReadBytes = 64 * 1024;
+// The library's progress lines for a whole stream take a few kilobytes.
+constexpr size_t kMaxErrorBytes = 1024 * 1024;
+constexpr size_t kMaxErrorLineBytes = 4096;
+
+// The child's standard error, passed on to this process's line by line, each line escaped so
+// that a taken-over child can neither forge a line of ours nor send the terminal a command.
+class ErrorForwarder {
+  public:
+    // false when the child has written more than it may.
+    bool Take(const char* bytes, size_t count) {
+        taken_ += count;
+        if (taken_ > kMaxErrorBytes) return false;
+        for (size_t i = 0; i < count; ++i) {
+            if (bytes[i] == '\n' || line_.size() >= kMaxErrorLineBytes) Flush();
+            if (bytes[i] != '\n') line_.push_back(bytes[i]);
+        }
+        return true;
+    }
+    // Passes on the last line, when it has no line feed.
+    void Flush() {
+        const std::string shown = EscapeForDisplay(line_) + "\n";
+        [[maybe_unused]] const bool written = WriteFully(STDERR_FILENO, shown.data(), shown.size());
+        line_.clear();
+    }
+    void Finish() {
+        if (!line_.empty()) Flush();
+    }
+
+  private:
+    std::string line_;
+    size_t taken_ = 0;
+};
+
+// Passes on what the child's standard error holds now; false when the child wrote too much.
+bool ForwardErrors(int errors, ErrorForwarder& forwarder, bool& open) {
+    char bytes[kChannelReadBytes];
+    while (open) {
+        const ssize_t got = ::read(errors, bytes, sizeof bytes);
+        if (got > 0) {
+            if (!forwarder.Take(bytes, static_cast<size_t>(got))) return false;
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        open = got < 0 && errno == EAGAIN;
+        break;
+    }
+    return true;
+}
 
 // Reads what the channel holds now; false when it is closed or failed (the child may live on).
 enum class Read { kMore, kClosed, kRefused };
@@ -236,21 +286,35 @@ Read ReadAvailable(int channel, FrameReader& reader, const MessageFromChild& rec
     }
 }
 
+// The child's two pipes as the parent reads them.
+struct ChildPipes {
+    int channel;
+    int errors;
+};
+
 // Takes the child's messages until it exits (not until the channel closes: anything it left
-// behind might hold that open), killing it past the limits.
-ChildEnd WatchChild(pid_t child, int channel, const MessageFromChild& receive,
+// behind might hold that open), killing it past the limits; passes its standard error on.
+ChildEnd WatchChild(pid_t child, const ChildPipes& pipes, const MessageFromChild& receive,
                     const ChildLimits& limits, std::string& why) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(limits.maxSeconds);
     Descriptor exits(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
     FrameReader reader(limits.maxMessageBytes);
-    bool open = true;
+    ErrorForwarder errors;
+    bool open = true, errorsOpen = true;
     for (int status = 0;;) {
-        const Read read = open ? ReadAvailable(channel, reader, receive, why) : Read::kClosed;
+        const Read read = open ? ReadAvailable(pipes.channel, reader, receive, why) : Read::kClosed;
         if (read == Read::kRefused) return Kill(child, why, why);
+        if (!ForwardErrors(pipes.errors, errors, errorsOpen)) {
+            return Kill(child, why,
+                        "it wrote more than " + std::to_string(kMaxErrorBytes) +
+                            " bytes to its standard error");
+        }
         open = read == Read::kMore;
         if (HasExited(child, status)) {
-            if (open && ReadAvailable(channel, reader, receive, why) == Read::kRefused) {
+            ForwardErrors(pipes.errors, errors, errorsOpen);
+            errors.Finish();
+            if (open && ReadAvailable(pipes.channel, reader, receive, why) == Read::kRefused) {
                 return EndOf(status, false, why);
             }
             return EndOf(status, reader.Whole(), why);
@@ -263,8 +327,10 @@ ChildEnd WatchChild(pid_t child, int channel, const MessageFromChild& receive,
         }
         // Without a process descriptor (kernels before 5.3) the exit is looked for every 100 ms.
         const long long slice = exits.get() < 0 ? 100 : left.count();
-        struct pollfd watched[2] = {{open ? channel : -1, POLLIN, 0}, {exits.get(), POLLIN, 0}};
-        ::poll(watched, 2, static_cast<int>(std::min<long long>({slice, left.count(), INT_MAX})));
+        struct pollfd watched[3] = {{open ? pipes.channel : -1, POLLIN, 0},
+                                    {errorsOpen ? pipes.errors : -1, POLLIN, 0},
+                                    {exits.get(), POLLIN, 0}};
+        ::poll(watched, 3, static_cast<int>(std::min<long long>({slice, left.count(), INT_MAX})));
     }
 }
 
@@ -300,9 +366,15 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
 ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
                            const MessageFromChild& receive, DirectoryHandle keep,
                            const ChildLimits& limits, std::string& reason) {
-    int channel[2];
+    int channel[2], errors[2];
     if (::pipe2(channel, O_CLOEXEC) != 0) {
         reason = "cannot start the sandboxed process: " + SystemReason(errno);
+        return ChildEnd::kNotStarted;
+    }
+    if (::pipe2(errors, O_CLOEXEC) != 0) {
+        reason = "cannot start the sandboxed process: " + SystemReason(errno);
+        ::close(channel[0]);
+        ::close(channel[1]);
         return ChildEnd::kNotStarted;
     }
     const pid_t parent = ::getpid();
@@ -311,17 +383,20 @@ ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)
         // The child never outlives this process (not even one killed before it could wait).
         if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(1);
         ::close(channel[0]);
-        RunChild(channel[1], keep, work);
+        ::close(errors[0]);
+        RunChild(channel[1], errors[1], keep, work);
     }
     const int error = errno;
     ::close(channel[1]);
-    Descriptor reading(channel[0]);
+    ::close(errors[1]);
+    Descriptor reading(channel[0]), errorReading(errors[0]);
     if (child < 0) {
         reason = "cannot start the sandboxed process: " + SystemReason(error);
         return ChildEnd::kNotStarted;
     }
     ::fcntl(reading.get(), F_SETFL, O_NONBLOCK);
-    return WatchChild(child, reading.get(), receive, limits, reason);
+    ::fcntl(errorReading.get(), F_SETFL, O_NONBLOCK);
+    return WatchChild(child, {reading.get(), errorReading.get()}, receive, limits, reason);
 }
 
 void IgnoreFileSizeLimitSignal() {

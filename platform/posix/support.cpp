@@ -92,7 +92,8 @@ bool AtomicReplacement::Begin(int folder, std::string name) {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
         temporary_ = TemporaryName();
         const int fd = OpenAtRetrying(folder_, temporary_.c_str(),
-                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                      0600 & ~CurrentUmask());
         if (fd >= 0) {
             file_.Reset(fd);
             return true;

@@ -44,7 +44,8 @@ EnterResult OpenComponent(int parent, const std::string& name, bool last, Folder
                           int& opened) {
     opened = OpenFolderNoFollow(parent, name);
     if (opened < 0 && errno == ENOENT && last) {
-        if (::mkdirat(parent, name.c_str(), NewFolderMode(trust)) != 0 && errno != EEXIST)
+        if (::mkdirat(parent, name.c_str(), NewFolderMode(trust) & ~CurrentUmask()) != 0 &&
+            errno != EEXIST)
             return EnterResult::kFailed;
         opened = OpenFolderNoFollow(parent, name);
     }
@@ -110,6 +111,13 @@ MakeDirectoryResult MakeDirectoryWithMode(const char16_t* path, mode_t mode) {
 
 MakeDirectoryResult MakeDirectory(const char16_t* path) {
     return MakeDirectoryWithMode(path, 0777);
+}
+
+bool ReadFolderStanding(DirectoryHandle folder, FolderStanding& standing) {
+    struct stat info;
+    if (folder == kInvalidDirectory || ::fstat(folder, &info) != 0) return false;
+    standing = {S_ISDIR(info.st_mode), info.st_uid, static_cast<uint32_t>(info.st_mode & 07777)};
+    return true;
 }
 
 FolderTrust TrustBelowChosenRoot() {

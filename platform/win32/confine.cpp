@@ -6,7 +6,7 @@
 
 namespace winqor {
 
-ConfinementWalls ConfineToFolder(DirectoryHandle) {
+ConfinementWalls ConfineToFolder(DirectoryHandle, const ConfinementRules&) {
     ConfinementWalls walls;
     walls.missing = "Windows cannot confine a running process to one folder";
     return walls;

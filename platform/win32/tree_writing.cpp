@@ -280,6 +280,12 @@ FolderTrust TrustBelowChosenRoot() {
     return FolderTrust::kAny;
 }
 
+// No sandboxed child writes here: the folder is only seen to be there.
+bool ReadFolderStanding(DirectoryHandle folder, FolderStanding& standing) {
+    standing = {folder != kInvalidDirectory, 0, 0};
+    return folder != kInvalidDirectory;
+}
+
 FolderWalk::FolderWalk() = default;
 FolderWalk::~FolderWalk() = default;
 

@@ -7,11 +7,11 @@
 #include <streambuf>
 #include <string>
 
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
 #include "engine/record_listing.h"
 #include "format/archive_header.h"
-#include "base/text.h"
 #include "platform/tree_writing.h"
 #include "protection/password.h"
 #include "tools/aze/commands.h"
@@ -156,7 +156,8 @@ ExitStatus Failed(const ArchiveExtractor& extractor, const std::string& where,
                   std::string& reason) {
     reason = FailureReason(extractor, where);
     const Failure failure = extractor.report.failure();
-    return failure == Failure::kSandboxUnavailable || failure == Failure::kExtractionEnded
+    return failure == Failure::kSandboxUnavailable || failure == Failure::kExtractionEnded ||
+                   failure == Failure::kRootChanged
                ? ExitStatus::kSandbox
                : ExitStatus::kBadArchive;
 }
