@@ -472,9 +472,20 @@ bool ItemBefore(const Item& a, const Item& b) {
     return KeyBefore(a.language, b.language);
 }
 
+bool HasTypeOf(const PeResource& resource, const PeNewResource& addition) {
+    return addition.type.empty() ? IsId(resource.type, addition.typeId)
+                                 : IsNamed(resource.type, addition.type);
+}
+
 bool Replaces(const PeNewResource& addition, const PeResource& resource) {
-    return IsNamed(resource.type, addition.type) && IsId(resource.name, addition.id) &&
+    return HasTypeOf(resource, addition) && IsId(resource.name, addition.id) &&
            IsId(resource.language, addition.language);
+}
+
+bool IsRemoved(const PeResource& resource, std::span<const PeRemoval> removals) {
+    return std::any_of(removals.begin(), removals.end(), [&](const PeRemoval& removal) {
+        return IsId(resource.type, removal.type) && SameKey(resource.name, removal.name);
+    });
 }
 
 // The resources of the new tree in its order: the existing ones not replaced, and additions,
@@ -491,7 +502,10 @@ std::vector<Item> MergeItems(std::span<const uint8_t> file, const std::vector<Pe
     }
     typeNames.reserve(additions.size());
     for (const auto& addition : additions) {
-        const PeKey type{true, 0, typeNames.emplace_back(LittleEndianUnits(addition.type))};
+        const PeKey type =
+            addition.type.empty()
+                ? IdKey(addition.typeId)
+                : PeKey{true, 0, typeNames.emplace_back(LittleEndianUnits(addition.type))};
         items.push_back({type, IdKey(addition.id), IdKey(addition.language), addition.data, 0});
     }
     std::stable_sort(items.begin(), items.end(), ItemBefore);
@@ -982,12 +996,20 @@ bool CanAddPeResources(std::span<const uint8_t> file, std::string& reason) {
 
 bool AddPeResources(std::span<const uint8_t> file, std::span<const PeNewResource> additions,
                     std::vector<uint8_t>& out, std::string& reason) {
+    return EditPeResources(file, additions, {}, out, reason);
+}
+
+bool EditPeResources(std::span<const uint8_t> file, std::span<const PeNewResource> additions,
+                     std::span<const PeRemoval> removals, std::vector<uint8_t>& out,
+                     std::string& reason) {
     Plan plan;
     if (!MakePlan(file, plan, reason)) return false;
     std::vector<PeResource> existing;
     if (ReadTree(file, plan.layout, TreeUse::kRewrite, existing, reason) != PeStatus::kValid) {
         return false;
     }
+    std::erase_if(existing,
+                  [&](const PeResource& resource) { return IsRemoved(resource, removals); });
     uint64_t added = 0;
     for (const auto& addition : additions) added += addition.data.size();
     const uint64_t limit = 2 * uint64_t{file.size()} + added + kTreeSlack;

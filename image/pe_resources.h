@@ -79,12 +79,20 @@ PeStatus ReadPeResources(std::span<const uint8_t> file, std::vector<PeResource>&
 const PeResource* FindPeResource(const std::vector<PeResource>& resources, std::u16string_view type,
                                  uint32_t id);
 
-// A resource to add: a named type, an integer id and language.
+// A resource to add: a named type (or, when type is empty, the integer type typeId), an
+// integer id and language.
 struct PeNewResource {
     std::u16string_view type;
     uint32_t id = 0;
     uint32_t language = 0;
     std::span<const uint8_t> data;
+    uint32_t typeId = 0;  // RT_ICON (3), RT_GROUP_ICON (14), RT_VERSION (16), ...
+};
+
+// Resources to leave out of a rewrite: every language of an integer type and a name or id.
+struct PeRemoval {
+    uint32_t type = 0;
+    PeKey name;
 };
 
 // Whether AddPeResources can rewrite file, checked before anything is made to add. false,
@@ -105,6 +113,12 @@ bool CanAddPeResources(std::span<const uint8_t> file, std::string& reason);
 // the additions (resources that share their bytes).
 bool AddPeResources(std::span<const uint8_t> file, std::span<const PeNewResource> additions,
                     std::vector<uint8_t>& out, std::string& reason);
+
+// AddPeResources that also leaves out every existing resource a removal names (the images
+// of an icon replaced, say); a removal that names nothing is no failure.
+bool EditPeResources(std::span<const uint8_t> file, std::span<const PeNewResource> additions,
+                     std::span<const PeRemoval> removals, std::vector<uint8_t>& out,
+                     std::string& reason);
 
 // The PE checksum of file: the 16-bit folding sum of its 16-bit words, the 4 bytes at
 // checksumOffset taken as 0, plus the file's length.

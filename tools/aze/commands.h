@@ -45,6 +45,9 @@ struct SfxOptions {
     std::string stub;      // empty: the winqor program beside aze
     bool windows = false;  // without stub: the Windows winqor.exe installed beside aze's
     std::string input;
+    // A Windows program's identity: its icon (an .ico file) and KEY=VALUE version settings.
+    std::string icon;
+    std::vector<std::string> versionInfo;
 };
 
 struct ReadOptions {

@@ -39,7 +39,8 @@ constexpr char kSfxExitText[] =
     "  1  the folder or the password cannot make an archive, the archive's header is not\n"
     "     valid, or the run would start a Setup.exe that is not at the archive's top;\n"
     "     standard output cannot be written\n"
-    "  2  usage error (also: the stub is no winqor program)\n"
+    "  2  usage error (also: the stub is no winqor program; the icon file, or a\n"
+    "     --version-info setting, is not valid)\n"
     "  3  the program could not be written\n";
 
 constexpr char kListExitText[] =
@@ -134,6 +135,23 @@ void AddCreate(CLI::App& app, CreateOptions& options) {
         Footer("aze create --password-file key.txt -o backup.aze documents/", kCreateExitText));
 }
 
+// A Windows program's icon and version information.
+void AddWindowsIdentity(CLI::App* command, SfxOptions& options) {
+    command
+        ->add_option("--icon", options.icon,
+                     "Windows: the program's icon (what Explorer and the taskbar show) from "
+                     "FILE.ico, one or more images, PNG ones too")
+        ->type_name("FILE.ico");
+    command
+        ->add_option("--version-info", options.versionInfo,
+                     "Windows: version information KEY=VALUE; KEY is ProductName, "
+                     "ProductVersion, FileVersion (up to four dotted numbers: 2.1.0.7), "
+                     "CompanyName, FileDescription, LegalCopyright, OriginalFilename, "
+                     "InternalName or Comments (repeatable)")
+        ->type_name("KEY=VALUE")
+        ->allow_extra_args(false);
+}
+
 void AddSfx(CLI::App& app, SfxOptions& options) {
     auto* command =
         app.add_subcommand("sfx", "make a self-extracting program (winqor carrying the archive)");
@@ -149,12 +167,15 @@ void AddSfx(CLI::App& app, SfxOptions& options) {
                      "the winqor program to copy (default: the winqor beside aze); a Windows "
                      "winqor.exe makes a Windows program, a Linux winqor a Linux one")
         ->type_name("WINQOR");
+    AddWindowsIdentity(command, options);
     command->add_option("INPUT", options.input, "a folder to pack, or an archive to embed as it is")
         ->required()
         ->type_name("DIR|ARCHIVE.aze");
     command->footer(
         Footer("aze sfx -o setup.run --run-setup dist/    (setup.run unpacks into setup/)\n"
                "  aze sfx --windows -o setup.exe dist/       (a Windows program)\n"
+               "  aze sfx --windows --icon product.ico --version-info ProductName=Product \\\n"
+               "      --version-info FileVersion=2.1.0.7 -o setup.exe dist/\n"
                "The program takes switches of its own for unattended installs (--target,\n"
                "--temp, --extract-only, --quiet, --log, ...) and passes the rest of its\n"
                "command line to Setup.exe: run it with --help, or see winqor(1).",

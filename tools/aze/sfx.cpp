@@ -10,17 +10,18 @@
 #include <utility>
 #include <vector>
 
+#include "base/limits.h"
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
 #include "format/archive_header.h"
-#include "base/limits.h"
 #include "image/pe_resources.h"
 #include "platform/process.h"
 #include "platform/resources.h"
-#include "base/text.h"
 #include "platform/tree_reading.h"
 #include "platform/whole_file.h"
 #include "tools/aze/commands.h"
+#include "tools/aze/sfx_identity.h"
 
 namespace winqor::aze {
 namespace {
@@ -213,13 +214,16 @@ bool ReadStub(const SfxOptions& options, const std::string& stub, std::vector<ui
                                       : CheckLinuxStub(options, stub, program, reason);
 }
 
-// The stub with the archive as its neutral SETUP_ARCHIVE resource.
+// The stub with the archive as its neutral SETUP_ARCHIVE resource (and a Windows program's
+// identity, when given).
 bool MakeProgram(StubKind kind, const std::vector<uint8_t>& program,
-                 const std::vector<uint8_t>& archive, std::vector<uint8_t>& out,
-                 std::string& reason) {
+                 const std::vector<uint8_t>& archive, const WindowsIdentity& identity,
+                 std::vector<uint8_t>& out, std::string& reason) {
     if (kind == StubKind::kWindows) {
         const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, kLanguageNeutral,
                                      archive};
+        if (identity.given())
+            return AddResourcesWithIdentity(program, identity, addition, out, reason);
         return AddPeResources(program, {&addition, 1}, out, reason);
     }
     const NewResource addition{kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, archive};
@@ -228,10 +232,10 @@ bool MakeProgram(StubKind kind, const std::vector<uint8_t>& program,
 
 ExitStatus WriteProgram(const SfxOptions& options, const std::string& stub, StubKind kind,
                         const std::vector<uint8_t>& program, const std::vector<uint8_t>& archive,
-                        std::string& reason) {
+                        const WindowsIdentity& identity, std::string& reason) {
     std::vector<uint8_t> out;
     std::string why;
-    if (!MakeProgram(kind, program, archive, out, why)) {
+    if (!MakeProgram(kind, program, archive, identity, out, why)) {
         reason = Concerning(why, stub);
         return ExitStatus::kUsage;
     }
@@ -300,10 +304,14 @@ ExitStatus RunSfx(const SfxOptions& options, std::string& reason) {
     std::vector<uint8_t> program, archive;
     StubKind kind = StubKind::kLinux;
     if (!ReadStub(options, stub, program, kind, reason)) return ExitStatus::kUsage;
+    WindowsIdentity identity;
+    if (!PrepareWindowsIdentity(options, kind == StubKind::kWindows, program, identity, reason)) {
+        return ExitStatus::kUsage;
+    }
     const ExitStatus made = IsFolder(options.input) ? ArchiveFromFolder(options, archive, reason)
                                                     : ArchiveFromFile(options, archive, reason);
     if (made != ExitStatus::kSuccess) return made;
-    return WriteProgram(options, stub, kind, program, archive, reason);
+    return WriteProgram(options, stub, kind, program, archive, identity, reason);
 }
 
 EmbeddedArchive LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor,
