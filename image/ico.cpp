@@ -13,6 +13,8 @@ namespace {
 constexpr uint64_t kHeaderBytes = 6;
 constexpr uint64_t kEntryBytes = 16;
 constexpr uint64_t kGroupEntryBytes = 14;
+// A group's entry is an icon file's with the RT_ICON id (u16) in place of the offset.
+constexpr uint64_t kGroupIdField = 12;
 constexpr uint32_t kTypeIcon = 1;
 constexpr uint32_t kTypeCursor = 2;
 
@@ -129,8 +131,7 @@ class PngReader {
             if (std::memcmp(type, "IEND", 4) == 0) break;
         }
         if (at != data_.size()) {
-            return Damaged(reason,
-                           CountOfBytes(data_.size() - at) + " follow its IEND chunk");
+            return Damaged(reason, CountOfBytes(data_.size() - at) + " follow its IEND chunk");
         }
         if (!sawData_) return Damaged(reason, "it has no IDAT chunk");
         return true;
@@ -350,17 +351,19 @@ bool ParseIcoFile(std::span<const uint8_t> file, std::vector<IconImage>& images,
 
 std::vector<uint8_t> BuildIconGroup(std::span<const IconImage> images,
                                     std::span<const uint16_t> ids) {
-    std::vector<uint8_t> group;
-    AppendLe16(group, 0);
-    AppendLe16(group, kTypeIcon);
-    AppendLe16(group, static_cast<uint32_t>(images.size()));
+    std::vector<uint8_t> group(kHeaderBytes + images.size() * kGroupEntryBytes, 0);
+    WriteLe16(group.data() + 2, kTypeIcon);
+    WriteLe16(group.data() + 4, static_cast<uint32_t>(images.size()));
     for (size_t i = 0; i < images.size(); ++i) {
         const IconImage& image = images[i];
-        group.insert(group.end(), {image.width, image.height, image.colorCount, 0});
-        AppendLe16(group, image.planes);
-        AppendLe16(group, image.bitCount);
-        AppendLe32(group, static_cast<uint32_t>(image.data.size()));
-        AppendLe16(group, ids[i]);
+        uint8_t* entry = group.data() + kHeaderBytes + i * kGroupEntryBytes;
+        entry[entry_field::kWidth] = image.width;
+        entry[entry_field::kHeight] = image.height;
+        entry[entry_field::kColorCount] = image.colorCount;
+        WriteLe16(entry + entry_field::kPlanes, image.planes);
+        WriteLe16(entry + entry_field::kBitCount, image.bitCount);
+        WriteLe32(entry + entry_field::kBytes, static_cast<uint32_t>(image.data.size()));
+        WriteLe16(entry + kGroupIdField, ids[i]);
     }
     return group;
 }
@@ -374,7 +377,7 @@ bool ReadIconGroupIds(std::span<const uint8_t> group, std::vector<uint32_t>& ids
     const uint64_t count = ReadLe16(group.data() + 4);
     if (count * kGroupEntryBytes > group.size() - kHeaderBytes) return false;
     for (uint64_t i = 0; i < count; ++i) {
-        ids.push_back(ReadLe16(group.data() + kHeaderBytes + i * kGroupEntryBytes + 12));
+        ids.push_back(ReadLe16(group.data() + kHeaderBytes + i * kGroupEntryBytes + kGroupIdField));
     }
     return true;
 }

@@ -5,7 +5,7 @@
 . "$(dirname "$0")/lib.sh"
 . "$1"
 cd "$work"
-mkdir docs "my folder" && touch pack.aze OLD.AZE notes.txt "two words.aze" docs/inner.aze
+mkdir docs "my folder" && touch pack.aze OLD.AZE notes.txt "two words.aze" docs/inner.aze logo.ico
 
 # completes LINE: the words of LINE with the cursor after the last one ("" = a new word).
 completes() {
@@ -26,7 +26,9 @@ cases=(
   "aze -v l|list"
   "aze create |docs my folder"
   "aze create -|--exclude --exclude-from --help --password-file --reproducible --run-setup --verbose -h -o -v"
-  "aze sfx --|--exclude --exclude-from --help --password-file --reproducible --run-setup --stub --verbose --windows"
+  "aze sfx --|--exclude --exclude-from --help --icon --password-file --reproducible --run-setup --stub --verbose --version-info --windows"
+  "aze sfx --icon |docs logo.ico my folder"
+  "aze sfx --version-info Prod|ProductName= ProductVersion="
   "aze create --exclude-from n|notes.txt"
   "aze sfx --exclude p|pack.aze"
   "aze extract -|--help --password-file --verbose -C -h -v"
@@ -38,7 +40,7 @@ cases=(
   "aze sfx -o out |OLD.AZE docs my folder pack.aze two words.aze"
   "aze extract -C |docs my folder"
   "aze extract --password-file n|notes.txt"
-  "aze test --password-file |- OLD.AZE docs my folder notes.txt pack.aze two words.aze"
+  "aze test --password-file |- OLD.AZE docs logo.ico my folder notes.txt pack.aze two words.aze"
   "aze create -o p|pack.aze"
   "aze sfx --stub n|notes.txt"
   "aze -v extract -C d|docs"
