@@ -10,14 +10,14 @@
 #include <utility>
 #include <vector>
 
-#include "base/limits.h"
-#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
 #include "format/archive_header.h"
+#include "base/limits.h"
 #include "image/pe_resources.h"
 #include "platform/process.h"
 #include "platform/resources.h"
+#include "base/text.h"
 #include "platform/tree_reading.h"
 #include "platform/whole_file.h"
 #include "tools/aze/commands.h"
