@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "base/little_endian.h"
+#include "image/ico.h"
 #include "image/pe_resources.h"
 #include "image/resource_table.h"
+#include "image/version_info.h"
 #include "protection/password.h"
 #include "support/pe_image.h"
 #include "writer/archive_writer.h"
@@ -156,6 +158,72 @@ void WritePeSeeds(const fs::path& dir) {
     Write(dir / "sfx-again", again);
 }
 
+void AppendBe32(Bytes& bytes, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(uint8_t(value >> shift));
+}
+
+// A PNG chunk with its CRC-32 (reflected, as zlib computes it).
+void AppendPngChunk(Bytes& png, const char* type, const Bytes& body) {
+    AppendBe32(png, static_cast<uint32_t>(body.size()));
+    Bytes checked(type, type + 4);
+    checked.insert(checked.end(), body.begin(), body.end());
+    uint32_t crc = 0xFFFFFFFF;
+    for (const uint8_t byte : checked) {
+        crc ^= byte;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    png.insert(png.end(), checked.begin(), checked.end());
+    AppendBe32(png, ~crc);
+}
+
+// A 16x16 PNG stream (its IDAT is not decoded by the reader).
+Bytes SmallPng() {
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Bytes header;
+    AppendBe32(header, 16);
+    AppendBe32(header, 16);
+    header.insert(header.end(), {8, 6, 0, 0, 0});
+    AppendPngChunk(png, "IHDR", header);
+    AppendPngChunk(png, "IDAT", {0x78, 0x9C, 0x03, 0x00});
+    AppendPngChunk(png, "IEND", {});
+    return png;
+}
+
+// A 16x16 1-bit bitmap: header, two palette entries, colour and mask rows of 4 bytes each.
+Bytes SmallBitmap() {
+    Bytes bitmap(40 + 8 + 2 * 4 * 16, 0);
+    WriteLe32(bitmap.data(), 40);
+    WriteLe32(bitmap.data() + 4, 16);
+    WriteLe32(bitmap.data() + 8, 32);
+    WriteLe16(bitmap.data() + 12, 1);
+    WriteLe16(bitmap.data() + 14, 1);
+    return bitmap;
+}
+
+// An icon file of the bitmap and the PNG, and a version resource with every key.
+void WriteIdentitySeeds(const fs::path& dir) {
+    const Bytes images[] = {SmallBitmap(), SmallPng()};
+    Bytes ico = {0, 0, 1, 0, 2, 0};
+    uint32_t offset = 6 + 2 * 16;
+    for (const Bytes& image : images) {
+        ico.insert(ico.end(), {16, 16, 0, 0, 1, 0, 32, 0});
+        AppendLe32(ico, static_cast<uint32_t>(image.size()));
+        AppendLe32(ico, offset);
+        offset += static_cast<uint32_t>(image.size());
+    }
+    for (const Bytes& image : images) ico.insert(ico.end(), image.begin(), image.end());
+    Write(dir / "icon", ico);
+    VersionInfo info;
+    std::string reason;
+    for (const char* setting :
+         {"ProductName=Product", "ProductVersion=2.1 beta", "FileVersion=2.1.0.7",
+          "CompanyName=Company", "FileDescription=Setup", "LegalCopyright=(c) Company",
+          "OriginalFilename=setup.exe", "InternalName=setup", "Comments=seed"}) {
+        SetVersionInfo(setting, info, reason);
+    }
+    Write(dir / "version", BuildVersionResource(info));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,5 +252,6 @@ int main(int argc, char** argv) {
     Write(out / "password/high-bytes", SeedAndPassword(u"\u0100\u4e2d\u6587"));
     WriteResourceSeeds(out / "resource_table");
     WritePeSeeds(out / "pe_resources");
+    WriteIdentitySeeds(out / "identity");
     return 0;
 }

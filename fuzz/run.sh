@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # Absolute paths: the archive targets move the current directory while they extract.
 top=$(pwd)
-targets=(archive archive_stream archive_payload walk password resource_table pe_resources)
+targets=(archive archive_stream archive_payload walk password resource_table pe_resources identity)
 build=$top/build/fuzz
 
 usage() {
