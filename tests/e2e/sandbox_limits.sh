@@ -27,7 +27,7 @@ descriptors|Too many open files
 raise-limit|$refused
 core-limit|0"
 # The sanitizers' shadow memory is more than any memory limit, so their builds set none.
-if ! grep -q "AddressSanitizer\|ThreadSanitizer" <(strings "$aze" | head -c 2000000) 2>/dev/null; then
+if ! ldd "$aze" | grep -q 'libasan\|libtsan'; then
   limits+="
 memory|Cannot allocate memory"
 fi
