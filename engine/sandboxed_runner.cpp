@@ -142,7 +142,7 @@ bool SandboxedRunner::ConfineToRoot() {
     if (!walls.up.empty()) SayUtf8(u"sandbox: walls up: %s\n", walls.up);
     if (!walls.privileges) {
         std::u16string reason;
-        Utf8ToUtf16("cannot start the sandboxed process: " + walls.missing, reason);
+        Utf8ToUtf16(walls.missing, reason);
         report_.RecordFailure(Failure::kSandboxUnavailable, reason);
         SayUtf8(u"winqor: %s\n", "cannot start the sandboxed process: " + walls.missing);
         return false;

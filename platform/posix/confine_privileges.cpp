@@ -56,11 +56,25 @@ bool BoundingSetEmpty(int last) {
     return true;
 }
 
-// Only a process holding CAP_SETPCAP may empty its bounding set and lock the secure bits; one
-// that does not hold it (an ordinary user's) has no capability to lose, and no new privileges
-// keeps it from gaining one on exec.
+// Root, or a process holding any capability, could regain power through its bounding set or
+// uid 0's special rules; an ordinary user's process holds nothing, and no new privileges keeps
+// it from gaining anything on exec.
+bool HasPowerToLose() {
+    uid_t real = 0, effective = 0, saved = 0;
+    __user_cap_data_struct sets[2] = {};
+    if (::getresuid(&real, &effective, &saved) != 0 || !ReadCapabilities(sets)) return true;
+    return real == 0 || effective == 0 || saved == 0 || sets[0].permitted != 0 ||
+           sets[1].permitted != 0;
+}
+
+// Emptying the bounding set and locking the secure bits take CAP_SETPCAP, which such a
+// process must still hold.
 bool EmptyBoundingSetAndLock(std::string& why) {
-    if (!HoldsSetpcap()) return true;
+    if (!HasPowerToLose()) return true;
+    if (!HoldsSetpcap()) {
+        why = "the bounding set cannot be emptied without CAP_SETPCAP";
+        return false;
+    }
     const int last = LastCapability();
     for (int capability = 0; capability <= last; ++capability) {
         if (::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0) != 0 && errno != EINVAL) {
