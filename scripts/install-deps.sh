@@ -7,7 +7,8 @@ packages=(
   libbz2-dev libssl-dev libseccomp-dev libgtk-3-dev libglib2.0-dev-bin libx11-dev libcli11-dev
   googletest libgtest-dev libgmock-dev
   bzip2 xvfb xauth xdotool x11-utils imagemagick strace
-  dpkg-dev file desktop-file-utils libxml2-utils xdg-utils shared-mime-info libglib2.0-bin groff-base
+  dpkg-dev debhelper fakeroot lintian devscripts git
+  file desktop-file-utils libxml2-utils xdg-utils shared-mime-info libglib2.0-bin groff-base
   appstream gettext python3-pyatspi at-spi2-core dbus-daemon
   clang libclang-rt-14-dev valgrind binutils gdb
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 python3-pefile wine wine64

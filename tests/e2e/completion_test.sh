@@ -22,7 +22,7 @@ completes() {
 cases=(
   "aze |create extract list sfx test"
   "aze e|extract"
-  "aze -|--help --verbose -h -v"
+  "aze -|--help --verbose --version -h -v"
   "aze -v l|list"
   "aze create |docs my folder"
   "aze create -|--exclude --exclude-from --help --password-file --reproducible --run-setup --verbose -h -o -v"

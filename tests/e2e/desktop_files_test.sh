@@ -21,6 +21,10 @@ expect_equal "no validator remarks" "$out$err" "✔ Validation was successful."
 # The component's id, its launchable and the desktop entry's name are one and the same.
 expect_match "the launchable is the desktop entry" "$(cat "$metainfo")" "<launchable type=\"desktop-id\">org.winqor.winqor.desktop</launchable>"
 expect_match "the id is the desktop entry's name" "$(cat "$metainfo")" "<id>org.winqor.winqor</id>"
+# The licence, as its SPDX identifier, of the program and of the metadata (the LICENSE file's).
+expect_match "the program's licence" "$(cat "$metainfo")" "<project_license>MIT</project_license>"
+expect_match "the metadata's licence" "$(cat "$metainfo")" "<metadata_license>MIT</metadata_license>"
+expect_match "LICENSE is the MIT licence" "$(head -n 1 "$data/../LICENSE")" "^MIT License$"
 
 # A data folder of our own, as a user's ~/.local/share would hold the installed files.
 export XDG_DATA_HOME=$work/share XDG_DATA_DIRS=/usr/share XDG_CURRENT_DESKTOP=GNOME

@@ -2,13 +2,16 @@
 # The Debian package, built with cpack from this build folder, unpacked into a temporary root
 # with dpkg -x, and its programs run from there: aze on archives it wrote (and on the reference
 # archives of another writer when they are there), a self-extracting program made with the
-# installed aze and winqor, winqor on its own. Then
+# installed aze and winqor, winqor on its own; it holds the files that docs/packaging.md lists,
+# and lintian (when installed) finds no error and no warning in it. Then
 # `cmake --install --strip`, which must leave winqor's resource table in place too, and the
 # debug component, beside which a debugger finds winqor's functions and lines.
 # With WINDOWS (a build that cross-builds winqor.exe), the package also carries winqor.exe, and
 # the installed aze sfx --windows makes an installer that unpacks under Wine.
 # usage: package_test.sh BUILD_DIR VECTORS_DIR [WINDOWS]
 . "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/debian_lib.sh"
+docs_dir=$(readlink -f "$(dirname "$0")/../../docs")
 build=$(readlink -f "$1")
 vectors=$2
 windows=${3:-}
@@ -59,16 +62,14 @@ expect_match "maintainer" "$(dpkg-deb -f "$deb" Maintainer)" ".+ <.+@.+>"
 expect_match "description" "$(dpkg-deb -f "$deb" Description)" "aze"
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
-for path in usr/bin/aze usr/bin/winqor usr/share/applications/org.winqor.winqor.desktop \
-  usr/share/metainfo/org.winqor.winqor.metainfo.xml \
-  usr/share/mime/packages/winqor.xml usr/share/man/man1/aze.1 usr/share/man/man1/winqor.1 \
-  usr/share/bash-completion/completions/aze usr/share/locale/{de,fr}/LC_MESSAGES/winqor.mo \
-  usr/share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/winqor.png \
-  usr/share/icons/hicolor/{16x16,48x48,256x256}/mimetypes/application-x-aze.png; do
-  expect_match "the package holds $path" "$contents" "^\./$path$"
-done
+expect_documented_contents "the package" "$deb" "aze winqor both${windows:+ windows}" winqor
 checks=$((checks + 1))
 ! grep -q 'winqor\.debug' <<<"$contents" || fail "the package holds winqor's debug information"
+if command -v lintian > /dev/null; then
+  expect_lintian_clean "the package" "$deb"
+else
+  skip_checks 2 "lintian is not installed"
+fi
 
 mkdir root
 expect_status 0 "dpkg -x" -- dpkg -x "$deb" root
@@ -77,6 +78,12 @@ winqor=$work/root/usr/bin/winqor
 checks=$((checks + 1))
 cmp -s "$winqor" "$build/bin/winqor" || fail "the installed winqor differs from the built one"
 expect_lean_stub "the installed winqor" "$winqor"
+expect_stripped "the installed aze" "$aze"
+# The licence, machine-readable, where Debian looks for it.
+copyright=$(cat root/usr/share/doc/winqor/copyright 2> /dev/null)
+expect_match "the copyright file is machine-readable" "$copyright" \
+  "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
+expect_match "it names the licence" "$copyright" "(^|"$'\n'")License: MIT("$'\n'"|$)"
 # Software centres read the installed tree: the metainfo, its desktop entry and icon together,
 # and the release it names is the package's version.
 expect_status 0 "appstreamcli validate-tree" -- appstreamcli validate-tree --no-net --pedantic --no-color root

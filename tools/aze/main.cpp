@@ -83,6 +83,12 @@ constexpr char kMainFooter[] =
     "SOURCE_DATE_EPOCH (seconds since 1970), when set, is the latest file time stored.\n"
     "'aze COMMAND --help' describes a command; the manual page is aze(1).\n";
 
+// What --version prints: the version, who holds the copyright, and the licence.
+constexpr char kVersionText[] = "aze " WINQOR_VERSION
+                                "\n"
+                                "Copyright (C) 2026 The winqor developers\n"
+                                "SPDX-License-Identifier: MIT";
+
 std::string Footer(const char* example, const char* exitStatus) {
     return std::string("Example:\n  ") + example + "\n\n" + exitStatus;
 }
@@ -218,6 +224,7 @@ int main(int argc, char** argv) {
     app.failure_message(UsageErrorLine);
     app.require_subcommand(1);
     app.fallthrough();  // -v is accepted after the subcommand too
+    app.set_version_flag("--version", kVersionText);
     bool verbose = false;
     app.add_flag("-v,--verbose", verbose,
                  "show the debug channel and the decompressor's messages on stderr");
