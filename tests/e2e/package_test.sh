@@ -83,7 +83,7 @@ expect_stripped "the installed aze" "$aze"
 copyright=$(cat root/usr/share/doc/winqor/copyright 2> /dev/null)
 expect_match "the copyright file is machine-readable" "$copyright" \
   "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
-expect_match "it names the licence" "$copyright" "(^|"$'\n'")License: MIT("$'\n'"|$)"
+expect_match "it names the licence" "$copyright" "^License: MIT$"
 # Software centres read the installed tree: the metainfo, its desktop entry and icon together,
 # and the release it names is the package's version.
 expect_status 0 "appstreamcli validate-tree" -- appstreamcli validate-tree --no-net --pedantic --no-color root
