@@ -35,6 +35,7 @@ fi
 expect_status 0 "dpkg-buildpackage -us -uc -b" -- sh -c "cd '$place/winqor' &&
   DEB_BUILD_OPTIONS='nocheck parallel=$(nproc)' dpkg-buildpackage -us -uc -b -Pnocheck > '$place/build.log' 2>&1"
 [ "$status" -eq 0 ] || { tail -n 40 "$place/build.log"; finish; exit; }
+cd "$work"
 expect_equal "the checkout is as it was" "$(git -C "$source_dir" status --porcelain)" "$source_status"
 
 version=$(cd "$place/winqor" && dpkg-parsechangelog -S Version)

@@ -92,6 +92,9 @@ expect_match "the metainfo's release is the package's" "$(cat root/usr/share/met
   "<release version=\"$(dpkg-deb -f "$deb" Version)\""
 
 # --- the installed aze on archives it wrote, and on the reference archives ---
+expect_status 0 "installed aze --version" -- "$aze" --version
+expect_match "it names the package's version" "$out" "^aze $(dpkg-deb -f "$deb" Version)$"
+expect_match "and the licence" "$out" "^SPDX-License-Identifier: MIT$"
 make_sample_archives "$aze"
 expect_status 0 "installed aze extracts" -- "$aze" extract -C plain-out plain.aze
 expect_equal "plain tree" "$(describe_tree plain-out)" "$expected"
