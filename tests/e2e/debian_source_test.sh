@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Debian packages of debian/, as a packager builds them: the checkout cloned into a folder
 # of its own (the source tree stays as it is; what is built is the checkout's last commit), then
-# dpkg-buildpackage -us -uc -b there. aze and winqor each hold the files that
+# dpkg-buildpackage -us -uc -b there (and the source package, dpkg-source -b). aze and winqor each hold the files that
 # docs/packaging.md gives them and no other, install into a scratch root with dpkg -x, carry
 # Debian's hardening, and work together there; lintian finds no error and no warning in them.
 # The build skips its own tests (nocheck): the suite runs them already, and a second build of
@@ -29,6 +29,8 @@ source_status=$(git -C "$source_dir" status --porcelain)
 [ -z "$(git -C "$source_dir" status --porcelain --untracked-files=no)" ] ||
   echo "note: the checkout has uncommitted changes, which this build leaves out"
 expect_status 0 "git clone" -- git clone --quiet --no-hardlinks "$source_dir" "$place/winqor"
+# The source package first, from the clean clone (a native source package is the whole tree).
+expect_status 0 "dpkg-source -b" -- sh -c "cd '$place' && dpkg-source -b winqor"
 if command -v ccache > /dev/null; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 fi
@@ -102,4 +104,5 @@ if command -v appstreamcli > /dev/null; then
   expect_equal "no validator remarks on the tree" "$out$err" "✔ Validation was successful."
 fi
 expect_lintian_clean "the packages" "$place/winqor_${version}_$arch.changes"
+expect_lintian_clean "the source package" "$place/winqor_$version.dsc"
 finish
