@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/archive_extractor.h"
-#include "format/archive_header.h"
 #include "base/little_endian.h"
 #include "base/text.h"
+#include "engine/archive_extractor.h"
+#include "format/archive_header.h"
 #include "protection/password.h"
 #include "support/record_tree.h"
 #include "support/test_support.h"
@@ -94,7 +94,8 @@ class CreateTest : public ::testing::Test {
         const std::string command = "cd " + Quote(dir_.path().string()) + " && env " + environment +
                                     " " + Quote(WINQOR_AZE) + " " + arguments + " <" +
                                     Quote(stdinFrom) + " >.out 2>.err; echo $? >.status";
-        std::system(command.c_str());
+        // aze's own status is in .status; the shell's is -1 only when no shell could start.
+        EXPECT_NE(std::system(command.c_str()), -1) << "no shell for: " << command;
         AzeRun run;
         run.status = std::stoi(ReadText(At(".status")));
         run.out = ReadText(At(".out"));
