@@ -27,6 +27,7 @@ constexpr ModeSwitch kModeSwitches[] = {
     {"--extract-only", RunMode::kExtractOnly},
     {"--list", RunMode::kList},
     {"--check", RunMode::kCheck},
+    {"--info", RunMode::kInfo},
 };
 
 class Parser {
@@ -58,6 +59,7 @@ class Parser {
         if (argument == "--help" || (slashHelp_ && argument == "/?")) return help_ = true;
         if (argument == "--temp") return TakeFlag(argument, options_.temporary);
         if (argument == "--quiet") return TakeFlag(argument, options_.quiet);
+        if (argument == "--accept") return TakeFlag(argument, options_.acceptLicence);
         for (const ModeSwitch& known : kModeSwitches) {
             if (argument == known.name) return TakeMode(known);
         }
@@ -158,23 +160,29 @@ Setup.exe as it stands.
   --extract-only        unpack only; never start Setup.exe
   --list                list the archive (D folder / F file size); write nothing
   --check               verify the archive completely; write nothing
+  --info                what the program carries: sizes, encryption, Setup.exe, the
+                        number of folders and files, its licence, where it unpacks;
+                        write nothing
+  --accept              accept the licence the program carries without showing it
   --password-file FILE  the password of an encrypted archive: the first line of FILE
                         ("-": standard input); no window, no prompt
   --quiet               never show a window or ask on the terminal: an encrypted
-                        archive needs --password-file
+                        archive needs --password-file, a licence --accept
   --log FILE            append the run's trace to FILE (on Linux a new one is
                         readable by you only)
   --help                this text (on Windows also /?)
 
 Exit status:
   Setup.exe's own   when Setup.exe was started
-  0                 complete, nothing started (or --list, --check, --help)
+  0                 complete, nothing started (or --list, --check, --info, --help)
   201               usage error: the switches cannot be used
   202               the archive is damaged, or the password is wrong
   203               a password is needed and none was given (--quiet without
                     --password-file, or the password window was closed)
   204               writing failed: the folder or a file could not be written
   205               Setup.exe could not be started (missing, or refused)
+  206               the licence was not accepted (declined, --quiet without --accept,
+                    or no window and no terminal to show it on)
 Without arguments a run that did not complete exits with 1.
 )";
     return text;

@@ -11,14 +11,15 @@ namespace winqor {
 // The exit statuses of a run started with arguments. Setup.exe's own status passes through
 // when it was started; the program's own failures use codes that installers rarely use (they
 // keep to the low numbers and to Windows' error codes), the same on Linux and Windows.
-inline constexpr int kExitComplete = 0;           // a complete run that started nothing
-inline constexpr int kExitUsage = 201;            // the command line cannot be used
-inline constexpr int kExitDamaged = 202;          // the archive is damaged or the password wrong
-inline constexpr int kExitNeedsPassword = 203;    // no password given (--quiet: none asked)
-inline constexpr int kExitWriteFailed = 204;      // the folder or a file could not be written
-inline constexpr int kExitSetupNotStarted = 205;  // Setup.exe could not be started
+inline constexpr int kExitComplete = 0;              // a complete run that started nothing
+inline constexpr int kExitUsage = 201;               // the command line cannot be used
+inline constexpr int kExitDamaged = 202;             // the archive is damaged or the password wrong
+inline constexpr int kExitNeedsPassword = 203;       // no password given (--quiet: none asked)
+inline constexpr int kExitWriteFailed = 204;         // the folder or a file could not be written
+inline constexpr int kExitSetupNotStarted = 205;     // Setup.exe could not be started
+inline constexpr int kExitLicenceNotAccepted = 206;  // the program's licence was not accepted
 
-enum class RunMode { kInstall, kExtractOnly, kList, kCheck, kHelp };
+enum class RunMode { kInstall, kExtractOnly, kList, kCheck, kHelp, kInfo };
 
 struct SelfExtractOptions {
     RunMode mode = RunMode::kInstall;
@@ -26,6 +27,7 @@ struct SelfExtractOptions {
     bool temporary = false;
     std::string passwordFile;
     bool quiet = false;
+    bool acceptLicence = false;  // --accept: the licence the program carries is accepted
     std::string logFile;
     std::vector<std::string> setupArguments;  // verbatim, in order
 };

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "app/licence_gate.h"
+#include "engine/archive_info.h"
 #include "engine/extract_embedded.h"
 #include "engine/password_file.h"
 #include "engine/record_listing.h"
@@ -258,9 +260,49 @@ int Extract(ArchiveExtractor& extractor, const EmbeddedImage& image,
     return ExtractionStatus(extractor, setup.start && RunsSetup(*g_currentHeader));
 }
 
+LicenceRoutes LicenceRoutesFor(const SelfExtractHost& host) {
+    return {host.openDisplay, host.licenceDialog, StandardInputIsTerminal,
+            [](const std::string& text) { return AcceptLicenceOnTerminal(text); }};
+}
+
+// --info: what the program carries, written nowhere but standard output; the records are
+// counted in the sandbox when the archive is not encrypted.
+int ShowInfo(ArchiveExtractor& extractor, const EmbeddedImage& image, const SelfExtractHost& host) {
+    ArchiveInfo info;
+    info.kind = "self-extracting program";
+    TakeHeader(*g_currentHeader, info);
+    std::string licence, why;
+    info.hasLicence = FindLicence(nullptr, licence, why) == LicenceLookup::kFound;
+    info.licenceBytes = licence.size();
+    SelfExtractOptions beside;
+    std::u16string folder;
+    if (OutputFolder(beside, folder)) info.outputFolder = Utf16ToUtf8Lossy(folder);
+    const auto load = [&] { return extractor.LoadFromImage(image.bytes, image.size); };
+    if (!info.encrypted && !CountRecords(extractor, load, info)) {
+        return Finish(ExitStatusForFailure(extractor.report.failure()), Describe(extractor));
+    }
+    ShowText(host, DescribeInfo(info));
+    return Finish(kExitComplete, "information shown");
+}
+
+bool WritesTree(RunMode mode) {
+    return mode == RunMode::kInstall || mode == RunMode::kExtractOnly;
+}
+
 // Everything after the switches were read and the log opened.
 int RunWithOptions(const EmbeddedImage& image, const SelfExtractOptions& options,
                    const SelfExtractHost& host) {
+    // Before the password: nothing of the archive is touched until its licence is accepted.
+    std::string refusal;
+    if (WritesTree(options.mode) &&
+        !LicenceAllowsRun(LicenceRoutesFor(host), options.acceptLicence, options.quiet, refusal)) {
+        return Finish(kExitLicenceNotAccepted, refusal);
+    }
+    if (options.mode == RunMode::kInfo) {
+        std::unique_ptr<ArchiveExtractor> extractor(new (std::nothrow) ArchiveExtractor);
+        if (!extractor) return Finish(kExitWriteFailed, DescribeFailure(Failure::kOutOfMemory));
+        return ShowInfo(*extractor, image, host);
+    }
     if (IsEncrypted(*g_currentHeader)) {
         const int password = ObtainPassword(options, host);
         if (password != kExitComplete) return password;
@@ -303,6 +345,12 @@ int ExitStatusForFailure(Failure failure) {
 bool RunSelfExtractingProgram(const std::vector<std::string>& arguments,
                               const SelfExtractHost& host, int& exitStatus) {
     if (arguments.empty()) {
+        // A run without arguments keeps its statuses: a licence not accepted fails it (1).
+        std::string refusal;
+        if (!LicenceAllowsRun(LicenceRoutesFor(host), false, false, refusal)) {
+            exitStatus = Finish(1, refusal);
+            return true;
+        }
         RunReport report;
         const int run =
             RunEmbeddedArchive(SelfExtractPasswordAsker(host.openDisplay, host.dialog), &report);

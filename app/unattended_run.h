@@ -19,6 +19,8 @@ struct SelfExtractHost {
     bool slashHelp = false;  // "/?" asks for help too
     // Shows a text where no console can show it (a GUI program started from a shortcut).
     std::function<void(const std::string& text)> showText;
+    // Shows the licence the program carries in a window: true for Accept.
+    std::function<bool(const std::string& text)> licenceDialog;
 };
 
 // The running program's self-extracting run. false when the program carries no usable archive:

@@ -17,7 +17,8 @@ bool CWinQORApp::InitInstance(const std::vector<std::string>& arguments, bool sl
     // The exit status tells a script whether the run did all its work: a run that took place
     // but failed part way is still a failure to whoever started the program, and a Setup.exe
     // that was started speaks for itself.
-    const SelfExtractHost host{OpenDisplay, AskPassword, slashHelp, ShowTextWindow};
+    const SelfExtractHost host{OpenDisplay, AskPassword, slashHelp, ShowTextWindow,
+                               AskToAcceptLicence};
     if (RunSelfExtractingProgram(arguments, host, exitCode_)) return false;
     if (!OpenDisplay()) {
         std::fputs("winqor: cannot open a display, so the extraction window cannot be shown\n",

@@ -54,6 +54,8 @@ const char* DescribeFailure(Failure failure) {
             return "refused a folder: others can write to it";
         case Failure::kExtractionEnded:
             return "the sandboxed process that read the archive failed";
+        case Failure::kNoRoom:
+            return "not enough free space at the destination";
         case Failure::kSandboxUnavailable:
             return "cannot start the sandboxed process that reads the archive";
         case Failure::kRootChanged:

@@ -37,6 +37,7 @@ enum class Failure {
     kExtractionEnded,         // the sandboxed process ended, or was killed, before it reported
     kSandboxUnavailable,      // no sandboxed process could be started to read the archive
     kRootChanged,             // the output folder's owner, mode or kind changed meanwhile
+    kNoRoom,                  // the destination has less free space than the tree needs
 };
 
 const char* DescribeFailure(Failure failure);

@@ -11,6 +11,7 @@
 #include "format/archive_header.h"
 #include "format/record_stream.h"
 #include "platform/debug.h"
+#include "platform/free_space.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {
@@ -83,6 +84,8 @@ int TreeWriter::EnterRoot(const char16_t* folderPath, RootTrust trust) {
         CloseFolders();
         return 0;
     }
+    uint64_t freeBytes = 0;
+    freeBytes_ = FreeBytesFor(root_, freeBytes) ? std::optional<uint64_t>(freeBytes) : std::nullopt;
     return 1;
 }
 
@@ -135,6 +138,8 @@ int TreeWriter::OutputArchive() {
         DebugPrint(u"qorOutputArchive:unexpected error\n");
         return 0;
     }
+    // Every front end writes through here: a tree the disk cannot hold is refused whole.
+    if (sink_ == nullptr && !HasRoomForTree()) return 0;
     if (sink_ == nullptr) ProbeConfinement();
     while (remaining > 0) {
         const uint32_t consumed = OutputDirectory(remaining);

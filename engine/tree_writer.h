@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ class TreeWriter {
     // Below an owned root the walk takes only folders nobody else can write to; below a chosen
     // one, what TrustBelowChosenRoot says.
     int EnterRoot(const char16_t* folderPath, RootTrust trust = RootTrust::kChosen);
+    // The bytes the tree's files take, plus this much for each folder and file: the blocks a
+    // file's last bytes round up to, its directory entry.
+    static constexpr uint64_t kRoomPerEntry = 4096;
     // Closes the root and the folder of the walk; done when an extraction ends.
     void CloseFolders();
     // Walks the stream from its position and writes every record below folder.
@@ -66,6 +70,10 @@ class TreeWriter {
     const std::vector<std::u16string>& lastFolder() const { return lastFolder_; }
 
   private:
+    // Before the first write: whether the free space EnterRoot found at the root holds the
+    // records from the walk's position on. false, with kNoRoom (or the records' own failure)
+    // recorded, when it does not; true when the system could not say how much is free.
+    bool HasRoomForTree();
     // A name longer than any path the platform takes fails as too long.
     bool CopyNameOrFail(const RecordView& record, char16_t* name);
     bool ReadDirectoryRecord(uint32_t remaining, RecordView& record, char16_t* name);
@@ -91,6 +99,8 @@ class TreeWriter {
     RecordSink* sink_ = nullptr;
     bool traced_ = true;  // the walk sends each folder and file to the debug channel
     DirectoryHandle root_ = kInvalidDirectory;
+    // Taken by EnterRoot, in this process: the sandboxed child that writes needs no call for it.
+    std::optional<uint64_t> freeBytes_;
     FolderTrust trustBelowRoot_ = FolderTrust::kAny;
     FolderWalk walk_;                         // its current folder: the group being written
     std::u16string currentPath_;              // its joined path, for messages

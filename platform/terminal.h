@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,19 @@ bool StandardInputIsTerminal();
 // line end is not kept, nor any byte past kMaxPasswordLineBytes. false at the end of input or
 // on a read error.
 bool ReadPasswordFromTerminal(const char* prompt, std::string& line);
+
+// Writes prompt to standard error and reads one key from standard input as it is pressed,
+// without echo and without waiting for Enter (the terminal's settings are restored afterwards,
+// also when an interrupt ends the program). false at the end of input or on a read error.
+bool ReadKeyFromTerminal(const char* prompt, char& key);
+
+// The size of the terminal that standard input is, in characters; zero rows when it is no
+// terminal or does not say.
+struct TerminalSize {
+    uint32_t rows = 0;
+    uint32_t columns = 0;
+};
+TerminalSize SizeOfTerminal();
 
 // Where WriteToConsole writes.
 enum class ConsoleStream { kOutput, kError };

@@ -13,6 +13,10 @@ bool OpenDisplay();
 // password was given, its digest then in g_passwordDigest. False when it was cancelled.
 bool AskPassword();
 
+// The licence a self-extracting program carries, in a window with a scrollable, read-only text
+// and Accept and Decline; true only for Accept (Decline, Esc and the close box decline).
+bool AskToAcceptLicence(const std::string& text);
+
 // The main extraction window, until the user leaves it. It opens with the archive that
 // archiveArgument names (a path or a file: URI) in its fields, when that is an existing
 // file, as if it had been picked in the file dialog; empty fields otherwise or for null.

@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -30,7 +31,8 @@ void RestoreAndRaise(int signal) {
 
 class EchoOff {
   public:
-    EchoOff() {
+    // singleKeys: each key is read as it is pressed, not once a line is complete.
+    explicit EchoOff(bool singleKeys = false) {
         if (::tcgetattr(STDIN_FILENO, &g_savedSettings) != 0) return;
         struct sigaction action = {};
         action.sa_handler = RestoreAndRaise;
@@ -40,6 +42,11 @@ class EchoOff {
         struct termios quiet = g_savedSettings;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
+        if (singleKeys) {
+            quiet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHONL);
+            quiet.c_cc[VMIN] = 1;
+            quiet.c_cc[VTIME] = 0;
+        }
         g_echoIsOff = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0 ? 1 : 0;
         active_ = true;
     }
@@ -86,6 +93,20 @@ bool ReadPasswordFromTerminal(const char* prompt, std::string& line) {
     // The end of input echoes no line end; the next output starts on a line of its own.
     if (got != 1) WriteToStandardError("\n");
     return got == 1 || (got == 0 && any);
+}
+
+bool ReadKeyFromTerminal(const char* prompt, char& key) {
+    if (prompt != nullptr) WriteToStandardError(prompt);
+    EchoOff keys(/*singleKeys=*/true);
+    const bool got = ReadByte(key) == 1;
+    WriteToStandardError("\n");
+    return got;
+}
+
+TerminalSize SizeOfTerminal() {
+    struct winsize size = {};
+    if (::ioctl(STDIN_FILENO, TIOCGWINSZ, &size) != 0) return {};
+    return {size.ws_row, size.ws_col};
 }
 
 bool WriteToConsole(ConsoleStream stream, std::string_view text) {

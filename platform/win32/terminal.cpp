@@ -150,3 +150,34 @@ bool ReadPasswordFromTerminal(const char* prompt, std::string& line) {
 }
 
 }  // namespace winqor
+
+namespace winqor {
+
+bool ReadKeyFromTerminal(const char* prompt, char& key) {
+    if (prompt != nullptr) WriteToStandardError(prompt);
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    bool got = false;
+    DWORD saved = 0;
+    if (IsConsole(input) && ::GetConsoleMode(input, &saved)) {
+        // Each key as it is pressed, not echoed; the mode is restored at once.
+        ::SetConsoleMode(input, saved & ~DWORD{ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT});
+        wchar_t unit = 0;
+        DWORD count = 0;
+        got = ::ReadConsoleW(input, &unit, 1, &count, nullptr) != 0 && count == 1;
+        ::SetConsoleMode(input, saved);
+        key = unit < 0x80 ? static_cast<char>(unit) : '?';
+    } else {
+        got = input != nullptr && input != INVALID_HANDLE_VALUE && ReadFully(input, &key, 1) == 1;
+    }
+    WriteToStandardError("\n");
+    return got;
+}
+
+TerminalSize SizeOfTerminal() {
+    CONSOLE_SCREEN_BUFFER_INFO info = {};
+    if (!::GetConsoleScreenBufferInfo(StreamHandle(ConsoleStream::kError), &info)) return {};
+    return {static_cast<uint32_t>(info.srWindow.Bottom - info.srWindow.Top + 1),
+            static_cast<uint32_t>(info.srWindow.Right - info.srWindow.Left + 1)};
+}
+
+}  // namespace winqor

@@ -12,7 +12,7 @@
 int main(int argc, char** argv) {
     winqor::IgnoreFileSizeLimitSignal();
     if (argc > 1) {
-        const winqor::SelfExtractHost host{[] { return false; }, {}, false, {}};
+        const winqor::SelfExtractHost host{[] { return false; }, {}, false, {}, {}};
         int status = 0;
         const bool ran = winqor::RunSelfExtractingProgram(
             std::vector<std::string>(argv + 1, argv + argc), host, status);

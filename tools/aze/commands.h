@@ -48,6 +48,7 @@ struct SfxOptions {
     // A Windows program's identity: its icon (an .ico file) and KEY=VALUE version settings.
     std::string icon;
     std::vector<std::string> versionInfo;
+    std::string licence;  // --license: a text the program asks to accept before it unpacks
 };
 
 struct ReadOptions {
@@ -57,6 +58,11 @@ struct ReadOptions {
     bool json = false;  // list only: JSON Lines instead of D and F lines
 };
 
+struct InfoOptions {
+    std::string archive;
+    bool json = false;  // one JSON object instead of "name: value" lines
+};
+
 // Each command prints what it made or read on standard output and its warnings on standard
 // error; when it fails, reason says why, and main prints it (ReportAndFinish).
 ExitStatus RunCreate(const CreateOptions& options, std::string& reason);
@@ -64,6 +70,11 @@ ExitStatus RunSfx(const SfxOptions& options, std::string& reason);
 ExitStatus RunList(const ReadOptions& options, std::string& reason);
 ExitStatus RunTest(const ReadOptions& options, std::string& reason);
 ExitStatus RunExtract(const ReadOptions& options, std::string& reason);
+ExitStatus RunInfo(const InfoOptions& options, std::string& reason);
+
+// The licence file of aze sfx --license, read and checked (see CheckLicenceText) before
+// anything is packed. false, with reason set, when it cannot be carried.
+bool ReadLicenceFile(const std::string& path, std::vector<uint8_t>& text, std::string& reason);
 
 // A folder packed as aze create packs it.
 struct PackedFolder {

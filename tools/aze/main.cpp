@@ -174,6 +174,11 @@ void AddSfx(CLI::App& app, SfxOptions& options) {
                      "winqor.exe makes a Windows program, a Linux winqor a Linux one")
         ->type_name("WINQOR");
     AddWindowsIdentity(command, options);
+    command
+        ->add_option("--license", options.licence,
+                     "a licence (UTF-8 text, at most 256 KiB) that the program shows and asks to "
+                     "accept before it unpacks anything; its --accept accepts it for scripts")
+        ->type_name("FILE");
     command->add_option("INPUT", options.input, "a folder to pack, or an archive to embed as it is")
         ->required()
         ->type_name("DIR|ARCHIVE.aze");
@@ -215,6 +220,28 @@ void AddReaders(CLI::App& app, ReadOptions& list, ReadOptions& test, ReadOptions
         ->type_name("DEST");
 }
 
+constexpr char kInfoExitText[] =
+    "Exit status:\n"
+    "  0  shown (nothing is written)\n"
+    "  1  the file is no archive and carries none, or it is damaged; standard output cannot\n"
+    "     be written\n"
+    "  2  usage error (also: ARCHIVE is a folder)\n"
+    "  4  the sandbox that reads the archive could not start, or broke its rules\n";
+
+void AddInfo(CLI::App& app, InfoOptions& options) {
+    auto* command = app.add_subcommand(
+        "info",
+        "what an archive or self-extracting program holds, before it is run: sizes, "
+        "encryption, Setup.exe, folders and files, licence, output folder, version");
+    command->add_flag("--json", options.json, "one JSON object instead of \"name: value\" lines");
+    command
+        ->add_option("ARCHIVE", options.archive,
+                     "an archive, or a self-extracting program made by aze sfx")
+        ->required()
+        ->type_name("ARCHIVE|PROGRAM");
+    command->footer(Footer("aze info --json setup.run", kInfoExitText));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -232,9 +259,11 @@ int main(int argc, char** argv) {
     CreateOptions create;
     SfxOptions sfx;
     ReadOptions list, test, extract;
+    InfoOptions info;
     AddCreate(app, create);
     AddSfx(app, sfx);
     AddReaders(app, list, test, extract);
+    AddInfo(app, info);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -254,5 +283,6 @@ int main(int argc, char** argv) {
     if (chosen == "list") status = RunList(list, reason);
     if (chosen == "test") status = RunTest(test, reason);
     if (chosen == "extract") status = RunExtract(extract, reason);
+    if (chosen == "info") status = RunInfo(info, reason);
     return ReportAndFinish(status, reason);
 }

@@ -243,6 +243,10 @@ ExitStatus RunExtract(const ReadOptions& options, std::string& reason) {
     }
     if (extracted == kWritingStopped) {
         reason = FailureReason(*extractor, destination);
+        // A tree refused for want of room wrote nothing: a folder made for it goes again.
+        if (created && extractor->report.failure() == Failure::kNoRoom) {
+            RemoveEmptyFolder(root.c_str());
+        }
         return ExitStatus::kWriteFailed;
     }
     if (created) RemoveEmptyFolder(root.c_str());

@@ -14,6 +14,7 @@
 #include "engine/extract_embedded.h"
 #include "format/archive_header.h"
 #include "base/limits.h"
+#include "image/licence_resource.h"
 #include "image/pe_resources.h"
 #include "platform/process.h"
 #include "platform/resources.h"
@@ -214,28 +215,34 @@ bool ReadStub(const SfxOptions& options, const std::string& stub, std::vector<ui
                                       : CheckLinuxStub(options, stub, program, reason);
 }
 
-// The stub with the archive as its neutral SETUP_ARCHIVE resource (and a Windows program's
-// identity, when given).
+// The stub with the archive as its neutral SETUP_ARCHIVE resource, the licence (when there is
+// one) as its neutral SETUP_LICENSE resource, and a Windows program's identity, when given.
 bool MakeProgram(StubKind kind, const std::vector<uint8_t>& program,
-                 const std::vector<uint8_t>& archive, const WindowsIdentity& identity,
-                 std::vector<uint8_t>& out, std::string& reason) {
+                 const std::vector<uint8_t>& archive, const std::vector<uint8_t>& licence,
+                 const WindowsIdentity& identity, std::vector<uint8_t>& out, std::string& reason) {
+    const size_t count = licence.empty() ? 1 : 2;
     if (kind == StubKind::kWindows) {
-        const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, kLanguageNeutral,
-                                     archive};
-        if (identity.given())
-            return AddResourcesWithIdentity(program, identity, addition, out, reason);
-        return AddPeResources(program, {&addition, 1}, out, reason);
+        const PeNewResource additions[] = {
+            {kSetupArchiveTypeUtf16, kSetupArchiveId, kLanguageNeutral, archive},
+            {kSetupLicenceTypeUtf16, kSetupLicenceId, kLanguageNeutral, licence}};
+        if (identity.given()) {
+            return AddResourcesWithIdentity(program, identity, {additions, count}, out, reason);
+        }
+        return AddPeResources(program, {additions, count}, out, reason);
     }
-    const NewResource addition{kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, archive};
-    return AppendResources(program, {&addition, 1}, out, reason);
+    const NewResource additions[] = {
+        {kSetupArchiveType, kSetupArchiveId, kLanguageNeutral, archive},
+        {kSetupLicenceType, kSetupLicenceId, kLanguageNeutral, licence}};
+    return AppendResources(program, {additions, count}, out, reason);
 }
 
 ExitStatus WriteProgram(const SfxOptions& options, const std::string& stub, StubKind kind,
                         const std::vector<uint8_t>& program, const std::vector<uint8_t>& archive,
-                        const WindowsIdentity& identity, std::string& reason) {
+                        const std::vector<uint8_t>& licence, const WindowsIdentity& identity,
+                        std::string& reason) {
     std::vector<uint8_t> out;
     std::string why;
-    if (!MakeProgram(kind, program, archive, identity, out, why)) {
+    if (!MakeProgram(kind, program, archive, licence, identity, out, why)) {
         reason = Concerning(why, stub);
         return ExitStatus::kUsage;
     }
@@ -308,10 +315,14 @@ ExitStatus RunSfx(const SfxOptions& options, std::string& reason) {
     if (!PrepareWindowsIdentity(options, kind == StubKind::kWindows, program, identity, reason)) {
         return ExitStatus::kUsage;
     }
+    std::vector<uint8_t> licence;
+    if (!options.licence.empty() && !ReadLicenceFile(options.licence, licence, reason)) {
+        return ExitStatus::kUsage;
+    }
     const ExitStatus made = IsFolder(options.input) ? ArchiveFromFolder(options, archive, reason)
                                                     : ArchiveFromFile(options, archive, reason);
     if (made != ExitStatus::kSuccess) return made;
-    return WriteProgram(options, stub, kind, program, archive, identity, reason);
+    return WriteProgram(options, stub, kind, program, archive, licence, identity, reason);
 }
 
 EmbeddedArchive LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor,

@@ -70,10 +70,10 @@ bool PrepareWindowsIdentity(const SfxOptions& options, bool windowsStub,
 }
 
 bool AddResourcesWithIdentity(std::span<const uint8_t> program, const WindowsIdentity& identity,
-                              const PeNewResource& archive, std::vector<uint8_t>& out,
+                              std::span<const PeNewResource> carried, std::vector<uint8_t>& out,
                               std::string& reason) {
     std::vector<PeNewResource> additions = identity.edit.additions;
-    additions.push_back(archive);
+    additions.insert(additions.end(), carried.begin(), carried.end());
     return EditPeResources(program, additions, identity.edit.removals, out, reason);
 }
 

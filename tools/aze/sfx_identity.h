@@ -35,9 +35,10 @@ bool PrepareWindowsIdentity(const SfxOptions& options, bool windowsStub,
                             std::span<const uint8_t> program, WindowsIdentity& identity,
                             std::string& reason);
 
-// program with archive added and the identity given, in one rewrite.
+// program with carried (the archive, and the licence if any) added and the identity given, in
+// one rewrite.
 bool AddResourcesWithIdentity(std::span<const uint8_t> program, const WindowsIdentity& identity,
-                              const PeNewResource& archive, std::vector<uint8_t>& out,
+                              std::span<const PeNewResource> carried, std::vector<uint8_t>& out,
                               std::string& reason);
 
 }  // namespace winqor::aze
