@@ -68,6 +68,8 @@ TEST(ParseSelfExtractArguments, ReadsItsSwitchesUpToTheFirstItDoesNotKnow) {
          {"x"}},
         {"/? on Windows", {"/?"}, true, RunMode::kHelp, "", {}},
         {"/? is Setup.exe's elsewhere", {"/?"}, false, RunMode::kInstall, "", {"/?"}},
+        {"info", {"--info"}, false, RunMode::kInfo, "", {}},
+        {"--accept is the program's", {"--accept", "/S"}, false, RunMode::kInstall, "", {"/S"}},
     };
     for (const ParseCase& c : cases) {
         SelfExtractOptions options;
@@ -77,6 +79,8 @@ TEST(ParseSelfExtractArguments, ReadsItsSwitchesUpToTheFirstItDoesNotKnow) {
         EXPECT_EQ(options.mode, c.mode) << c.what;
         EXPECT_EQ(options.target, c.target) << c.what;
         EXPECT_EQ(options.setupArguments, c.setup) << c.what;
+        EXPECT_EQ(options.acceptLicence, !c.arguments.empty() && c.arguments.front() == "--accept")
+            << c.what;
     }
 }
 
@@ -90,6 +94,10 @@ TEST(ParseSelfExtractArguments, RefusesWhatCannotBeUsed) {
         {{"--quiet", "--quiet"}, "--quiet is given twice"},
         {{"--target", "a", "--target=b"}, "--target is given twice"},
         {{"--list", "--check"}, "--list and --check cannot be combined"},
+        {{"--accept", "--accept"}, "--accept is given twice"},
+        {{"--info", "--list"}, "--info and --list cannot be combined"},
+        {{"--info", "--target", "d"}, "--info writes nothing: it takes no --target or --temp"},
+        {{"--info", "/S"}, "--info starts no Setup.exe, so it takes no arguments for it: /S"},
         {{"--temp", "--target", "d"}, "--temp and --target cannot be combined"},
         {{"--check", "--target", "d"}, "--check writes nothing: it takes no --target or --temp"},
         {{"--temp", "--extract-only"},
