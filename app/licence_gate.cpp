@@ -16,8 +16,11 @@ constexpr char kAcceptPrompt[] = "Do you accept this licence? (y: accept, n: dec
 bool IsYes(char key) {
     return key == 'y' || key == 'Y';
 }
+// Ctrl+D, which a terminal read key by key passes on as a key, ends the input: no answer.
+constexpr char kEndOfInput = '\x04';
+
 bool IsNo(char key) {
-    return key == 'n' || key == 'N';
+    return key == 'n' || key == 'N' || key == kEndOfInput;
 }
 
 // The lines as a terminal shows them: without carriage returns, a form feed as a line break.

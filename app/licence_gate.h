@@ -43,7 +43,7 @@ struct TerminalPager {
 };
 
 // Shows text a screenful at a time when it is longer than the screen (any key but y and n
-// shows the next), then asks; y accepts, n or the end of input declines.
+// shows the next), then asks; y accepts, n, Ctrl+D or the end of input declines.
 bool AcceptLicenceOnTerminal(const std::string& text, const TerminalPager& pager);
 bool AcceptLicenceOnTerminal(const std::string& text);
 

@@ -51,6 +51,7 @@ TEST(AcceptLicenceOnTerminal, PagesALongLicenceAndTakesOnlyYesAsAcceptance) {
         {"short text, y", {24, 80}, Lines(3), "y", true, 0, "line 3\n"},
         {"short text, n", {24, 80}, Lines(3), "n", false, 0, "line 3\n"},
         {"short text, input ends", {24, 80}, Lines(3), "", false, 0, "line 3\n"},
+        {"short text, Ctrl+D", {24, 80}, Lines(3), "\x04", false, 0, "line 3\n"},
         {"other keys ask again", {24, 80}, Lines(3), "x\x1b Y", true, 0, "line 3\n"},
         {"no size known: no pages", {0, 0}, Lines(50), "y", true, 0, "line 50\n"},
         {"10 rows: pages of 9 lines", {10, 80}, Lines(20), "  y", true, 2, "line 20\n"},
