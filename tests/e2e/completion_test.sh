@@ -20,13 +20,13 @@ completes() {
 
 # "line|expected": the sorted replies, joined by spaces.
 cases=(
-  "aze |create extract list sfx test"
+  "aze |create extract info list sfx test"
   "aze e|extract"
   "aze -|--help --verbose --version -h -v"
   "aze -v l|list"
   "aze create |docs my folder"
   "aze create -|--exclude --exclude-from --help --password-file --reproducible --run-setup --verbose -h -o -v"
-  "aze sfx --|--exclude --exclude-from --help --icon --password-file --reproducible --run-setup --stub --verbose --version-info --windows"
+  "aze sfx --|--exclude --exclude-from --help --icon --license --password-file --reproducible --run-setup --stub --verbose --version-info --windows"
   "aze sfx --icon |docs logo.ico my folder"
   "aze sfx --version-info Prod|ProductName= ProductVersion="
   "aze create --exclude-from n|notes.txt"
@@ -43,6 +43,9 @@ cases=(
   "aze test --password-file |- OLD.AZE docs logo.ico my folder notes.txt pack.aze two words.aze"
   "aze create -o p|pack.aze"
   "aze sfx --stub n|notes.txt"
+  "aze sfx --license n|notes.txt"
+  "aze info -|--help --json --verbose -h -v"
+  "aze info p|pack.aze"
   "aze -v extract -C d|docs"
 )
 for entry in "${cases[@]}"; do

@@ -18,7 +18,7 @@ done
 
 # The page as a reader sees it, plain text.
 text=$(groff -man -Tutf8 -P-cbou "$pages/aze.1" 2> /dev/null)
-for command in "" create sfx list test extract; do
+for command in "" create sfx list test extract info; do
   # shellcheck disable=SC2086
   expect_status 0 "aze $command --help" -- "$aze" $command --help
   for option in $(printf '%s\n' "$out" | grep -oE '^ +-[-a-zA-Z,]+' | tr ',' '\n' | tr -d ' '); do

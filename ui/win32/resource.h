@@ -6,6 +6,7 @@
 #define IDD_ABOUTBOX 100
 #define IDD_MAIN_DIALOG 102
 #define IDD_PASSWORD 130
+#define IDD_LICENCE 132
 
 // The text of the About entry in the main dialog's system menu.
 #define IDS_ABOUTBOX 101
@@ -19,6 +20,7 @@
 #define IDC_DESTINATION 1002
 #define IDC_ARCHIVE_PATH 1003
 #define IDC_BROWSE_FOLDER 1007
+#define IDC_LICENCE_TEXT 1010
 
 // The resource a self-extracting program carries its archive in.
 #define IDR_SETUP_ARCHIVE 131
