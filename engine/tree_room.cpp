@@ -1,6 +1,7 @@
 // The free-space check that comes before an extraction's first write: the records are walked
 // once without writing, their sizes summed, and the sum compared with the room EnterRoot found.
 #include <string>
+#include <utility>
 
 #include "base/text.h"
 #include "engine/tree_writer.h"
@@ -29,20 +30,31 @@ class RoomTally : public RecordSink {
 
 }  // namespace
 
-bool TreeWriter::HasRoomForTree() {
-    // Where the system cannot say, the writes themselves will.
-    if (!freeBytes_) return true;
-    RoomTally tally;
+// Walks the records from the stream's position into tally, writing nothing and saying nothing:
+// whatever the walk finds wrong, the report and the debug channel stay as they were.
+bool TreeWriter::TallyRecords(RecordSink& tally) {
     RecordSink* const previous = sink_;
     const bool tracedBefore = traced_;
     const uint32_t start = stream().position;
+    const ExtractionReport reportBefore = report_;
+    DebugSink channel = SetDebugSink({});
     sink_ = &tally;
     traced_ = false;
     const int walked = OutputArchive();
     sink_ = previous;
     traced_ = tracedBefore;
     stream().position = start;
-    if (walked == 0) return false;
+    SetDebugSink(std::move(channel));
+    report_ = reportBefore;
+    return walked != 0;
+}
+
+bool TreeWriter::HasRoomForTree() {
+    // Where the system cannot say, the writes themselves will.
+    if (!freeBytes_) return true;
+    RoomTally tally;
+    // Records that break the rules fail the walk itself where they stand, as they always did.
+    if (!TallyRecords(tally)) return true;
     if (tally.needed() <= *freeBytes_) return true;
     const std::string figures =
         WithThousands(tally.needed()) + " bytes needed, " + WithThousands(*freeBytes_) + " free";

@@ -71,9 +71,11 @@ class TreeWriter {
 
   private:
     // Before the first write: whether the free space EnterRoot found at the root holds the
-    // records from the walk's position on. false, with kNoRoom (or the records' own failure)
-    // recorded, when it does not; true when the system could not say how much is free.
+    // records from the walk's position on. false, with kNoRoom recorded, when it does not; true
+    // when the system could not say how much is free, or the records break the rules (the walk
+    // then fails where it meets them).
     bool HasRoomForTree();
+    bool TallyRecords(RecordSink& tally);
     // A name longer than any path the platform takes fails as too long.
     bool CopyNameOrFail(const RecordView& record, char16_t* name);
     bool ReadDirectoryRecord(uint32_t remaining, RecordView& record, char16_t* name);
