@@ -10,7 +10,7 @@
 #include "engine/archive_info.h"
 #include "image/licence_resource.h"
 #include "image/pe_resources.h"
-#include "image/version_info_reader.h"
+#include "image/version_info.h"
 #include "platform/resources.h"
 #include "platform/whole_file.h"
 #include "tools/aze/commands.h"
@@ -38,9 +38,15 @@ void TakeWindowsResources(const std::string& program, ArchiveInfo& info) {
         info.licenceBytes = licence->size;
     }
     for (const PeResource& resource : resources) {
-        if (resource.type.named || resource.type.id != kPeVersionType) continue;
-        ReadVersionStrings(std::span<const uint8_t>(bytes).subspan(resource.offset, resource.size),
-                           info.versionStrings);
+        if (resource.type.named || resource.type.id != kRtVersion) continue;
+        VersionInfo version;
+        const auto data = std::span<const uint8_t>(bytes).subspan(resource.offset, resource.size);
+        // Version information that does not hold together is left out, not shown in part.
+        if (ReadVersionResource(data, version, why)) {
+            for (const auto& [key, value] : version.strings) {
+                info.versionStrings.emplace_back(Utf16ToUtf8Lossy(key), Utf16ToUtf8Lossy(value));
+            }
+        }
         break;
     }
 }
