@@ -56,4 +56,20 @@ else
   skip_checks 1 "python3 cannot import pefile"
 fi
 expect_status 0 "aze list of the licensed Windows program" -- "$aze" list setup.exe
+
+# A licence and a product's version information together, in one rewrite of the program.
+expect_status 0 "aze sfx --windows --license --version-info" -- \
+  "$aze" sfx --stub "$stub" --license terms.txt --version-info 'ProductName=Acme Installer' \
+  --version-info FileVersion=3.1 -o product.exe plain.aze
+expect_status 0 "aze info of the program with both" -- "$aze" info --json product.exe
+checks=$((checks + 1))
+printf '%s' "$out" | "$python" -c '
+import json, sys
+info = json.load(sys.stdin)
+version = info["versionInfo"]
+if version.get("ProductName") != "Acme Installer" or version.get("FileVersion") != "3.1":
+    sys.exit(f"versionInfo: {version}")
+if info["licenseBytes"] != int(sys.argv[1]) or info["files"] != 5:
+    sys.exit(f"got {info}")
+' "$(stat -c %s terms.txt)" || fail "aze info of the program with both: $out"
 finish
