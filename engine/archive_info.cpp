@@ -77,6 +77,8 @@ bool CountRecords(ArchiveExtractor& extractor, const std::function<int()>& load,
     };
     if (extractor.sandbox.RunConfined(count, receive) == 0) return false;
     info.counted = ParseCounts(counts, info.unpackedSize, info);
+    // Counts that cannot be true come from a child that broke its rules.
+    if (!info.counted) extractor.report.RecordFailure(Failure::kExtractionEnded, u"its counts");
     return info.counted;
 }
 
