@@ -2,13 +2,22 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "base/little_endian.h"
 #include "base/text.h"
+#include "image/pe_tree_work.h"
 
 namespace winqor {
+
+PeTreeWork& PeTreeWorkOnThisThread() {
+    thread_local PeTreeWork work;
+    return work;
+}
+
 namespace {
 
 uint64_t AlignUp(uint64_t value, uint64_t alignment) {
@@ -311,12 +320,22 @@ class TreeReader {
         return true;
     }
 
+    // Comparing names costs their length, and many entries may name one long string: the
+    // names, counted once for every entry that names them, must fit the tree as a tree whose
+    // every entry has a name of its own does. That holds every comparison of the check and of
+    // the rewrite's sort to a small multiple of the tree's size.
     bool KeysDiffer(uint64_t first, uint64_t count) {
         std::vector<PeKey> keys(count);
         for (uint64_t i = 0; i < count; ++i) {
             if (!ReadKey(ReadLe32(tree_.data() + first + i * tree_field::kEntryBytes), keys[i])) {
                 return false;
             }
+            if (keys[i].named) nameBytes_ += 2 + keys[i].text.size();
+        }
+        if (nameBytes_ > tree_.size()) {
+            return Fail(
+                "entries share names: counted for each entry, their names take more bytes than "
+                "the tree holds");
         }
         if (!HasRepeatedKey(std::move(keys))) return true;
         return Fail(
@@ -325,6 +344,7 @@ class TreeReader {
     }
 
     bool ReadEntry(uint64_t at, bool named, int level, PeResource& path) {
+        ++PeTreeWorkOnThisThread().entriesVisited;
         const uint32_t key = ReadLe32(tree_.data() + at);
         const uint32_t child = ReadLe32(tree_.data() + at + 4);
         if (((key & kHighBit) != 0) != named) {
@@ -375,6 +395,7 @@ class TreeReader {
     TreeUse use_;
     std::set<uint32_t> directories_;
     uint64_t entries_ = 0;
+    uint64_t nameBytes_ = 0;  // of the keys checked, counted for each entry
     std::vector<PeResource>* out_ = nullptr;
     const char* why_ = "";
 };
@@ -416,7 +437,9 @@ template <typename A, typename B>
 int CompareNames(const A& a, const B& b) {
     const size_t aUnits = UnitCount(a), bUnits = UnitCount(b);
     const size_t common = std::min(aUnits, bUnits);
+    uint64_t& compared = PeTreeWorkOnThisThread().nameUnitsCompared;
     for (size_t i = 0; i < common; ++i) {
+        ++compared;
         const char16_t x = AsciiUpper(UnitAt(a, i)), y = AsciiUpper(UnitAt(b, i));
         if (x != y) return x < y ? -1 : 1;
     }
@@ -443,8 +466,10 @@ bool KeyBefore(const PeKey& a, const PeKey& b) {
 }
 
 // Whether two keys are the same as Windows compares them (names without regard to case).
+// A merge sort: each comparison costs at most the length of the key it places, and each key is
+// placed once for each of the log n merges.
 bool HasRepeatedKey(std::vector<PeKey> keys) {
-    std::sort(keys.begin(), keys.end(), KeyBefore);
+    std::stable_sort(keys.begin(), keys.end(), KeyBefore);
     return std::adjacent_find(keys.begin(), keys.end(), SameKey) != keys.end();
 }
 
@@ -459,17 +484,77 @@ std::vector<uint8_t> LittleEndianUnits(std::u16string_view name) {
     return bytes;
 }
 
+// The order of keys as numbers: named keys first, ranked by name (names equal but for case
+// share a rank), then ids. The rewrite sorts and groups its resources by these, so that no
+// name is compared more often than the one sort that ranks the distinct names needs; a type
+// with a long name and many resources would otherwise have its name compared with another
+// type's for each of them.
+class KeyRanks {
+  public:
+    void Add(const PeKey& key) {
+        if (key.named) texts_.push_back(key.text);
+    }
+
+    // After the last Add.
+    void Rank() {
+        std::sort(texts_.begin(), texts_.end(), SpanBefore);
+        texts_.erase(std::unique(texts_.begin(), texts_.end(), SameSpan), texts_.end());
+        std::vector<size_t> order(texts_.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return CompareNames(texts_[a], texts_[b]) < 0;
+        });
+        ranks_.assign(texts_.size(), 0);
+        for (size_t k = 1; k < order.size(); ++k) {
+            const bool same = CompareNames(texts_[order[k - 1]], texts_[order[k]]) == 0;
+            ranks_[order[k]] = ranks_[order[k - 1]] + (same ? 0 : 1);
+        }
+    }
+
+    uint64_t Of(const PeKey& key) const {
+        if (!key.named) return uint64_t{1} << 32 | key.id;
+        const auto at = std::lower_bound(texts_.begin(), texts_.end(), key.text, SpanBefore);
+        return ranks_[static_cast<size_t>(at - texts_.begin())];
+    }
+
+  private:
+    using Text = std::span<const uint8_t>;
+    static bool SpanBefore(Text a, Text b) {
+        if (a.data() != b.data()) return std::less<const uint8_t*>()(a.data(), b.data());
+        return a.size() < b.size();
+    }
+    static bool SameSpan(Text a, Text b) { return a.data() == b.data() && a.size() == b.size(); }
+
+    std::vector<Text> texts_;  // each distinct view once, in SpanBefore's order
+    std::vector<uint64_t> ranks_;
+};
+
 // A resource of the tree to write, its bytes still in the input.
 struct Item {
     PeKey type, name, language;
     std::span<const uint8_t> data;
     uint32_t codePage = 0;
+    uint64_t typeRank = 0, nameRank = 0, languageRank = 0;
 };
 
 bool ItemBefore(const Item& a, const Item& b) {
-    if (!SameKey(a.type, b.type)) return KeyBefore(a.type, b.type);
-    if (!SameKey(a.name, b.name)) return KeyBefore(a.name, b.name);
-    return KeyBefore(a.language, b.language);
+    return std::tie(a.typeRank, a.nameRank, a.languageRank) <
+           std::tie(b.typeRank, b.nameRank, b.languageRank);
+}
+
+void RankItems(std::vector<Item>& items) {
+    KeyRanks ranks;
+    for (const auto& item : items) {
+        ranks.Add(item.type);
+        ranks.Add(item.name);
+        ranks.Add(item.language);
+    }
+    ranks.Rank();
+    for (auto& item : items) {
+        item.typeRank = ranks.Of(item.type);
+        item.nameRank = ranks.Of(item.name);
+        item.languageRank = ranks.Of(item.language);
+    }
 }
 
 bool HasTypeOf(const PeResource& resource, const PeNewResource& addition) {
@@ -508,6 +593,7 @@ std::vector<Item> MergeItems(std::span<const uint8_t> file, const std::vector<Pe
                 : PeKey{true, 0, typeNames.emplace_back(LittleEndianUnits(addition.type))};
         items.push_back({type, IdKey(addition.id), IdKey(addition.language), addition.data, 0});
     }
+    RankItems(items);
     std::stable_sort(items.begin(), items.end(), ItemBefore);
     return items;
 }
@@ -522,6 +608,7 @@ struct LanguageNode {
 
 struct NameNode {
     const PeKey* key = nullptr;
+    uint64_t rank = 0;
     uint64_t directory = 0;
     uint64_t keyText = 0;
     std::vector<LanguageNode> languages;
@@ -529,6 +616,7 @@ struct NameNode {
 
 struct TypeNode {
     const PeKey* key = nullptr;
+    uint64_t rank = 0;
     uint64_t directory = 0;
     uint64_t keyText = 0;
     std::vector<NameNode> names;
@@ -537,12 +625,12 @@ struct TypeNode {
 std::vector<TypeNode> GroupItems(const std::vector<Item>& items) {
     std::vector<TypeNode> types;
     for (const auto& item : items) {
-        if (types.empty() || !SameKey(*types.back().key, item.type)) {
-            types.emplace_back().key = &item.type;
+        if (types.empty() || types.back().rank != item.typeRank) {
+            types.push_back({&item.type, item.typeRank, 0, 0, {}});
         }
         auto& names = types.back().names;
-        if (names.empty() || !SameKey(*names.back().key, item.name)) {
-            names.emplace_back().key = &item.name;
+        if (names.empty() || names.back().rank != item.nameRank) {
+            names.push_back({&item.name, item.nameRank, 0, 0, {}});
         }
         names.back().languages.emplace_back().item = &item;
     }

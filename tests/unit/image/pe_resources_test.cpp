@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "image/pe_tree_work.h"
 #include "image/resource_table.h"
 #include "support/pe_image.h"
 #include "support/test_support.h"
@@ -495,6 +496,127 @@ TEST(PeResourcesTest, EntriesThatShareNamesAndBytesCostNoCopies) {
     EXPECT_FALSE(AddPeResources(image.bytes, {&addition, 1}, out, reason));
     EXPECT_NE(reason.find("share their bytes or names"), std::string::npos) << reason;
     EXPECT_TRUE(out.empty());
+}
+
+// Trees made to cost far more than their size: a directory whose entries all name one long
+// string, two long type names that differ at their end over many resources each, and
+// directories whose entries overlap so that each entry is read more than once. The work of
+// reading, checking and rewriting each is held to the tree's size (entries read at most once
+// per 8 bytes of the tree in each read, names compared a small multiple of its bytes), and each
+// still ends in the right answer.
+struct Amplified {
+    const char* what;
+    PeImage (*build)();
+    PeStatus read;
+    bool rewritten;
+    const char* message;  // of the read's or the rewrite's refusal
+};
+
+// The tree's bytes, as the resource data directory gives them.
+uint64_t TreeBytes(const PeImage& image) {
+    return test::ReadLe32At(image.bytes, 0x58 + 112 + 2 * 8 + 4);
+}
+
+PeImage OneNameForEveryType() {
+    std::vector<PeTestResource> resources = {{{std::u16string(4000, u'N')}, {{}, 1}, 0, {1}}};
+    for (int i = 1; i < 2000; ++i)
+        resources.push_back(
+            {{u"T" + std::u16string(1, char16_t(u'A' + i % 26)) + std::u16string(i / 26 + 1, u'x')},
+             {{}, 1},
+             0,
+             {1}});
+    PeImage image = BuildPeImage(resources);
+    const uint64_t root = image.treeOffset + 16;
+    const uint32_t first = test::ReadLe32At(image.bytes, root);
+    for (uint64_t i = 1; i < resources.size(); ++i)
+        test::WriteLe32At(image.bytes, root + 8 * i, first);
+    return image;
+}
+
+PeImage TwoLongTypesOfManyIds() {
+    const std::u16string prefix(8000, u'A');
+    std::vector<PeTestResource> resources;
+    for (uint32_t id = 1; id <= 1500; ++id) {
+        resources.push_back({{prefix + u"C"}, {{}, id}, 0, {1}});
+        resources.push_back({{prefix + u"B"}, {{}, id}, 0, {2}});
+    }
+    return BuildPeImage(resources);
+}
+
+// One type whose directory lists kCount ids, each leading to its own language directory; the
+// language directories start 8 bytes apart in a run of identical entries, so that each lists
+// the entries of the next ones too (its header's counts are the child field of the entry before
+// it: no named entry, kLanguages ids).
+PeImage OverlappingDirectories() {
+    constexpr uint32_t kCount = 16384;
+    constexpr uint32_t kLanguages = 5;  // the count each language directory reads
+    constexpr uint32_t kDataEntry = kLanguages << 16;
+    PeImage image = BuildPeImage({{{{}, 3}, {{}, 1}, 0, std::vector<uint8_t>(kDataEntry + 64)}});
+    std::vector<uint8_t> tree(kDataEntry + 16, 0);
+    auto put = [&](uint64_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i) tree[at + i] = uint8_t(value >> (8 * i));
+    };
+    put(12, 1 << 16);  // the root: one id
+    put(16, 3);
+    put(20, 24 | 0x80000000u);
+    const uint64_t run = 24 + 16 + 8 * uint64_t{kCount};
+    put(24 + 12, kCount << 16);
+    for (uint32_t i = 0; i < kCount; ++i) {
+        put(24 + 16 + 8 * i, i);
+        put(24 + 20 + 8 * i, uint32_t(run + 8 * i) | 0x80000000u);
+    }
+    // Each entry of the run an id of its own, so that no directory lists one twice.
+    for (uint64_t at = run; at + 8 <= kDataEntry; at += 8) {
+        put(at, uint32_t(at / 8));
+        put(at + 4, kDataEntry);
+    }
+    put(kDataEntry, 0x2000);
+    put(kDataEntry + 4, 1);
+    std::copy(tree.begin(), tree.end(), image.bytes.begin() + image.treeOffset);
+    return image;
+}
+
+const Amplified kAmplified[] = {
+    {"2000 types naming one 4000-unit name", OneNameForEveryType, PeStatus::kValid, false,
+     "names take more bytes than the tree"},
+    {"two 8001-unit types of 1500 ids each", TwoLongTypesOfManyIds, PeStatus::kValid, true, ""},
+    {"16384 language directories overlapping", OverlappingDirectories, PeStatus::kDamaged, false,
+     "more entries than the tree has room for"},
+};
+
+TEST(PeResourcesTest, AmplifiedTreesCostWorkInProportionToTheirSize) {
+    for (const auto& c : kAmplified) {
+        SCOPED_TRACE(c.what);
+        const PeImage image = c.build();
+        const uint64_t treeBytes = TreeBytes(image);
+        auto expectWithinBounds = [&](const char* call, uint64_t reads) {
+            const PeTreeWork work = PeTreeWorkOnThisThread();
+            EXPECT_LE(work.entriesVisited, reads * treeBytes / 8) << call;
+            EXPECT_LE(work.nameUnitsCompared, 8 * treeBytes) << call;
+        };
+        std::vector<PeResource> resources;
+        std::string reason;
+        PeTreeWorkOnThisThread() = {};
+        EXPECT_EQ(ReadPeResources(image.bytes, resources, reason), c.read) << reason;
+        expectWithinBounds("ReadPeResources", 1);
+        if (c.read != PeStatus::kValid) {
+            EXPECT_NE(reason.find(c.message), std::string::npos) << reason;
+        }
+        PeTreeWorkOnThisThread() = {};
+        EXPECT_EQ(CanAddPeResources(image.bytes, reason), c.rewritten) << reason;
+        expectWithinBounds("CanAddPeResources", 1);
+        if (!c.rewritten) {
+            EXPECT_NE(reason.find(c.message), std::string::npos) << reason;
+        }
+        std::vector<uint8_t> out;
+        const PeNewResource addition{kSetupArchiveTypeUtf16, kSetupArchiveId, 0, kArchive};
+        PeTreeWorkOnThisThread() = {};
+        EXPECT_EQ(AddPeResources(image.bytes, {&addition, 1}, out, reason), c.rewritten) << reason;
+        expectWithinBounds("AddPeResources", 2);
+        if (c.rewritten) {
+            EXPECT_EQ(ReadAll(out).size(), resources.size() + 1);
+        }
+    }
 }
 
 }  // namespace
