@@ -26,11 +26,12 @@ class BoundedText {
     int length_ = 0;
 };
 
-// A name as the terminal may show it: the same escaping as every aze message, so that an
-// archive's names cannot forge lines or send the terminal a command through this channel.
+// A name as the terminal may show it: its control characters escaped, so that an archive's
+// names cannot forge lines or send the terminal a command through this channel; otherwise as
+// stored, backslashes too, so that both systems' traces say a name alike.
 std::u16string EscapedForDisplay(const char16_t* text) {
     std::u16string escaped;
-    Utf8ToUtf16(EscapeForDisplay(Utf16ToUtf8Lossy(Utf16View(text))), escaped);
+    Utf8ToUtf16(EscapeControls(Utf16ToUtf8Lossy(Utf16View(text))), escaped);
     return escaped;
 }
 

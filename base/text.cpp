@@ -174,7 +174,7 @@ void AppendHexEscape(char byte, std::string& out) {
 }
 
 // The short escape of a character that has one, or null.
-const char* NamedEscape(char32_t cp) {
+const char* NamedEscape(char32_t cp, const char* backslash) {
     switch (cp) {
         case U'\n':
             return "\\n";
@@ -183,7 +183,7 @@ const char* NamedEscape(char32_t cp) {
         case U'\t':
             return "\\t";
         case U'\\':
-            return kPathSeparator == u'\\' ? nullptr : "\\\\";
+            return backslash;
         default:
             return nullptr;
     }
@@ -193,9 +193,8 @@ bool IsControl(char32_t cp) {
     return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
 }
 
-}  // namespace
-
-std::string EscapeForDisplay(std::string_view text) {
+// backslash: what a backslash becomes, null for itself.
+std::string Escape(std::string_view text, const char* backslash) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
@@ -204,7 +203,7 @@ std::string EscapeForDisplay(std::string_view text) {
         if (!NextUtf8(text, i, cp)) {
             AppendHexEscape(text[start], out);  // one byte; what follows it is decoded anew
             i = start + 1;
-        } else if (const char* named = NamedEscape(cp)) {
+        } else if (const char* named = NamedEscape(cp, backslash)) {
             out += named;
         } else if (IsControl(cp)) {
             for (size_t k = start; k < i; ++k) AppendHexEscape(text[k], out);
@@ -213,6 +212,16 @@ std::string EscapeForDisplay(std::string_view text) {
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::string EscapeForDisplay(std::string_view text) {
+    return Escape(text, kPathSeparator == u'\\' ? nullptr : "\\\\");
+}
+
+std::string EscapeControls(std::string_view text) {
+    return Escape(text, nullptr);
 }
 
 std::u16string QuoteWindowsArgument(std::u16string_view argument) {

@@ -50,6 +50,11 @@ std::string WithThousands(uint64_t value);
 // (Windows), no name holds one and it stays as it is, so that paths read as paths.
 std::string EscapeForDisplay(std::string_view text);
 
+// A name as stored, escaped as EscapeForDisplay escapes it but for the backslash, which stays
+// as it is on every system: the debug channel's traces show an archive's names alike on Linux
+// and Windows, where a backslash in a name cannot be told from a separator anyway.
+std::string EscapeControls(std::string_view text);
+
 // One argument as a Windows command line writes it, so that CommandLineToArgvW (and the C
 // runtime's own parser) gives it back unchanged: quoted when empty or when it holds a space, a
 // tab or a quote, with the backslashes before a quote or the closing quote doubled.

@@ -13,7 +13,8 @@ another writer when VECTORS_DIR has them, and mutants of our archives (bytes of 
 of the payload changed, the archive cut short).
 
 Where the two runs differ, the difference must have one of the Windows reasons below, found
-in the names the Linux run wrote or met. Any other difference fails the test. Where a reason
+in the names the Linux run wrote or met. Any other difference fails the test, and so does a
+last trace line that gives both runs' failure for a name shown two ways, whatever the names. Where a reason
 allows a difference, the Windows run must still have ended cleanly: with the Linux run's exit
 status or 1, every file it wrote one that the Linux run wrote too (names compared as Windows
 compares them). In the traces a word with characters outside ASCII is compared as '?': Wine
@@ -274,6 +275,24 @@ def differences(linux, windows):
     return found
 
 
+# The run's last line when a walk fails: the record's name as stored, then why.
+FAILURE_LINE = re.compile(r"^winqor: (.*): ([^:]*)$")
+
+
+def failure_named_differently(linux, windows):
+    """What the runs' last lines say when they give one failure for a name written two ways:
+    both builds show names as stored (control characters escaped), so no Windows reason
+    excuses it; else None."""
+    def last_line(trace):
+        lines = [line for line in trace.split("\n") if line]
+        return lines[-1] if lines else ""
+    a, b = last_line(linux["trace"]), last_line(windows["trace"])
+    ma, mb = FAILURE_LINE.match(a), FAILURE_LINE.match(b)
+    if ma and mb and ma.group(2) == mb.group(2) and ma.group(1) != mb.group(1):
+        return f"the failing line names the record differently: Linux {a!r}, Windows {b!r}"
+    return None
+
+
 def failed_cleanly(linux, windows):
     """None when the Windows run ended as the Linux one did or failed, and wrote nothing that
     the Linux run did not; else what it did."""
@@ -353,6 +372,10 @@ def main():
                 failures.append(f"{name}: aze sfx made only one of the two programs")
             continue
         found = differences(runs["linux"], runs["windows"])
+        renamed = failure_named_differently(runs["linux"], runs["windows"])
+        if renamed:
+            failures.append(f"{name}: {renamed}")
+            continue
         if not found:
             agreed += 1
             continue

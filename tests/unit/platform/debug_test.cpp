@@ -28,6 +28,27 @@ TEST(DebugPrint, ConvertsNamesToUtf8) {
     EXPECT_EQ(capture.All(), "donn\xc3\xa9\x65s/\xe6\x97\xa5\xe6\x9c\xac.txt");
 }
 
+// Both systems show an archive's names on this channel alike, as stored, so that their traces
+// compare line for line: a backslash stays one backslash; only control characters and bytes
+// that are no UTF-8 are escaped, so that a name cannot forge a line.
+TEST(DebugPrint, ShowsNamesAsStoredWithControlsEscaped) {
+    struct Case {
+        const char16_t* name;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {u"\\..\\escape", "\\..\\escape"},
+        {u"a\\b\\", "a\\b\\"},
+        {u"two\nlines\r\ttab", "two\\nlines\\r\\ttab"},
+        {u"\x1b[31mred\u009b", "\\x1b[31mred\\xc2\\x9b"},
+    };
+    for (const Case& c : cases) {
+        test::DebugCapture capture;
+        DebugPrint(u"winqor: %s: refused\n", c.name);
+        EXPECT_EQ(capture.All(), std::string("winqor: ") + c.shown + ": refused\n") << c.shown;
+    }
+}
+
 TEST(DebugPrint, CutsTextAt2047Units) {
     struct Case {
         size_t argumentLength;
