@@ -10,7 +10,7 @@ packages=(
   dpkg-dev debhelper fakeroot lintian devscripts git
   file desktop-file-utils libxml2-utils xdg-utils shared-mime-info libglib2.0-bin groff-base
   appstream gettext python3-pyatspi at-spi2-core dbus-daemon
-  clang libclang-rt-14-dev valgrind binutils gdb
+  clang libclang-rt-14-dev valgrind binutils gdb gcovr
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 python3-pefile wine wine64
 )
 
