@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "engine/bzip2_decoder.h"
 #include "engine/bzip2_parallel.h"
+#include "engine/child_messages.h"
 #include "engine/confinement_probe.h"
 #include "format/archive_header.h"
 #include "platform/confine.h"
@@ -277,6 +278,19 @@ void SandboxedRunner::EnterLastFolder() {
         MakeCurrent(root);
     }
     CloseDirectory(entered);
+}
+
+uint32_t MaxChildMessageBytes() {
+    return kMaxMessageBytes;
+}
+
+bool TakeChildMessage(SandboxedRunner& runner, std::string_view message, ChildMessages& taken,
+                      const std::function<void(std::string_view)>& output) {
+    return runner.TakeChildMessage(message, taken.result, taken.reported, output);
+}
+
+void EnterChildsLastFolder(SandboxedRunner& runner) {
+    runner.EnterLastFolder();
 }
 
 }  // namespace winqor

@@ -14,6 +14,8 @@
 
 namespace winqor {
 
+struct ChildMessages;  // engine/child_messages.h
+
 class SandboxedRunner {
   public:
     // Confines to tree's root; takes back into report and tree what the child found out.
@@ -39,6 +41,11 @@ class SandboxedRunner {
   private:
     ConfinementRules RulesForChild() const;
     bool RootStandsAsBefore(const FolderStanding& before);
+
+    friend bool TakeChildMessage(SandboxedRunner&, std::string_view, ChildMessages&,
+                                 const std::function<void(std::string_view)>&);
+    friend void EnterChildsLastFolder(SandboxedRunner&);
+
     int RunHere(const std::function<int()>& steps,
                 const std::function<void(std::string_view)>& output);
     bool TakeChildOutcome(std::string_view message, int& result);

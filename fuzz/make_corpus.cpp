@@ -8,11 +8,15 @@
 #include <string>
 #include <vector>
 
+#include <bzlib.h>
+
 #include "base/little_endian.h"
+#include "base/message_frames.h"
 #include "image/ico.h"
 #include "image/pe_resources.h"
 #include "image/resource_table.h"
 #include "image/version_info.h"
+#include "platform/terminal.h"
 #include "protection/password.h"
 #include "support/pe_image.h"
 #include "writer/archive_writer.h"
@@ -224,6 +228,114 @@ void WriteIdentitySeeds(const fs::path& dir) {
     Write(dir / "version", BuildVersionResource(info));
 }
 
+// ---- the channel from the sandboxed child, as child_messages takes it ----------------------
+
+std::string Units(std::u16string_view text) {
+    std::string bytes;
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
+// An outcome: the watched file's identity, the result, the failure, whether the watched file
+// was written and the failure's place in units; then the place and the last folder.
+std::string Outcome(int32_t result, int32_t failure, std::u16string_view where,
+                    std::u16string_view lastFolder) {
+    std::string bytes(1, 'R');
+    bytes.append(16, '\0');
+    for (const uint32_t field : {static_cast<uint32_t>(result), static_cast<uint32_t>(failure), 0u,
+                                 static_cast<uint32_t>(where.size())}) {
+        uint8_t le[4];
+        WriteLe32(le, field);
+        bytes.append(reinterpret_cast<const char*>(le), 4);
+    }
+    return bytes + Units(where) + Units(lastFolder);
+}
+
+// The first byte: how many bytes each read of the channel gets, less one.
+Bytes Channel(uint8_t read, const std::vector<std::string>& messages) {
+    std::string bytes(1, static_cast<char>(read));
+    for (const auto& message : messages) bytes += FrameMessage(message);
+    return {bytes.begin(), bytes.end()};
+}
+
+void WriteChildMessageSeeds(const fs::path& dir) {
+    using namespace std::string_literals;
+    const std::string debug = "D"s + Units(u"OutputFolder:/x\n");
+    Write(dir / "whole", Channel(6, {debug, "Ohello\n", Outcome(1, 0, u"", u"a\0b\0"s)}));
+    Write(dir / "failure", Channel(255, {Outcome(0, 12, u"\\..\\escape", u"")}));
+    Write(dir / "through-a-link", Channel(0, {Outcome(1, 0, u"", u"link\0"s)}));
+    Write(dir / "two-outcomes", Channel(31, {Outcome(1, 0, u"", u""), Outcome(1, 0, u"", u"")}));
+    Write(dir / "unknown-failure", Channel(9, {Outcome(0, 999, u"", u"")}));
+}
+
+// ---- the self-extracting program's switches, its password file, the desktop's URIs ---------
+
+Bytes Joined(uint8_t first, const std::vector<std::string>& parts) {
+    Bytes bytes = {first};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) bytes.push_back(0);
+        bytes.insert(bytes.end(), parts[i].begin(), parts[i].end());
+    }
+    return bytes;
+}
+
+void WriteSwitchSeeds(const fs::path& dir) {
+    Write(dir / "install", Joined(0, {"--target", "out", "--quiet", "--", "/S"}));
+    Write(dir / "modes", Joined(0, {"--list", "--check"}));
+    Write(dir / "slash-help", Joined(1, {"/?"}));
+    Write(dir / "values", Joined(0, {"--password-file=pw", "--log", "run.log", "--temp", "a"}));
+    Write(dir / "missing-value", Joined(0, {"--extract-only", "--target"}));
+}
+
+void WritePasswordFileSeeds(const fs::path& dir) {
+    Write(dir / "line", Text("fuzz\n"));
+    Write(dir / "crlf", Text("fuzz\r\nsecond line\n"));
+    Write(dir / "empty", {});
+    Write(dir / "too-long", Bytes(kMaxPasswordLineBytes + 1, 'a'));
+    Write(dir / "utf8", Text("d\xc3\xa9j\xc3\xa0 \xe4\xb8\xad"));
+}
+
+void WriteUriSeeds(const fs::path& dir) {
+    Write(dir / "uri", Joined(0, {"file:///tmp/a%20b.aze"}));
+    Write(dir / "other-host", Joined(0, {"file://otherhost/x.aze"}));
+    Write(dir / "localhost", Joined(1, {"file://localhost/%C3%A9t%C3%A9.aze"}));
+    Write(dir / "relative", Joined(1, {"archives/release.aze"}));
+    Write(dir / "absolute", Joined(1, {"/srv/release.aze"}));
+}
+
+// ---- bzip2 streams of several blocks, as parallel_decode takes them -------------------------
+
+// Words in a pseudo-random order: compresses like text, no two blocks alike.
+Bytes Mixed(size_t size, uint32_t seed) {
+    static const char* const kWords[] = {"archive ", "block ", "stream\n", "zzzzzzzzzz", "0x31 ",
+                                         "decode ",  "\t",     "magic ",   "payload ",   "CRC; "};
+    Bytes bytes;
+    while (bytes.size() < size) {
+        seed = seed * 1664525 + 1013904223;
+        const std::string word = kWords[(seed >> 16) % 10];
+        bytes.insert(bytes.end(), word.begin(), word.end());
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+// The unpacked size, then the library's one-call compression with 100 kB blocks.
+Bytes SizeAndSmallBlocks(const Bytes& plain) {
+    Bytes packed(plain.size() + plain.size() / 100 + 600);
+    auto size = static_cast<unsigned>(packed.size());
+    BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(packed.data()), &size,
+                             reinterpret_cast<char*>(const_cast<uint8_t*>(plain.data())),
+                             static_cast<unsigned>(plain.size()), 1, 0, 0);
+    packed.resize(size);
+    Bytes out(4);
+    WriteLe32(out.data(), static_cast<uint32_t>(plain.size()));
+    out.insert(out.end(), packed.begin(), packed.end());
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -253,5 +365,11 @@ int main(int argc, char** argv) {
     WriteResourceSeeds(out / "resource_table");
     WritePeSeeds(out / "pe_resources");
     WriteIdentitySeeds(out / "identity");
+    WriteChildMessageSeeds(out / "child_messages");
+    WriteSwitchSeeds(out / "sfx_switches");
+    WritePasswordFileSeeds(out / "password_file");
+    WriteUriSeeds(out / "desktop_uri");
+    Write(out / "parallel_decode/two-blocks", SizeAndSmallBlocks(Mixed(150'000, 1)));
+    Write(out / "parallel_decode/three-blocks", SizeAndSmallBlocks(Mixed(260'000, 2)));
     return 0;
 }

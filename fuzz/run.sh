@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # Absolute paths: the archive targets move the current directory while they extract.
 top=$(pwd)
-targets=(archive archive_stream archive_payload walk password resource_table pe_resources identity)
+targets=(archive archive_stream archive_payload walk password resource_table pe_resources identity
+  child_messages sfx_switches password_file desktop_uri parallel_decode)
 build=$top/build/fuzz
 
 usage() {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/limits.h"
+#include "base/message_frames.h"
 #include "base/text.h"
 #include "platform/process.h"
 
@@ -116,45 +117,10 @@ pid_t Spawn(int program, char* const* argv) {
     return child;
 }
 
-// Messages travel as a 32-bit length in the machine's order (both ends are this program)
-// followed by the bytes.
 bool SendFramed(int pipe, std::string_view message) {
-    const auto length = static_cast<uint32_t>(message.size());
-    std::string frame(reinterpret_cast<const char*>(&length), sizeof length);
-    frame.append(message);
+    const std::string frame = FrameMessage(message);
     return WriteFully(pipe, frame.data(), frame.size());
 }
-
-// Cuts the bytes the child sends into messages, distrusting every length it announces.
-class FrameReader {
-  public:
-    explicit FrameReader(uint32_t maxBytes) : maxBytes_(maxBytes) {}
-    // false, with why, when a message is longer than allowed or receive refuses it.
-    bool Take(const char* bytes, size_t count, const MessageFromChild& receive, std::string& why) {
-        buffer_.append(bytes, count);
-        size_t start = 0;
-        for (uint32_t length = 0; buffer_.size() - start >= sizeof length;
-             start += sizeof length + length) {
-            std::memcpy(&length, buffer_.data() + start, sizeof length);
-            if (length > maxBytes_) {
-                why = "it announced a message of " + std::to_string(length) + " bytes";
-                return false;
-            }
-            if (buffer_.size() - start - sizeof length < length) break;
-            if (!receive(std::string_view(buffer_.data() + start + sizeof length, length))) {
-                why = "it sent a message that breaks the rules";
-                return false;
-            }
-        }
-        buffer_.erase(0, start);
-        return true;
-    }
-    bool Whole() const { return buffer_.empty(); }
-
-  private:
-    std::string buffer_;
-    uint32_t maxBytes_;
-};
 
 void CloseRange(unsigned first, unsigned last) {
     if (first > last) return;
