@@ -2,7 +2,8 @@
 # The whole test suite: installs what is missing, then builds and runs CTest twice, once in a
 # normal build and once with AddressSanitizer and UndefinedBehaviorSanitizer; the engine's
 # unit tests run a third time with ThreadSanitizer. The normal build also cross-builds the
-# Windows winqor.exe, whose tests run under Wine. Any compiler warning fails a build.
+# Windows winqor.exe, whose tests run under Wine. Any compiler warning fails a build. Last, a
+# coverage build runs the suite again and prints its coverage per folder (scripts/coverage.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -45,4 +46,7 @@ cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TSAN=ON -DWI
 cmake --build build/tsan -j"$jobs" --target unit_engine
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/unit_engine --gtest_brief=1 \
   --gtest_filter='ParallelDecodeTest.*:DecoderTest.*:ExtractorTest.*'
+# Line and branch coverage per folder, from a gcov build of the suite (without the GUI tests).
+# It reports only: the tests' verdict is the builds' above.
+scripts/coverage.sh
 echo "all tests passed in the normal build, under Wine, and in the sanitizer and thread sanitizer builds"
