@@ -21,17 +21,23 @@ if [ "${1:-}" != --report ]; then
     -DWINQOR_WARNINGS_AS_ERRORS=ON "${launcher[@]}" >"$dir/configure.log" 2>&1 || { cat "$dir/configure.log"; exit 1; }
   cmake --build "$dir" -j"$jobs" >"$dir/build.log" 2>&1 || { tail -50 "$dir/build.log"; exit 1; }
   find "$dir" -name '*.gcda' -delete
-  # A failing test still leaves its counts; the suite's verdict is the other builds'.
-  (cd "$dir" && ctest -LE gui -j"$jobs" >ctest.log 2>&1) ||
-    { grep -E 'tests passed|\*\*\*Failed|Failed  |Timeout' "$dir/ctest.log" | tail -20 || true; }
+  # The tests run some programs as another user: that user must be able to write the counts,
+  # or the program says so on its standard error, which the tests compare.
+  find "$dir" -name '*.gcno' -printf '%h\n' | sort -u | xargs -r chmod a+rwx
+  # A failing test still leaves its counts; the suite's verdict is the other builds'. The
+  # package's tests build and check a Debian package, whose programs count nothing here.
+  (umask 000 && cd "$dir" && ctest -LE 'gui|package' -j"$jobs" >ctest.log 2>&1) ||
+    { echo "coverage build: failed tests (gcov's counts are counted all the same):"
+      grep -E '\*\*\*Failed|\*\*\*Timeout' "$dir/ctest.log" || true; }
 fi
 
 # gcov's per-file counts of the project's own sources (not the tests, the fuzz targets or the
 # generated files), summed per folder.
-gcovr --root . --object-directory "$dir" --exclude-unreachable-branches --exclude-throw-branches \
+gcovr --root . --object-directory "$dir" --exclude-directories '.*/wineprefix' \
+  --exclude-unreachable-branches --exclude-throw-branches \
   --filter '(base|format|protection|image|platform|engine|writer|app|ui|tools)/' \
   --exclude '.*_test\.cpp' --json-summary "$dir/coverage.json" --txt "$dir/coverage.txt" \
-  >/dev/null 2>"$dir/gcovr.log" || { tail -20 "$dir/gcovr.log"; exit 1; }
+  "$dir" >/dev/null 2>"$dir/gcovr.log" || { tail -20 "$dir/gcovr.log"; exit 1; }
 python3 - "$dir/coverage.json" <<'PY'
 import json, sys
 
