@@ -3,6 +3,8 @@
 #include <optional>
 #include <utility>
 
+#include "base/text.h"
+
 namespace winqor {
 namespace {
 
@@ -121,10 +123,11 @@ class Parser {
         } else if (options_.temporary && !startsSetup) {
             error_ = "--temp removes its folder once Setup.exe ends: it needs Setup.exe started";
         } else if (!startsSetup && !options_.setupArguments.empty()) {
+            // The argument is anything the caller typed: escaped, the reason stays one line.
             error_ = std::string(*mode_) +
                      " starts no Setup.exe, so it takes no arguments "
                      "for it: " +
-                     options_.setupArguments.front();
+                     EscapeForDisplay(options_.setupArguments.front());
         }
     }
 

@@ -104,6 +104,11 @@ TEST(ParseSelfExtractArguments, RefusesWhatCannotBeUsed) {
          "--temp removes its folder once Setup.exe ends: it needs Setup.exe started"},
         {{"--extract-only", "/S"},
          "--extract-only starts no Setup.exe, so it takes no arguments for it: /S"},
+        // The argument is shown escaped: the reason stays one line and sends the terminal
+        // nothing.
+        {{"--list", "a\nwinqor: forged\x1b]0;title\x07"},
+         "--list starts no Setup.exe, so it takes no arguments for it: "
+         "a\\nwinqor: forged\\x1b]0;title\\x07"},
     };
     for (const auto& c : cases) {
         SelfExtractOptions options;
