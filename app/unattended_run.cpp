@@ -8,24 +8,21 @@
 
 #include "app/licence_gate.h"
 #include "engine/archive_info.h"
+#include "base/text.h"
 #include "engine/extract_embedded.h"
 #include "engine/password_file.h"
-#include "engine/record_listing.h"
 #include "format/archive_header.h"
 #include "platform/debug.h"
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/temporary_folder.h"
 #include "platform/terminal.h"
-#include "base/text.h"
 #include "protection/password.h"
 
 namespace winqor {
 namespace {
 
 constexpr char kVersion[] = WINQOR_VERSION;
-// The most of the confined walk's summary that is kept; the summary is a line at most.
-constexpr size_t kMaxSummaryBytes = 4096;
 
 // The debug channel's lines, also appended to the --log file once it is known. The lines sent
 // before (finding the archive) are kept until then, so that the log holds the whole trace.
@@ -158,33 +155,18 @@ std::string Describe(const ArchiveExtractor& extractor) {
     return why;
 }
 
-// --list and --check: decoding and the whole walk, nothing written, in the sandbox; what it
-// lists comes back as it goes, its summary (a line at most) once it holds.
+// --list and --check: decoding and the whole walk, nothing written, in the sandboxed child;
+// the listing comes back as it goes, the summary once the walk holds.
 int ListOrCheck(ArchiveExtractor& extractor, const EmbeddedImage& image, bool list) {
-    const auto walk = [&] {
-        ListingSink sink(list ? ListingSink::LineWriter([&extractor](std::string_view line) {
-            extractor.sandbox.SendOutput(line);
-        })
-                              : ListingSink::LineWriter());
-        extractor.tree.SetSink(&sink);
-        const bool walked = extractor.LoadFromImage(image.bytes, image.size) != 0 &&
-                            extractor.DecodePayload() != 0 && extractor.OutputArchive() != 0;
-        extractor.tree.SetSink(nullptr);
-        if (walked && !list) extractor.sandbox.SendOutput(sink.Summary());
-        return walked ? 1 : 0;
-    };
-    std::string summary;
-    const auto receive = [&](std::string_view text) {
-        if (list) WriteToConsole(ConsoleStream::kOutput, text);
-        if (!list)
-            summary.append(
-                text.substr(0, std::min(text.size(), kMaxSummaryBytes - summary.size())));
-    };
-    if (extractor.sandbox.RunConfined(walk, receive) == 0) {
+    ExtractionRequest request = extractor.Request(
+        list ? ExtractionMode::kList : ExtractionMode::kCheck, image.bytes, image.size);
+    if (list) request.listing = ListingOutput::kStandardOutput;
+    const ExtractionResult result = extractor.Run(request);
+    if (result.outcome != ExtractionOutcome::kComplete) {
         return Finish(ExitStatusForFailure(extractor.report.failure()), Describe(extractor));
     }
-    if (!list) WriteToConsole(ConsoleStream::kOutput, "OK (" + summary + ")\n");
-    return Finish(kExitComplete, list ? "listed" : "checked: " + summary);
+    if (!list) WriteToConsole(ConsoleStream::kOutput, "OK (" + result.summary + ")\n");
+    return Finish(kExitComplete, list ? "listed" : "checked: " + result.summary);
 }
 
 // A reason for the debug channel, which shows it escaped.
@@ -277,8 +259,9 @@ int ShowInfo(ArchiveExtractor& extractor, const EmbeddedImage& image, const Self
     SelfExtractOptions beside;
     std::u16string folder;
     if (OutputFolder(beside, folder)) info.outputFolder = Utf16ToUtf8Lossy(folder);
-    const auto load = [&] { return extractor.LoadFromImage(image.bytes, image.size); };
-    if (!info.encrypted && !CountRecords(extractor, load, info)) {
+    if (!info.encrypted &&
+        !CountRecords(extractor, extractor.Request(ExtractionMode::kCheck, image.bytes, image.size),
+                      info)) {
         return Finish(ExitStatusForFailure(extractor.report.failure()), Describe(extractor));
     }
     ShowText(host, DescribeInfo(info));

@@ -1,22 +1,64 @@
 #include "engine/archive_extractor.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "engine/sandboxed_runner.h"
+#include "format/archive_header.h"
+
 namespace winqor {
+namespace {
+
+// The most of an image a request carries: a header and the largest payload.
+constexpr uint64_t kMaxArchiveBytes = kHeaderBytes + uint64_t{kMaxPayloadSize};
+
+}  // namespace
 
 ArchiveExtractor::~ArchiveExtractor() {
     archive.CloseArchiveFile();
     tree.CloseFolders();
 }
 
+ExtractionRequest ArchiveExtractor::Request(ExtractionMode mode) const {
+    ExtractionRequest request;
+    request.mode = mode;
+    request.archive = archive.StoredForm();
+    if (const uint8_t* digest = archive.passwordDigest()) {
+        request.passwordDigest.emplace();
+        std::memcpy(request.passwordDigest->data(), digest, request.passwordDigest->size());
+    }
+    request.root = tree.rootFolder();
+    request.rootPath = tree.folder();
+    request.trust = rootTrust_;
+    request.freeBytes = tree.freeBytes();
+    return request;
+}
+
+ExtractionRequest ArchiveExtractor::Request(ExtractionMode mode, const uint8_t* image,
+                                            uint64_t imageBytes) const {
+    ExtractionRequest request = Request(mode);
+    if (image != nullptr) {
+        request.archive.assign(image, image + std::min(imageBytes, kMaxArchiveBytes));
+    }
+    return request;
+}
+
+ExtractionResult ArchiveExtractor::Run(const ExtractionRequest& request) {
+    const ExtractionResult result = RunExtraction(request);
+    RecordResultFailure(result, report);
+    if (result.watched) tree.NoteWatchedFile(*result.watched);
+    return result;
+}
+
 int ArchiveExtractor::ExtractToFolder(const char16_t* folderPath) {
-    if (tree.EnterRoot(folderPath) == 0) return 0;
-    const int decoded = sandbox.RunConfined([this] {
-        const int result = archive.DecodePayload();
-        // A name that would be refused, anywhere in the stream, is found before the first write.
-        if (result != 0 && tree.CheckRecords() != 0) tree.OutputArchive();
-        return result;
-    });
+    if (EnterRoot(folderPath) == 0) return 0;
+    const ExtractionResult result = Run(Request(ExtractionMode::kExtract));
     tree.CloseFolders();
-    return decoded;
+    // DecodePayload's result: a walk that failed does not change it.
+    return result.outcome == ExtractionOutcome::kDamaged ||
+                   result.outcome == ExtractionOutcome::kSandboxFailed
+               ? 0
+               : 1;
 }
 
 }  // namespace winqor

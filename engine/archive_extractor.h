@@ -7,8 +7,8 @@
 
 #include "engine/decoded_archive.h"
 #include "engine/extraction_report.h"
+#include "engine/extraction_request.h"
 #include "engine/record_sink.h"
-#include "engine/sandboxed_runner.h"
 #include "engine/tree_writer.h"
 #include "format/archive_header.h"
 #include "platform/tree_writing.h"
@@ -37,6 +37,7 @@ class ArchiveExtractor {
 
     // The walk's operations (see TreeWriter).
     int EnterRoot(const char16_t* folderPath, RootTrust trust = RootTrust::kChosen) {
+        rootTrust_ = trust;
         return tree.EnterRoot(folderPath, trust);
     }
     int OutputArchive() { return tree.OutputArchive(); }
@@ -52,11 +53,21 @@ class ArchiveExtractor {
     // (the image's size is known here so that nothing past its end is read).
     int ExtractEmbedded(const uint8_t* image, uint64_t imageBytes);
 
+    // The request for mode on this extractor's archive (loaded, or given as image), with its
+    // password's digest and, once EnterRoot succeeded, its root.
+    ExtractionRequest Request(ExtractionMode mode) const;
+    ExtractionRequest Request(ExtractionMode mode, const uint8_t* image, uint64_t imageBytes) const;
+    // Runs request (in the sandbox) and keeps what it found out, its failure and the watched
+    // file, as this extractor's.
+    ExtractionResult Run(const ExtractionRequest& request);
+
     // The duties, in the order they are made: each later one works on those before it.
     ExtractionReport report;  // the first failure, and Setup.exe's exit status
     DecodedArchive archive{report};
     TreeWriter tree{archive, report};
-    SandboxedRunner sandbox{tree, report};
+
+  private:
+    RootTrust rootTrust_ = RootTrust::kChosen;
 };
 
 }  // namespace winqor

@@ -9,21 +9,19 @@
 namespace winqor {
 namespace {
 
-// Counts as the listing counts: every folder but the root, every file and its bytes.
-class CountingSink : public RecordSink {
-  public:
-    bool Directory(const char16_t*, const char16_t* const*, uint32_t count) override {
-        folders += count > 0 ? 1 : 0;
-        return true;
+// The numbers of the walk's summary ("2 folders, 3 files, 40 bytes") as "2 3 40".
+std::string SummaryNumbers(std::string_view summary) {
+    std::string numbers;
+    for (size_t start = 0; start < summary.size();) {
+        const size_t end = std::min(summary.find(' ', start), summary.size());
+        const std::string_view word = summary.substr(start, end - start);
+        if (!word.empty() && word.find_first_not_of("0123456789") == std::string_view::npos) {
+            numbers += (numbers.empty() ? "" : " ") + std::string(word);
+        }
+        start = end + 1;
     }
-    bool File(const char16_t*, uint32_t, std::optional<uint32_t>, const uint8_t*,
-              uint32_t size) override {
-        ++files;
-        fileBytes += size;
-        return true;
-    }
-    uint64_t folders = 0, files = 0, fileBytes = 0;
-};
+    return numbers;
+}
 
 // The child's three counts, "FOLDERS FILES BYTES": believed only when each is a number no
 // larger than the decoded stream itself could hold.
@@ -55,28 +53,11 @@ void TakeHeader(const ArchiveHeader& header, ArchiveInfo& info) {
     info.runsSetup = RunsSetup(header);
 }
 
-bool CountRecords(ArchiveExtractor& extractor, const std::function<int()>& load,
+bool CountRecords(ArchiveExtractor& extractor, const ExtractionRequest& request,
                   ArchiveInfo& info) {
-    const auto count = [&] {
-        CountingSink sink;
-        extractor.tree.SetSink(&sink);
-        const bool walked =
-            load() != 0 && extractor.DecodePayload() != 0 && extractor.OutputArchive() != 0;
-        extractor.tree.SetSink(nullptr);
-        if (!walked) return 0;
-        extractor.sandbox.SendOutput(std::to_string(sink.folders) + ' ' +
-                                     std::to_string(sink.files) + ' ' +
-                                     std::to_string(sink.fileBytes));
-        return 1;
-    };
-    // A line at most: whatever else the child sends is not kept.
-    constexpr size_t kMaxCountsBytes = 64;
-    std::string counts;
-    const auto receive = [&counts](std::string_view text) {
-        counts.append(text.substr(0, std::min(text.size(), kMaxCountsBytes - counts.size())));
-    };
-    if (extractor.sandbox.RunConfined(count, receive) == 0) return false;
-    info.counted = ParseCounts(counts, info.unpackedSize, info);
+    const ExtractionResult result = extractor.Run(request);
+    if (result.outcome != ExtractionOutcome::kComplete) return false;
+    info.counted = ParseCounts(SummaryNumbers(result.summary), info.unpackedSize, info);
     // Counts that cannot be true come from a child that broke its rules.
     if (!info.counted) extractor.report.RecordFailure(Failure::kExtractionEnded, u"its counts");
     return info.counted;

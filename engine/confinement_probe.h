@@ -23,6 +23,10 @@ void ProbeConfinement();
 // test names and says on the debug channel how each ended.
 void ProbeSandbox();
 
+// Called in the parent when the child's first message arrives: says on the debug channel, when
+// the test asks, what the child runs and how many threads it has.
+void ObserveChildForTests(int64_t pid);
+
 // True when the test asks that no child can be started.
 bool ChildStartRefusedForTests();
 

@@ -10,6 +10,8 @@ void ProbeConfinement() {}
 
 void ProbeSandbox() {}
 
+void ObserveChildForTests(int64_t) {}
+
 bool ChildStartRefusedForTests() {
     return false;
 }

@@ -4,7 +4,8 @@
 // WINQOR_TEST_UNCONFINED makes the run skip confinement. WINQOR_TEST_FORBIDDEN lists the calls
 // a taken-over child tries (comma-separated) on the file WINQOR_TEST_OUTSIDE; WINQOR_TEST_LIE
 // makes the child lie ("hang", "flood", or "folder:A,B" for a last folder of A/B);
-// WINQOR_TEST_NO_CHILD refuses the child; WINQOR_TEST_CHILD_SECONDS bounds its run.
+// WINQOR_TEST_NO_CHILD refuses the child; WINQOR_TEST_OBSERVE_CHILD has the parent say what
+// the child runs; WINQOR_TEST_CHILD_SECONDS bounds its run.
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -62,6 +63,12 @@ void ProbeSandbox() {
     if (calls == nullptr) return;
     for (const auto& call : Split(calls)) {
         Say("sandbox probe: " + call + ": " + TryCallForTests(call, outside ? outside : ""));
+    }
+}
+
+void ObserveChildForTests(int64_t pid) {
+    if (std::getenv("WINQOR_TEST_OBSERVE_CHILD") != nullptr) {
+        Say("sandbox observer: " + DescribeProcessForTests(pid));
     }
 }
 

@@ -87,7 +87,9 @@ bool DecodedArchive::OpenDecoder() {
 }
 
 void DecodedArchive::SetPasswordDigest(const uint8_t* digest) {
-    if (digest != nullptr) std::memcpy(passwordDigest_, digest, sizeof passwordDigest_);
+    if (digest == nullptr) return;
+    std::memcpy(passwordDigest_, digest, sizeof passwordDigest_);
+    hasPasswordDigest_ = true;
 }
 
 int DecodedArchive::DecodePayload() {
@@ -167,6 +169,15 @@ int DecodedArchive::UseDecodedStream(const uint8_t* stream, uint32_t size) {
     std::memcpy(output_->data, stream, size);
     unpackedSize_ = size;
     return 1;
+}
+
+std::vector<uint8_t> DecodedArchive::StoredForm() const {
+    if (!hasHeader_ || !input_ || input_->data == nullptr || packedSize_ > input_->capacity) {
+        return {};
+    }
+    std::vector<uint8_t> stored(header_.image, header_.image + kHeaderBytes);
+    stored.insert(stored.end(), input_->data, input_->data + packedSize_);
+    return stored;
 }
 
 void DecodedArchive::RewindOutput() {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "engine/byte_buffer.h"
 #include "engine/extraction_report.h"
@@ -49,6 +50,12 @@ class DecodedArchive {
     // walk of the records alone; 1 when it was copied.
     int UseDecodedStream(const uint8_t* stream, uint32_t size);
 
+    // The archive's stored form, its header then its payload, once LoadFromFile or
+    // LoadFromImage succeeded; empty before.
+    std::vector<uint8_t> StoredForm() const;
+    // The password's digest, when SetPasswordDigest gave one.
+    const uint8_t* passwordDigest() const { return hasPasswordDigest_ ? passwordDigest_ : nullptr; }
+
     // The header this archive was given or read; null before one was.
     const ArchiveHeader* header() const { return hasHeader_ ? &header_ : nullptr; }
     uint32_t unpackedSize() const { return unpackedSize_; }
@@ -69,6 +76,7 @@ class DecodedArchive {
     ArchiveHeader header_ = {};
     bool hasHeader_ = false;
     uint8_t passwordDigest_[16] = {};
+    bool hasPasswordDigest_ = false;
     std::unique_ptr<ByteBuffer> input_;
     std::unique_ptr<ByteBuffer> output_;
     uint32_t packedSize_ = 0;

@@ -79,17 +79,6 @@ bool EnterOutputFolder(ArchiveExtractor& extractor, const char16_t* outputFolder
     return false;
 }
 
-// What the confined child does once the output folder was entered: the folder stays open.
-int DecodeAndWrite(ArchiveExtractor& extractor, const uint8_t* image, uint64_t imageBytes) {
-    if (extractor.LoadFromImage(image, imageBytes) == 0) return 0;
-    const int decoded = extractor.DecodePayload();
-    // Every name is checked, by this system's rules too, before the first file is written. A
-    // walk that fails part way all the same (a file that cannot be written) leaves its files;
-    // the failure it records keeps Setup.exe from being started on them.
-    if (decoded != 0 && extractor.tree.CheckRecords() != 0) extractor.OutputArchive();
-    return decoded;
-}
-
 bool AsksForSetup(const uint8_t* image, uint64_t imageBytes) {
     return image != nullptr && imageBytes >= kHeaderBytes && RunsSetup(*HeaderAt(image));
 }
@@ -99,19 +88,25 @@ bool AsksForSetup(const uint8_t* image, uint64_t imageBytes) {
 int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* image, uint64_t imageBytes,
                         const SetupLaunch& setup) {
     const bool runSetup = setup.start && AsksForSetup(image, imageBytes);
-    if (runSetup) extractor.tree.WatchRootFile(kSetupProgram);
-    const int decoded =
-        extractor.sandbox.RunConfined([&] { return DecodeAndWrite(extractor, image, imageBytes); });
-    if (decoded == 0) return 0;
+    ExtractionRequest request = extractor.Request(ExtractionMode::kExtract, image, imageBytes);
+    if (runSetup) request.watch = kSetupProgram;
+    // Every name is checked, by this system's rules too, before the first file is written. A
+    // walk that fails part way all the same (a file that cannot be written) leaves its files;
+    // the failure it records keeps Setup.exe from being started on them.
+    const ExtractionResult result = extractor.Run(request);
+    if (result.outcome == ExtractionOutcome::kDamaged ||
+        result.outcome == ExtractionOutcome::kSandboxFailed) {
+        return 0;
+    }
     // The walk leaves the current directory in the last folder it wrote.
     MakeCurrent(extractor.tree.rootFolder());
     // An installer started on a tree written only in part would install something else than
     // what was packed, and its success would pass for the run's.
     if (extractor.report.failure() != Failure::kNone) {
         SayWhyTheRunStopped(extractor);
-        return decoded;
+        return 1;
     }
-    if (!runSetup) return decoded;
+    if (!runSetup) return 1;
     return StartSetup(extractor, setup.arguments);
 }
 

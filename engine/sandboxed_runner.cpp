@@ -1,27 +1,34 @@
-// Extraction in a sandbox: the steps that decode the archive and write its files run in a
-// child process that, before it touches a byte of the payload, gives up every power but
-// writing below the root and talking to this process. The parent stays free: the window goes
-// on to the next destination, the self-extracting run starts Setup.exe. What the child found
-// out (its result, its failure, the file it watched, the folder it entered last) comes back
-// over the channel, and so does every debug message and line of output, as it is sent. The
-// parent believes none of it further than it can check: every message is bounded, a failure
-// must be one this program knows, the last folder must be plain names of folders that exist.
+// Extraction in a sandbox. The parent writes the request as bytes to a channel and starts the
+// child: this program again, from the file it was started from, in the child's private mode.
+// The child, before it reads the request, gives up every power but writing below the root and
+// talking to this process; then it decodes the archive and writes its files. The parent stays
+// free: the window goes on to the next destination, the self-extracting run starts Setup.exe.
+// What the child found out (the result, the file it watched, the folder it entered last) comes
+// back over the channel, and so does every debug message and piece of the listing, as it is
+// sent. The parent believes none of it further than it can check: every message is bounded,
+// a failure must be one this program knows, the last folder must be plain names of folders that
+// exist.
 #include "engine/sandboxed_runner.h"
 
 #include <algorithm>
-#include <cstring>
+#include <ostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
 #include "base/text.h"
 #include "engine/bzip2_decoder.h"
 #include "engine/bzip2_parallel.h"
-#include "engine/child_messages.h"
 #include "engine/confinement_probe.h"
+#include "engine/decoded_archive.h"
+#include "engine/json_listing.h"
+#include "engine/record_listing.h"
+#include "engine/tree_writer.h"
 #include "format/archive_header.h"
 #include "platform/confine.h"
 #include "platform/debug.h"
 #include "platform/process.h"
+#include "platform/terminal.h"
 
 namespace winqor {
 namespace {
@@ -30,85 +37,52 @@ constexpr char kDebugMessage = 'D';
 constexpr char kOutputMessage = 'O';
 constexpr char kOutcomeMessage = 'R';
 
-// Room for the largest message: an outcome with two full paths, or one piece of output.
+// Room for the largest message: an outcome with two full paths, or one piece of the listing.
 constexpr uint32_t kOutputPieceBytes = 64 * 1024;
 constexpr uint32_t kMaxMessageBytes = 4 * kMaxPath * sizeof(char16_t) + kOutputPieceBytes;
+// The request holds two paths at most.
+constexpr uint32_t kMaxRequestBytes = 4 * kMaxPath * sizeof(char16_t);
+// The most a request's archive can be: its header and the largest payload.
+constexpr uint32_t kMaxArchiveBytes = kHeaderBytes + kMaxPayloadSize;
 // Ten megabytes take seconds to write even to a slow disk; a child still running after half
 // an hour is stuck or playing for time.
 constexpr uint32_t kMaxChildSeconds = 30 * 60;
 
-// The outcome's fixed part. The failure's place follows it as UTF-16 units, then the folder
-// the walk entered last, its components each ended by a zero unit.
-struct Outcome {
-    FileId watchedId;
-    int32_t result = 0;
-    int32_t failure = 0;
-    uint32_t watchedWritten = 0;
-    uint32_t whereUnits = 0;
-};
-// Every byte is a field: no uninitialised padding travels over the channel.
-static_assert(sizeof(Outcome) == 2 * sizeof(uint64_t) + 4 * sizeof(uint32_t));
-
-template <typename T>
-void Append(std::string& bytes, const T& value) {
-    bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
-void AppendUnits(std::string& bytes, std::u16string_view units) {
-    bytes.append(reinterpret_cast<const char*>(units.data()), units.size() * sizeof(char16_t));
-}
-
-std::string EncodeOutcome(Outcome outcome, const std::u16string& where,
-                          const std::vector<std::u16string>& lastFolder) {
-    std::string bytes(1, kOutcomeMessage);
-    outcome.whereUnits = static_cast<uint32_t>(where.size());
-    Append(bytes, outcome);
-    AppendUnits(bytes, where);
-    for (const auto& component : lastFolder) AppendUnits(bytes, component + u'\0');
-    return bytes;
-}
-
-// A name of a folder inside its parent: never the parent itself, never a path.
-bool IsPlainComponent(std::u16string_view name) {
-    return !name.empty() && name != u"." && name != u".." &&
-           name.find_first_of(u"/\\") == std::u16string_view::npos && IsPlainNameHere(name);
-}
-
-bool DecodeOutcome(std::string_view bytes, Outcome& outcome, std::u16string& where,
-                   std::vector<std::u16string>& lastFolder) {
-    bytes.remove_prefix(1);
-    if (bytes.size() < sizeof outcome || (bytes.size() - sizeof outcome) % 2 != 0) return false;
-    std::memcpy(&outcome, bytes.data(), sizeof outcome);
-    std::u16string units((bytes.size() - sizeof outcome) / 2, u'\0');
-    std::memcpy(units.data(), bytes.data() + sizeof outcome, units.size() * sizeof(char16_t));
-    if (outcome.whereUnits > units.size() || outcome.watchedWritten > 1 ||
-        std::strcmp(DescribeFailure(static_cast<Failure>(outcome.failure)), "unknown failure") ==
-            0) {
-        return false;
-    }
-    where = units.substr(0, outcome.whereUnits);
-    lastFolder.clear();
-    for (size_t start = outcome.whereUnits, end; start < units.size(); start = end + 1) {
-        end = units.find(u'\0', start);
-        if (end == std::u16string::npos) return false;
-        lastFolder.push_back(units.substr(start, end - start));
-        if (!IsPlainComponent(lastFolder.back())) return false;
-    }
-    return true;
-}
-
-// What the child holds beyond what it inherits: the stream and its decoded records (loaded in
-// the child when the parent has not), the library's state for a call over the whole stream,
-// the decoding threads' budget, and room for the walk's own buffers and messages.
+// What the child holds beyond what it has when its walls go up: the request's copy of the
+// stored archive, the stream and its decoded records, the library's state for a call over the
+// whole stream, the decoding threads' budget, and room for the walk's own buffers and messages.
 constexpr uint64_t kLibraryStateBytes = 8 * 1024 * 1024;
 constexpr uint64_t kWalkBytes = 64 * 1024 * 1024;
 uint64_t ChildMemoryAllowance() {
-    return 2 * uint64_t{kMaxPayloadSize} + kLibraryStateBytes + DecoderMemoryBudget() + kWalkBytes;
+    return 3 * uint64_t{kMaxPayloadSize} + kLibraryStateBytes + DecoderMemoryBudget() + kWalkBytes;
 }
 
 // The channel, the root, the walk's current folder and the file it writes, with room for the
 // C library's own.
 constexpr uint32_t kChildDescriptors = 32;
+
+// What the child's walls must allow, known before it reads the request: the start's flags.
+constexpr uint32_t kOwnerOnlyFiles = 1;    // a watched file is to be started from the tree
+constexpr uint32_t kOwnerOnlyFolders = 2;  // the walk trusts only folders of their owner
+
+uint32_t ChildFlags(const ExtractionRequest& request) {
+    if (request.mode != ExtractionMode::kExtract) return 0;
+    const bool ownersOnly =
+        request.trust == RootTrust::kOwned || TrustBelowChosenRoot() == FolderTrust::kOwnersOnly;
+    return (request.watch.empty() ? 0 : kOwnerOnlyFiles) | (ownersOnly ? kOwnerOnlyFolders : 0);
+}
+
+ConfinementRules RulesForChild(const ChildChannel& channel) {
+    ConfinementRules rules;
+    rules.ownerOnlyFiles = (channel.flags & kOwnerOnlyFiles) != 0;
+    rules.ownerOnlyFolders = (channel.flags & kOwnerOnlyFolders) != 0;
+    // No file written holds more than the whole decoded stream.
+    rules.maxFileBytes = channel.root == kInvalidDirectory ? 0 : kMaxPayloadSize;
+    rules.maxMemoryBytes = ChildMemoryAllowance();
+    rules.maxThreads = DecoderThreads();
+    rules.maxDescriptors = kChildDescriptors;
+    return rules;
+}
 
 void SayUtf8(const char16_t* format, const std::string& text) {
     std::u16string wide;
@@ -116,35 +90,236 @@ void SayUtf8(const char16_t* format, const std::string& text) {
     DebugPrint(format, wide.c_str());
 }
 
-}  // namespace
+// The listing, gathered into pieces that are sent whole; a piece that cannot be sent ends the
+// listing.
+class ListingPieces : public std::streambuf {
+  public:
+    explicit ListingPieces(const ListingSender& send) : send_(send) {}
+    ~ListingPieces() override { sync(); }
+    void Line(std::string_view line) {
+        xsputn(line.data(), static_cast<std::streamsize>(line.size()));
+    }
 
-SandboxedRunner::SandboxedRunner(TreeWriter& tree, ExtractionReport& report)
-    : tree_(tree), report_(report) {}
+  protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            const char one = traits_type::to_char_type(c);
+            xsputn(&one, 1);
+        }
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        text_.append(text, static_cast<size_t>(count));
+        if (text_.size() >= kOutputPieceBytes / 2) sync();
+        return count;
+    }
+    int sync() override {
+        if (!text_.empty() && send_) send_(text_);
+        text_.clear();
+        return 0;
+    }
 
-ConfinementRules SandboxedRunner::RulesForChild() const {
-    ConfinementRules rules;
-    rules.ownerOnlyFiles = tree_.ownerOnlyFiles();
-    rules.ownerOnlyFolders = tree_.ownerOnlyFolders();
-    // No file written holds more than the whole decoded stream.
-    rules.maxFileBytes = tree_.rootFolder() == kInvalidDirectory ? 0 : kMaxPayloadSize;
-    rules.maxMemoryBytes = ChildMemoryAllowance();
-    rules.maxThreads = DecoderThreads();
-    rules.maxDescriptors = kChildDescriptors;
-    return rules;
+  private:
+    const ListingSender& send_;
+    std::string text_;
+};
+
+// Decodes the request's archive and checks every record through sink; for kExtract the walk
+// then writes them below the root.
+ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, DecodedArchive& archive,
+                       TreeWriter& tree) {
+    if (request.passwordDigest) archive.SetPasswordDigest(request.passwordDigest->data());
+    if (archive.LoadFromImage(request.archive.data(), request.archive.size()) == 0 ||
+        archive.DecodePayload() == 0) {
+        return ExtractionOutcome::kDamaged;
+    }
+    const bool extract = request.mode == ExtractionMode::kExtract;
+    // The root's path counts in every joined path the check measures.
+    if (extract && !tree.AdoptRoot(request.root, request.rootPath, request.trust, request.freeBytes)) {
+        return ExtractionOutcome::kWritingStopped;
+    }
+    if (!extract) {
+        // Listing and checking are one traced walk that writes nothing.
+        tree.SetSink(&sink);
+        const int walked = tree.OutputArchive();
+        tree.SetSink(nullptr);
+        return walked != 0 ? ExtractionOutcome::kComplete : ExtractionOutcome::kRefused;
+    }
+    if (!request.watch.empty()) tree.WatchRootFile(request.watch);
+    // A name that would be refused, anywhere in the stream, is found before the first write;
+    // that check says nothing, so the trace shows each record once.
+    if (tree.CheckRecords(&sink) == 0) return ExtractionOutcome::kRefused;
+    return tree.OutputArchive() != 0 ? ExtractionOutcome::kComplete
+                                     : ExtractionOutcome::kWritingStopped;
 }
 
-bool SandboxedRunner::ConfineToRoot() {
+// The sink that counts the records and, as the mode asks, lists them.
+ExtractionOutcome WalkWithSink(const ExtractionRequest& request, const ListingSender& listing,
+                               DecodedArchive& archive, TreeWriter& tree, std::string& summary) {
+    ListingPieces pieces(listing);
+    std::ostream out(&pieces);
+    ListingSink counting(
+        request.mode == ExtractionMode::kList
+            ? ListingSink::LineWriter([&pieces](std::string_view line) { pieces.Line(line); })
+            : ListingSink::LineWriter());
+    JsonListingSink json(out);
+    RecordSink& sink =
+        request.mode == ExtractionMode::kListJson ? static_cast<RecordSink&>(json) : counting;
+    const ExtractionOutcome outcome = Walk(request, sink, archive, tree);
+    if (outcome == ExtractionOutcome::kComplete || outcome == ExtractionOutcome::kWritingStopped) {
+        summary = counting.Summary();
+    }
+    return outcome;
+}
+
+// In the child, once the walls stand: the request, its archive and its root.
+bool TakeRequest(const ChildChannel& channel, ExtractionRequest& request) {
+    std::string wire;
+    std::string archive;
+    if (!ReceiveFromParent(channel.channel, kMaxRequestBytes, wire) ||
+        !DecodeRequest(wire, request) ||
+        !ReceiveFromParent(channel.channel, kMaxArchiveBytes, archive)) {
+        DebugPrint(u"winqor: the sandboxed process received no request it can read\n");
+        return false;
+    }
+    request.archive.assign(archive.begin(), archive.end());
+    std::string().swap(archive);
+    request.root = channel.root;
+    return true;
+}
+
+bool WorkInChild(const ChildChannel& channel) {
+    const auto send = [&channel](std::string_view message) {
+        return SendToParent(channel.channel, message);
+    };
+    if (channel.debug) {
+        SetDebugSink([&send](std::string_view text) { send(kDebugMessage + std::string(text)); });
+    } else {
+        SetDebugSink({});
+    }
+    // The decoder counts the processors, and the walk learns how to judge folders, from files
+    // that the walls will hide.
+    SetDecoderThreads(DecoderThreads());
+    if (channel.root != kInvalidDirectory) LearnFolderTrust();
+    if (!ConfineToRoot(channel.root, RulesForChild(channel))) {
+        // Nothing may run in a process that kept its power.
+        ExtractionResult unconfined;
+        unconfined.failure = Failure::kSandboxUnavailable;
+        Utf8ToUtf16("cannot start the sandboxed process: its privileges could not be shed",
+                    unconfined.failureWhere);
+        return send(kOutcomeMessage + EncodeOutcome(unconfined, {}));
+    }
+    ProbeSandbox();
+    ExtractionRequest request;
+    if (!TakeRequest(channel, request)) return false;
+    std::vector<std::u16string> lastFolder;
+    const ExtractionResult result = ServeExtraction(
+        request,
+        [&send](std::string_view piece) { return send(kOutputMessage + std::string(piece)); },
+        &lastFolder);
+    if (ChildLieForTests(lastFolder) == "flood") {
+        send(std::string(kMaxMessageBytes + 1, kDebugMessage));
+    }
+    return send(kOutcomeMessage + EncodeOutcome(result, lastFolder));
+}
+
+// What the parent keeps of the child's messages while it runs.
+struct ChildReport {
+    const ExtractionRequest& request;
+    ExtractionResult result;
+    std::vector<std::u16string> lastFolder;  // the child's word on the folder it entered last
+    bool reported = false;
+    bool listingLost = false;
+};
+
+bool TakeListing(std::string_view piece, ChildReport& report) {
+    if (report.request.mode != ExtractionMode::kList &&
+        report.request.mode != ExtractionMode::kListJson) {
+        return false;
+    }
+    if (report.request.listing == ListingOutput::kStandardOutput && !report.listingLost &&
+        !WriteToConsole(ConsoleStream::kOutput, piece)) {
+        report.listingLost = true;
+    }
+    return true;
+}
+
+bool TakeChildMessage(std::string_view message, ChildReport& report) {
+    if (message.empty()) return false;
+    const std::string_view body = message.substr(1);
+    switch (message[0]) {
+        case kDebugMessage:
+            ForwardDebugText(body);
+            return true;
+        case kOutputMessage:
+            return TakeListing(body, report);
+        case kOutcomeMessage:
+            // One outcome, and nothing after it.
+            if (report.reported) return false;
+            report.reported = DecodeOutcome(body, report.result, report.lastFolder);
+            return report.reported;
+        default:
+            return false;
+    }
+}
+
+ExtractionResult SandboxFailed(Failure failure, const std::string& why) {
+    ExtractionResult failed;
+    failed.failure = failure;
+    Utf8ToUtf16(why, failed.failureWhere);
+    SayUtf8(u"winqor: %s\n", why);
+    return failed;
+}
+
+// Entered from this process's own root, each component without following a link, none
+// created: the child's word picks a folder among those that exist below the root, no more.
+void EnterLastFolder(DirectoryHandle root, const std::vector<std::u16string>& lastFolder) {
+    std::vector<const char16_t*> components;
+    for (const auto& component : lastFolder) components.push_back(component.c_str());
+    DirectoryHandle entered = kInvalidDirectory;
+    if (root != kInvalidDirectory &&
+        EnterFolderBelow(root, components.data(), static_cast<uint32_t>(components.size()), entered,
+                         /*createLast=*/false) != EnterResult::kEntered) {
+        DebugPrint(u"the folder the walk entered last is not there: staying in the root\n");
+        MakeCurrent(root);
+    }
+    CloseDirectory(entered);
+}
+
+// The child may change the mode of what it holds, the root among them; a root that others
+// could now write to, or that is no longer what it was, fails the run before anything trusts
+// the tree (Setup.exe is started from it).
+bool RootStandsAsBefore(DirectoryHandle root, const FolderStanding& before) {
+    FolderStanding after;
+    if (ReadFolderStanding(root, after) && after == before) return true;
+    DebugPrint(u"winqor: %s\n", u"the output folder was changed while the archive was read");
+    return false;
+}
+
+// No process of this system can be confined; the walk's own checks stand alone.
+ExtractionResult RunHere(const ExtractionRequest& request) {
+    bool lost = false;
+    ExtractionResult here = ServeExtraction(request, [&](std::string_view piece) {
+        if (request.listing == ListingOutput::kStandardOutput && !lost) {
+            lost = !WriteToConsole(ConsoleStream::kOutput, piece);
+        }
+        return true;
+    });
+    here.listingLost = lost;
+    return here;
+}
+
+}  // namespace
+
+bool ConfineToRoot(DirectoryHandle root, const ConfinementRules& rules) {
     if (ConfinementSkippedForTests()) {
         DebugPrint(u"extraction is not confined to its folder: %s\n",
                    u"confinement is switched off for this test");
         return true;
     }
-    const ConfinementWalls walls = ConfineToFolder(tree_.rootFolder(), RulesForChild());
+    const ConfinementWalls walls = ConfineToFolder(root, rules);
     if (!walls.up.empty()) SayUtf8(u"sandbox: walls up: %s\n", walls.up);
     if (!walls.privileges) {
-        std::u16string reason;
-        Utf8ToUtf16(walls.missing, reason);
-        report_.RecordFailure(Failure::kSandboxUnavailable, reason);
         SayUtf8(u"winqor: %s\n", "cannot start the sandboxed process: " + walls.missing);
         return false;
     }
@@ -156,141 +331,67 @@ bool SandboxedRunner::ConfineToRoot() {
     return true;
 }
 
-void SandboxedRunner::SendOutput(std::string_view text) const {
-    for (; sendOutput_ && !text.empty();
-         text.remove_prefix(std::min<size_t>(text.size(), kOutputPieceBytes))) {
-        sendOutput_(text.substr(0, kOutputPieceBytes));
-    }
-}
-
-void SandboxedRunner::WorkInChild(const std::function<int()>& steps,
-                                  const std::function<bool(std::string_view)>& send) {
-    // A channel the parent silenced stays silent here too, and costs nothing.
-    if (SetDebugSink({})) {
-        SetDebugSink([&send](std::string_view text) { send(kDebugMessage + std::string(text)); });
-    }
-    sendOutput_ = [&send](std::string_view text) { send(kOutputMessage + std::string(text)); };
-    // The decoder counts the processors from files that the walls will hide.
-    SetDecoderThreads(DecoderThreads());
-    Outcome outcome;
-    if (ConfineToRoot()) {
-        ProbeSandbox();
-        outcome.result = steps();
-    }
-    outcome.failure = static_cast<int32_t>(report_.failure());
-    outcome.watchedWritten = tree_.WatchedFileWritten(outcome.watchedId) ? 1 : 0;
-    std::vector<std::u16string> lastFolder = tree_.lastFolder();
-    if (ChildLieForTests(lastFolder) == "flood") {
-        send(std::string(kMaxMessageBytes + 1, kDebugMessage));
-    }
-    send(EncodeOutcome(outcome, report_.failureWhere(), lastFolder));
-}
-
-bool SandboxedRunner::TakeChildMessage(std::string_view message, int& result, bool& reported,
-                                       const std::function<void(std::string_view)>& output) {
-    if (message.empty()) return false;
-    if (message[0] == kDebugMessage) ForwardDebugText(message.substr(1));
-    if (message[0] == kOutputMessage && output) output(message.substr(1));
-    if (message[0] != kOutcomeMessage)
-        return message[0] == kDebugMessage || message[0] == kOutputMessage;
-    // One outcome, and nothing after it.
-    if (reported) return false;
-    reported = TakeChildOutcome(message, result);
-    return reported;
-}
-
-int SandboxedRunner::RunConfined(const std::function<int()>& steps,
-                                 const std::function<void(std::string_view)>& output) {
-    int result = 0;
-    bool reported = false;
-    const auto receive = [&](std::string_view message) {
-        return TakeChildMessage(message, result, reported, output);
-    };
-    const auto work = [&](const MessageToParent& send) { WorkInChild(steps, send); };
-    std::string why = "cannot start the sandboxed process: refused for this test";
-    const ChildLimits limits{kMaxMessageBytes, ChildSecondsForTests(kMaxChildSeconds)};
-    FolderStanding before;
-    const bool rooted = ReadFolderStanding(tree_.rootFolder(), before);
-    const ChildEnd end = ChildStartRefusedForTests()
-                             ? ChildEnd::kNotStarted
-                             : RunInChildProcess(work, receive, tree_.rootFolder(), limits, why);
-    if (end == ChildEnd::kUnsupported) return RunHere(steps, output);
-    if (end != ChildEnd::kEnded || !reported) {
-        if (end == ChildEnd::kEnded) why = "it ended without saying how the extraction went";
-        std::u16string reason;
-        Utf8ToUtf16(why, reason);
-        report_.RecordFailure(
-            end == ChildEnd::kNotStarted ? Failure::kSandboxUnavailable : Failure::kExtractionEnded,
-            reason);
-        SayUtf8(u"winqor: %s\n", why);
-        return 0;
-    }
-    if (rooted && !RootStandsAsBefore(before)) return 0;
-    // The walk ends in the last folder it wrote; so does this process, as if it had walked.
-    EnterLastFolder();
+ExtractionResult ServeExtraction(const ExtractionRequest& request, const ListingSender& listing,
+                                 std::vector<std::u16string>* lastFolder) {
+    ExtractionReport report;
+    DecodedArchive archive(report);
+    TreeWriter tree(archive, report);
+    ExtractionResult result;
+    result.outcome = WalkWithSink(request, listing, archive, tree, result.summary);
+    result.failure = report.failure();
+    result.failureWhere = report.failureWhere();
+    FileId watched;
+    if (tree.WatchedFileWritten(watched)) result.watched = watched;
+    if (lastFolder != nullptr) *lastFolder = tree.lastFolder();
+    // The root is the caller's.
+    tree.ReleaseRoot();
     return result;
 }
 
-// The child may change the mode of what it holds, the root among them; a root that others
-// could now write to, or that is no longer what it was, fails the run before anything trusts
-// the tree (Setup.exe is started from it).
-bool SandboxedRunner::RootStandsAsBefore(const FolderStanding& before) {
-    FolderStanding after;
-    if (ReadFolderStanding(tree_.rootFolder(), after) && after == before) return true;
-    report_.RecordFailure(Failure::kRootChanged);
-    DebugPrint(u"winqor: %s\n", u"the output folder was changed while the archive was read");
-    return false;
-}
-
-// No process of this system can be confined; the walk's own checks stand alone.
-int SandboxedRunner::RunHere(const std::function<int()>& steps,
-                             const std::function<void(std::string_view)>& output) {
-    sendOutput_ = output;
-    const int here = steps();
-    sendOutput_ = nullptr;
-    return here;
-}
-
-bool SandboxedRunner::TakeChildOutcome(std::string_view message, int& result) {
-    Outcome outcome;
-    std::u16string where;
-    if (!DecodeOutcome(message, outcome, where, lastFolder_)) {
-        lastFolder_.clear();
-        return false;
+ExtractionResult RunExtraction(const ExtractionRequest& request) {
+    ChildReport report{request, {}, {}, false, false};
+    const auto receive = [&report](std::string_view message) {
+        return TakeChildMessage(message, report);
+    };
+    const std::string wire = EncodeRequest(request);
+    const bool extract = request.mode == ExtractionMode::kExtract;
+    ChildStart start;
+    start.request = wire;
+    start.bytes = request.archive.data();
+    start.byteCount = request.archive.size();
+    start.root = extract ? request.root : kInvalidDirectory;
+    start.debug = static_cast<bool>(CurrentDebugSink());
+    start.flags = ChildFlags(request);
+    start.started = ObserveChildForTests;
+    std::string why = "cannot start the sandboxed process: refused for this test";
+    const ChildLimits limits{kMaxMessageBytes, ChildSecondsForTests(kMaxChildSeconds)};
+    FolderStanding before;
+    const bool rooted = extract && ReadFolderStanding(request.root, before);
+    const ChildEnd end = ChildStartRefusedForTests() ? ChildEnd::kNotStarted
+                                                     : RunChildProgram(start, receive, limits, why);
+    if (end == ChildEnd::kUnsupported) return RunHere(request);
+    if (end == ChildEnd::kNotStarted) return SandboxFailed(Failure::kSandboxUnavailable, why);
+    if (end != ChildEnd::kEnded || !report.reported) {
+        if (end == ChildEnd::kEnded) why = "it ended without saying how the extraction went";
+        return SandboxFailed(Failure::kExtractionEnded, why);
     }
-    if (outcome.failure != 0) report_.RecordFailure(static_cast<Failure>(outcome.failure), where);
-    if (outcome.watchedWritten != 0) tree_.NoteWatchedFile(outcome.watchedId);
-    result = outcome.result;
+    if (rooted && !RootStandsAsBefore(request.root, before)) {
+        ExtractionResult changed;
+        changed.failure = Failure::kRootChanged;
+        return changed;
+    }
+    // The walk ends in the last folder it wrote; so does this process, as if it had walked.
+    if (extract) EnterLastFolder(request.root, report.lastFolder);
+    report.result.listingLost = report.listingLost;
+    return report.result;
+}
+
+bool RunAsExtractionChild(int argc, const char* const* argv, int& exitStatus) {
+    ChildChannel channel;
+    if (!IsSandboxedChildStart(argc, argv, channel)) return false;
+    IgnoreFileSizeLimitSignal();
+    exitStatus = WorkInChild(channel) ? 0 : 1;
     return true;
-}
-
-// Entered from this process's own root, each component without following a link, none
-// created: the child's word picks a folder among those that exist below the root, no more.
-void SandboxedRunner::EnterLastFolder() {
-    std::vector<const char16_t*> components;
-    for (const auto& component : lastFolder_) components.push_back(component.c_str());
-    const DirectoryHandle root = tree_.rootFolder();
-    DirectoryHandle entered = kInvalidDirectory;
-    if (root != kInvalidDirectory &&
-        EnterFolderBelow(root, components.data(), static_cast<uint32_t>(components.size()), entered,
-                         /*createLast=*/false) != EnterResult::kEntered) {
-        DebugPrint(u"the folder the walk entered last is not there: staying in the root\n");
-        MakeCurrent(root);
-    }
-    CloseDirectory(entered);
-}
-
-uint32_t MaxChildMessageBytes() {
-    return kMaxMessageBytes;
-}
-
-bool TakeChildMessage(SandboxedRunner& runner, std::string_view message, ChildMessages& taken,
-                      const std::function<void(std::string_view)>& output) {
-    return runner.TakeChildMessage(message, taken.result, taken.reported, output);
-}
-
-void EnterChildsLastFolder(SandboxedRunner& runner) {
-    runner.EnterLastFolder();
 }
 
 }  // namespace winqor

@@ -1,6 +1,6 @@
-// Extraction in a sandbox: the steps that decode the archive and write its files run in a
-// child process confined to the tree writer's root, and what the child found out comes back
-// to this process over a channel, as far as this process can check it.
+// Extraction in a sandbox: one request, run by a child process that is this program started
+// afresh, confined to the request's root before it reads a byte of the request; what the child
+// found out comes back to this process over a channel, as far as this process can check it.
 #pragma once
 
 #include <functional>
@@ -8,57 +8,37 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/extraction_report.h"
-#include "engine/tree_writer.h"
+#include "engine/extraction_request.h"
 #include "platform/confine.h"
+#include "platform/tree_writing.h"
 
 namespace winqor {
 
-struct ChildMessages;  // engine/child_messages.h
+// Runs one extraction in a sandboxed child, where the system has one; where it has none
+// (Windows) the same ServeExtraction runs here. The listing reaches the request's listing
+// output as it comes; the debug messages, this process's debug channel. kSandboxFailed, with
+// the failure kSandboxUnavailable or kExtractionEnded, when no child can be started or it
+// breaks the rules. For kExtract, this process's current folder is afterwards the folder the
+// walk entered last, among those that exist below the root.
+ExtractionResult RunExtraction(const ExtractionRequest& request);
 
-class SandboxedRunner {
-  public:
-    // Confines to tree's root; takes back into report and tree what the child found out.
-    SandboxedRunner(TreeWriter& tree, ExtractionReport& report);
-    SandboxedRunner(const SandboxedRunner&) = delete;
-    SandboxedRunner& operator=(const SandboxedRunner&) = delete;
+// Where ServeExtraction sends its listing, piece by piece; false when it cannot go on.
+using ListingSender = std::function<bool(std::string_view piece)>;
 
-    // Gives up, for the whole process and for good, every power but writing below the root
-    // (below nothing when there is none); says on the debug channel which walls stand. false,
-    // with the failure recorded, when the process could not shed its privileges: nothing may
-    // run then.
-    bool ConfineToRoot();
-    // Runs steps (which decode the archive and may write below the root) in a sandboxed child
-    // confined to the root, and takes back their result, failure and watched file; text the
-    // steps send with SendOutput reaches output. 0, with the failure recorded, when no child
-    // can be started or it breaks the rules. Only where the system has no such child (Windows)
-    // do the steps run here.
-    int RunConfined(const std::function<int()>& steps,
-                    const std::function<void(std::string_view)>& output = {});
-    // From within the steps: text for the caller's standard output.
-    void SendOutput(std::string_view text) const;
+// The extraction itself, in the process that runs it: loads the request's archive, decodes it,
+// checks every record and, for kExtract, writes them below the request's root (which stays
+// open: the caller's). lastFolder, when given, receives the folder the walk entered last.
+ExtractionResult ServeExtraction(const ExtractionRequest& request, const ListingSender& listing,
+                                 std::vector<std::u16string>* lastFolder = nullptr);
 
-  private:
-    ConfinementRules RulesForChild() const;
-    bool RootStandsAsBefore(const FolderStanding& before);
+// First thing in main, in every program that extracts: when this process was started as the
+// sandboxed child of an extraction, runs that extraction and gives the process's exit status
+// (true); false, having done nothing, otherwise.
+bool RunAsExtractionChild(int argc, const char* const* argv, int& exitStatus);
 
-    friend bool TakeChildMessage(SandboxedRunner&, std::string_view, ChildMessages&,
-                                 const std::function<void(std::string_view)>&);
-    friend void EnterChildsLastFolder(SandboxedRunner&);
-
-    int RunHere(const std::function<int()>& steps,
-                const std::function<void(std::string_view)>& output);
-    bool TakeChildOutcome(std::string_view message, int& result);
-    bool TakeChildMessage(std::string_view message, int& result, bool& reported,
-                          const std::function<void(std::string_view)>& output);
-    void WorkInChild(const std::function<int()>& steps,
-                     const std::function<bool(std::string_view)>& send);
-    void EnterLastFolder();
-
-    TreeWriter& tree_;
-    ExtractionReport& report_;
-    std::vector<std::u16string> lastFolder_;  // the child's word on the folder it entered last
-    std::function<void(std::string_view)> sendOutput_;  // where SendOutput's text goes
-};
+// Gives up, for the whole process and for good, every power but writing below root (below
+// nothing when it is kInvalidDirectory) as rules allow; says on the debug channel which walls
+// stand. false when the process could not shed its privileges: nothing may run then.
+bool ConfineToRoot(DirectoryHandle root, const ConfinementRules& rules);
 
 }  // namespace winqor

@@ -89,6 +89,20 @@ int TreeWriter::EnterRoot(const char16_t* folderPath, RootTrust trust) {
     return 1;
 }
 
+bool TreeWriter::AdoptRoot(DirectoryHandle root, std::u16string_view path, RootTrust trust,
+                           std::optional<uint64_t> freeBytes) {
+    CloseFolders();
+    // Measured where the root was entered: the walk that writes holds the disk to it.
+    freeBytes_ = freeBytes;
+    trustBelowRoot_ =
+        trust == RootTrust::kOwned ? FolderTrust::kOwnersOnly : TrustBelowChosenRoot();
+    if (path.size() >= kMaxPath) return false;
+    path.copy(folder_, path.size());
+    folder_[path.size()] = 0;
+    root_ = root;
+    return walk_.Start(root_, trustBelowRoot_);
+}
+
 void TreeWriter::CloseFolders() {
     walk_.Close();
     CloseDirectory(root_);

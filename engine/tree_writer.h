@@ -34,6 +34,15 @@ class TreeWriter {
     // The bytes the tree's files take, plus this much for each folder and file: the blocks a
     // file's last bytes round up to, its directory entry.
     static constexpr uint64_t kRoomPerEntry = 4096;
+    // Takes root, already open and current (entered by another TreeWriter, here or in the
+    // process that started this one), as the root of the walk; path is its path, for
+    // messages. true when the walk can start there. The root stays the caller's: ReleaseRoot
+    // gives it back before this writer closes its folders.
+    bool AdoptRoot(DirectoryHandle root, std::u16string_view path, RootTrust trust,
+                   std::optional<uint64_t> freeBytes);
+    // The free space EnterRoot found below the root; none when it could not tell.
+    std::optional<uint64_t> freeBytes() const { return freeBytes_; }
+    void ReleaseRoot() { root_ = kInvalidDirectory; }
     // Closes the root and the folder of the walk; done when an extraction ends.
     void CloseFolders();
     // Walks the stream from its position and writes every record below folder.

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/tree_reading.h"
 #include "platform/tree_writing.h"
 
@@ -37,8 +38,6 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
                         uint32_t* exitStatus = nullptr,
                         const std::vector<std::u16string>& arguments = {});
 
-// Sends one message from a child process to its parent; false when the parent is gone.
-using MessageToParent = std::function<bool(std::string_view message)>;
 // Takes one message from the child; false when the message breaks the rules (the child is
 // then killed).
 using MessageFromChild = std::function<bool(std::string_view message)>;
@@ -51,22 +50,62 @@ struct ChildLimits {
 
 enum class ChildEnd {
     kEnded,        // the child exited normally and every message arrived whole
-    kUnsupported,  // this system has no such child: work has not run
-    kNotStarted,   // the child could not be started: work has not run
+    kUnsupported,  // this system has no such child: nothing has run
+    kNotStarted,   // the child could not be started: nothing has run
     kFailed,       // it crashed, broke a message, or was killed (reason says which)
 };
 
-// Runs work in a child process, a copy of this one, and waits for it; each message the child
-// sends reaches receive here, whole and in order, as it comes. Before work runs, the child
-// closes every descriptor but the channel and keep (kInvalidDirectory: none); its standard
-// input and output read and write /dev/null, and what it writes to its standard error reaches
-// this process's, line by line with control characters escaped (up to 1 MiB). A message longer
-// than limits allow, one receive refuses, more on the standard error than that, or a child that
-// runs longer than limits allow, is killed. The wait ends when
-// the child exits, whoever else holds the channel. reason says what went wrong.
-ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
-                           const MessageFromChild& receive, DirectoryHandle keep,
-                           const ChildLimits& limits, std::string& reason);
+// What a sandboxed child is started with: two messages it reads from its channel, the request
+// and then the bytes, the folder it may write below (kInvalidDirectory: none), whether the
+// debug channel is on, and flags its confinement needs before it reads the request (their
+// meaning is the caller's).
+struct ChildStart {
+    std::string_view request;
+    const uint8_t* bytes = nullptr;
+    uint64_t byteCount = 0;
+    DirectoryHandle root = kInvalidDirectory;
+    bool debug = true;
+    uint32_t flags = 0;
+    // Called here with the child's process id once it runs the program afresh, before it is
+    // given the request (so it is still there). Null: nothing is called.
+    std::function<void(int64_t pid)> started;
+};
+
+// Holds the running program's file open, first thing at start-up: a sandboxed child is this
+// program started again from that descriptor, so that whatever stands at the program's path
+// later is not what runs. Nothing to do where the system has no such child.
+void HoldOwnProgramFile();
+
+// Starts the sandboxed child, this program started afresh from its own file in the child's
+// mode (a private argument vector and descriptors no user passes by accident), and waits for
+// it; each message it sends reaches receive here, whole and in order, as it comes. The child
+// holds only its channel and the root; its standard input and output read and write /dev/null,
+// and what it writes to its standard error reaches this process's, line by line with control
+// characters escaped (up to 1 MiB). A message longer than limits allow, one receive refuses,
+// more on the standard error than that, or a child that runs longer than limits allow, is
+// killed. The wait ends when the child exits, whoever else holds the channel. reason says what
+// went wrong.
+ChildEnd RunChildProgram(const ChildStart& start, const MessageFromChild& receive,
+                         const ChildLimits& limits, std::string& reason);
+
+// What a sandboxed child finds at its start.
+struct ChildChannel {
+    FileHandle channel = kInvalidHandle;  // the request and the bytes in, the messages out
+    DirectoryHandle root = kInvalidDirectory;
+    bool debug = true;
+    uint32_t flags = 0;
+};
+
+// True when this process was started by RunChildProgram, with channel filled: the argument
+// vector is the child's private one and each descriptor it names is of the kind it must be.
+// Called first thing in main, before anything else runs.
+bool IsSandboxedChildStart(int argc, const char* const* argv, ChildChannel& channel);
+
+// In the child: one message to the parent; false when the parent is gone.
+bool SendToParent(FileHandle channel, std::string_view message);
+// In the child: the next message on the channel, of at most maxBytes; false when there is
+// none or it is longer.
+bool ReceiveFromParent(FileHandle channel, uint32_t maxBytes, std::string& message);
 
 // A write past the process's file-size limit then fails like a full disk (the write reports
 // an error and the program says which file it could not write) instead of ending the program

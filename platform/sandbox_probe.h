@@ -2,6 +2,7 @@
 // tests can see each refused.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace winqor {
@@ -10,5 +11,10 @@ namespace winqor {
 // outside + ".link" and outside + ".moved") and says how it ended: "done", the system's reason
 // for refusing it, or "unknown call".
 std::string TryCallForTests(const std::string& call, const std::string& outside);
+
+// What process pid runs, seen from outside it: "program: the running one" when its program
+// file is this process's own ("another" otherwise), then its first argument and its thread
+// count.
+std::string DescribeProcessForTests(int64_t pid);
 
 }  // namespace winqor

@@ -72,6 +72,11 @@ struct FolderStanding {
 // false when folder cannot be looked at.
 bool ReadFolderStanding(DirectoryHandle folder, FolderStanding& standing);
 
+// Learns now what judging folders by kOwnersOnly needs (on Linux, the groups that hold the
+// running user alone, from files a confined process can no longer read); a walk that asks for
+// kOwnersOnly otherwise learns it when it starts.
+void LearnFolderTrust();
+
 enum class EnterResult { kEntered, kLinkRefused, kFailed, kNotOwned, kWritableByOthers };
 
 // Enters root/components[0]/.../components[count-1], root itself when count is 0, each

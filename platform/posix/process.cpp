@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -117,6 +118,10 @@ pid_t Spawn(int program, char* const* argv) {
     return child;
 }
 
+std::string Framed(std::string_view message) {
+    return FrameMessage(message);
+}
+
 bool SendFramed(int pipe, std::string_view message) {
     const std::string frame = FrameMessage(message);
     return WriteFully(pipe, frame.data(), frame.size());
@@ -132,33 +137,140 @@ void CloseRange(unsigned first, unsigned last) {
     for (unsigned fd = first; fd <= end; ++fd) ::close(static_cast<int>(fd));
 }
 
-// In the child: /dev/null as standard input and output and the parent's pipe as standard error
-// (a terminal there could be given input, or its settings changed), and no descriptor but
-// these, the channel and keep.
-bool KeepOnly(int& channel, int keep, int errors) {
-    if (channel < 3) channel = ::fcntl(channel, F_DUPFD_CLOEXEC, 3);
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (channel < 0 || null < 0 || keep == STDERR_FILENO) return false;
-    for (int fd = 0; fd <= 1; ++fd) {
-        if (fd != keep && ::dup2(null, fd) < 0) return false;
+// The sandboxed child's private start: its argument vector, and the descriptors it holds.
+constexpr char kChildMarker[] = "winqor (sandboxed extraction)";
+constexpr int kChildArgumentCount = 5;
+constexpr int kChildChannel = 3;
+constexpr int kChildRoot = 4;
+constexpr char kChildChannelText[] = "3";
+constexpr char kChildRootText[] = "4";
+// Held until the exec: the program's file, and the pipe that tells the parent why it failed.
+constexpr int kChildProgram = 5;
+constexpr int kChildStartReport = 6;
+constexpr char kChildProgramPath[] = "/proc/self/fd/5";
+// Where the descriptors wait while they are put in their places.
+constexpr int kAboveChildDescriptors = 100;
+
+// The running program's file, held since start-up.
+int& OwnProgram() {
+    static int program = -1;
+    return program;
+}
+
+bool IsKind(int fd, mode_t kind) {
+    struct stat info;
+    return ::fstat(fd, &info) == 0 && (info.st_mode & S_IFMT) == kind;
+}
+
+// Reads exactly count bytes; false at an early end or an error.
+bool ReadWhole(int fd, void* buffer, uint64_t count) {
+    return ReadFully(fd, buffer, count) == static_cast<int64_t>(count);
+}
+
+struct ChildDescriptors {
+    int channel;
+    int root;    // -1: none
+    int errors;  // the pipe that becomes its standard error
+};
+
+// The flags as the child's argument vector carries them: 8 hexadecimal digits.
+constexpr size_t kFlagDigits = 8;
+void FormatFlags(uint32_t flags, char (&text)[kFlagDigits + 1]) {
+    for (size_t i = 0; i < kFlagDigits; ++i) {
+        text[i] = "0123456789abcdef"[(flags >> (4 * (kFlagDigits - 1 - i))) & 0xF];
     }
-    if (errors != STDERR_FILENO && ::dup2(errors, STDERR_FILENO) < 0) return false;
-    const int low = std::min(channel, keep), high = std::max(channel, keep);
-    unsigned next = 3;
-    for (const int fd : {low, high}) {
-        if (fd < static_cast<int>(next)) continue;
-        CloseRange(next, static_cast<unsigned>(fd) - 1);
-        next = static_cast<unsigned>(fd) + 1;
+    text[kFlagDigits] = 0;
+}
+
+bool ParseFlags(const char* text, uint32_t& flags) {
+    if (std::strlen(text) != kFlagDigits) return false;
+    flags = 0;
+    for (size_t i = 0; i < kFlagDigits; ++i) {
+        const char* digit = std::strchr("0123456789abcdef", text[i]);
+        if (text[i] == 0 || digit == nullptr) return false;
+        flags = (flags << 4) | static_cast<uint32_t>(digit - "0123456789abcdef");
     }
-    CloseRange(next, ~0u);
     return true;
 }
 
-[[noreturn]] void RunChild(int pipe, int errors, DirectoryHandle keep,
-                           const std::function<void(const MessageToParent&)>& work) {
-    if (!KeepOnly(pipe, static_cast<int>(keep), errors)) ::_exit(1);
-    work([pipe](std::string_view message) { return SendFramed(pipe, message); });
-    ::_exit(0);
+// In the forked child, before the exec: only calls that are safe after a fork of a threaded
+// process. Every descriptor goes to its place (/dev/null as standard input and output and the
+// parent's pipe as standard error: a terminal there could be given input, or its settings
+// changed); every other one is closed.
+bool PlaceChildDescriptors(const ChildDescriptors& given, int report) {
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    const int sources[] = {null, given.channel, given.root, OwnProgram(), report, given.errors};
+    int moved[6];
+    for (int i = 0; i < 6; ++i) {
+        moved[i] =
+            sources[i] < 0 ? -1 : ::fcntl(sources[i], F_DUPFD_CLOEXEC, kAboveChildDescriptors);
+        if (sources[i] >= 0 && moved[i] < 0) return false;
+    }
+    if (null < 0) return false;
+    const int places[] = {-1,           kChildChannel, kChildRoot, kChildProgram, kChildStartReport,
+                          STDERR_FILENO};
+    for (int fd = 0; fd <= 1; ++fd) {
+        if (::dup2(moved[0], fd) < 0) return false;
+    }
+    for (int i = 1; i < 6; ++i) {
+        if (moved[i] >= 0 && ::dup2(moved[i], places[i]) < 0) return false;
+    }
+    if (given.root < 0) ::close(kChildRoot);
+    CloseRange(kChildStartReport + 1, ~0u);
+    return ::fcntl(kChildProgram, F_SETFD, FD_CLOEXEC) == 0 &&
+           ::fcntl(kChildStartReport, F_SETFD, FD_CLOEXEC) == 0;
+}
+
+[[noreturn]] void ExecuteChildProgram(const ChildDescriptors& given, int report, pid_t parent,
+                                      char* const* argv) {
+    // The child never outlives this process (not even one killed before it could wait).
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent ||
+        !PlaceChildDescriptors(given, report)) {
+        ::_exit(127);
+    }
+    // The file behind the descriptor, whatever stands at the program's path now. Through
+    // /proc first, as fexecve does: execveat stays the call that starts Setup.exe alone, and
+    // tools that run the program (valgrind) know this way; execveat where /proc is missing.
+    ::execve(kChildProgramPath, argv, environ);
+    if (errno == ENOENT) ::execveat(kChildProgram, "", argv, environ, AT_EMPTY_PATH);
+    const int error = errno;
+    [[maybe_unused]] const ssize_t ignored = ::write(kChildStartReport, &error, sizeof error);
+    ::_exit(127);
+}
+
+// Forks and executes the program's own file in the child's mode; its pid, or -1 with why.
+pid_t StartChildProgram(const ChildDescriptors& given, const ChildStart& start, std::string& why) {
+    // Made before the fork: the forked copy of a threaded process may not allocate.
+    char flags[kFlagDigits + 1];
+    FormatFlags(start.flags, flags);
+    const char* const argv[] = {kChildMarker,
+                                kChildChannelText,
+                                given.root >= 0 ? kChildRootText : "-",
+                                start.debug ? "debug" : "quiet",
+                                flags,
+                                nullptr};
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        why = SystemReason(errno);
+        return -1;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) ExecuteChildProgram(given, report[1], parent, const_cast<char* const*>(argv));
+    const int forkError = errno;
+    ::close(report[1]);
+    int error = 0;
+    ssize_t got;
+    do {
+        got = ::read(report[0], &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+    if (child < 0 || got > 0) {
+        why = SystemReason(child < 0 ? forkError : error);
+        if (child > 0) WaitForExit(child);
+        return -1;
+    }
+    return child;
 }
 
 bool HasExited(pid_t child, int& status) {
@@ -252,16 +364,34 @@ Read ReadAvailable(int channel, FrameReader& reader, const MessageFromChild& rec
     }
 }
 
-// The child's two pipes as the parent reads them.
+// The child's two descriptors as the parent uses them: the channel both ways, the standard
+// error it reads.
 struct ChildPipes {
     int channel;
     int errors;
 };
 
-// Takes the child's messages until it exits (not until the channel closes: anything it left
-// behind might hold that open), killing it past the limits; passes its standard error on.
-ChildEnd WatchChild(pid_t child, const ChildPipes& pipes, const MessageFromChild& receive,
-                    const ChildLimits& limits, std::string& why) {
+// Sends what the child has still to read, as far as the channel takes it now; once the child
+// has closed its end, nothing more.
+void SendAvailable(int channel, std::string_view& pending) {
+    while (!pending.empty()) {
+        const ssize_t sent =
+            ::send(channel, pending.data(), pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            pending.remove_prefix(static_cast<size_t>(sent));
+        } else if (sent < 0 && errno == EAGAIN) {
+            return;
+        } else if (sent == 0 || errno != EINTR) {
+            pending = {};
+        }
+    }
+}
+
+// Hands the child its input as it reads it and takes its messages until it exits (not until
+// the channel closes: anything it left behind might hold that open), killing it past the
+// limits; passes its standard error on.
+ChildEnd WatchChild(pid_t child, const ChildPipes& pipes, std::string_view input,
+                    const MessageFromChild& receive, const ChildLimits& limits, std::string& why) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(limits.maxSeconds);
     Descriptor exits(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
@@ -269,6 +399,7 @@ ChildEnd WatchChild(pid_t child, const ChildPipes& pipes, const MessageFromChild
     ErrorForwarder errors;
     bool open = true, errorsOpen = true;
     for (int status = 0;;) {
+        SendAvailable(pipes.channel, input);
         const Read read = open ? ReadAvailable(pipes.channel, reader, receive, why) : Read::kClosed;
         if (read == Read::kRefused) return Kill(child, why, why);
         if (!ForwardErrors(pipes.errors, errors, errorsOpen)) {
@@ -293,7 +424,9 @@ ChildEnd WatchChild(pid_t child, const ChildPipes& pipes, const MessageFromChild
         }
         // Without a process descriptor (kernels before 5.3) the exit is looked for every 100 ms.
         const long long slice = exits.get() < 0 ? 100 : left.count();
-        struct pollfd watched[3] = {{open ? pipes.channel : -1, POLLIN, 0},
+        const short events =
+            static_cast<short>((open ? POLLIN : 0) | (input.empty() ? 0 : POLLOUT));
+        struct pollfd watched[3] = {{events != 0 ? pipes.channel : -1, events, 0},
                                     {errorsOpen ? pipes.errors : -1, POLLIN, 0},
                                     {exits.get(), POLLIN, 0}};
         ::poll(watched, 3, static_cast<int>(std::min<long long>({slice, left.count(), INT_MAX})));
@@ -329,40 +462,73 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
     return 1;
 }
 
-ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>& work,
-                           const MessageFromChild& receive, DirectoryHandle keep,
-                           const ChildLimits& limits, std::string& reason) {
+void HoldOwnProgramFile() {
+    int& program = OwnProgram();
+    if (program < 0) program = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+}
+
+ChildEnd RunChildProgram(const ChildStart& start, const MessageFromChild& receive,
+                         const ChildLimits& limits, std::string& reason) {
+    HoldOwnProgramFile();
     int channel[2], errors[2];
-    if (::pipe2(channel, O_CLOEXEC) != 0) {
+    if (OwnProgram() < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel) != 0) {
         reason = "cannot start the sandboxed process: " + SystemReason(errno);
         return ChildEnd::kNotStarted;
     }
+    Descriptor ours(channel[0]), theirs(channel[1]);
     if (::pipe2(errors, O_CLOEXEC) != 0) {
         reason = "cannot start the sandboxed process: " + SystemReason(errno);
-        ::close(channel[0]);
-        ::close(channel[1]);
         return ChildEnd::kNotStarted;
     }
-    const pid_t parent = ::getpid();
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // The child never outlives this process (not even one killed before it could wait).
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(1);
-        ::close(channel[0]);
-        ::close(errors[0]);
-        RunChild(channel[1], errors[1], keep, work);
-    }
-    const int error = errno;
-    ::close(channel[1]);
-    ::close(errors[1]);
-    Descriptor reading(channel[0]), errorReading(errors[0]);
+    Descriptor errorReading(errors[0]), errorWriting(errors[1]);
+    // What the child reads, handed over as it reads: the request, then the bytes. (Not a file:
+    // the run's file-size limit would hold for it.)
+    const std::string input =
+        Framed(start.request) + Framed(std::string_view(reinterpret_cast<const char*>(start.bytes),
+                                                        static_cast<size_t>(start.byteCount)));
+    std::string why;
+    const pid_t child = StartChildProgram(
+        {theirs.get(), static_cast<int>(start.root), errorWriting.get()}, start, why);
+    theirs.Reset(-1);
+    errorWriting.Reset(-1);
     if (child < 0) {
-        reason = "cannot start the sandboxed process: " + SystemReason(error);
+        reason = "cannot start the sandboxed process: " + why;
         return ChildEnd::kNotStarted;
     }
-    ::fcntl(reading.get(), F_SETFL, O_NONBLOCK);
+    ::fcntl(ours.get(), F_SETFL, O_NONBLOCK);
     ::fcntl(errorReading.get(), F_SETFL, O_NONBLOCK);
-    return WatchChild(child, {reading.get(), errorReading.get()}, receive, limits, reason);
+    if (start.started) start.started(child);
+    return WatchChild(child, {ours.get(), errorReading.get()}, input, receive, limits, reason);
+}
+
+bool IsSandboxedChildStart(int argc, const char* const* argv, ChildChannel& channel) {
+    if (argc != kChildArgumentCount || std::strcmp(argv[0], kChildMarker) != 0 ||
+        std::strcmp(argv[1], kChildChannelText) != 0) {
+        return false;
+    }
+    const bool hasRoot = std::strcmp(argv[2], kChildRootText) == 0;
+    const bool debug = std::strcmp(argv[3], "debug") == 0;
+    uint32_t flags = 0;
+    if ((!hasRoot && std::strcmp(argv[2], "-") != 0) ||
+        (!debug && std::strcmp(argv[3], "quiet") != 0) || !ParseFlags(argv[4], flags) ||
+        !IsKind(kChildChannel, S_IFSOCK) || (hasRoot && !IsKind(kChildRoot, S_IFDIR))) {
+        return false;
+    }
+    channel = {kChildChannel, hasRoot ? kChildRoot : kInvalidDirectory, debug, flags};
+    return true;
+}
+
+bool SendToParent(FileHandle channel, std::string_view message) {
+    return SendFramed(static_cast<int>(channel), message);
+}
+
+bool ReceiveFromParent(FileHandle channel, uint32_t maxBytes, std::string& message) {
+    uint32_t length = 0;
+    if (!ReadWhole(static_cast<int>(channel), &length, sizeof length) || length > maxBytes) {
+        return false;
+    }
+    message.resize(length);
+    return ReadWhole(static_cast<int>(channel), message.data(), length);
 }
 
 void IgnoreFileSizeLimitSignal() {

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/fs.h>
@@ -32,6 +33,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -340,6 +342,26 @@ std::string TryCallForTests(const std::string& call, const std::string& outside)
     if (found == calls.end()) return "unknown call";
     errno = 0;
     return found->second() < 0 ? SystemReason(errno) : "done";
+}
+
+std::string DescribeProcessForTests(int64_t pid) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    struct stat child, self;
+    const bool same = ::stat((proc + "/exe").c_str(), &child) == 0 &&
+                      ::stat("/proc/self/exe", &self) == 0 && child.st_dev == self.st_dev &&
+                      child.st_ino == self.st_ino;
+    std::string first;
+    if (FILE* cmdline = std::fopen((proc + "/cmdline").c_str(), "r")) {
+        for (int c; (c = std::fgetc(cmdline)) != EOF && c != 0;) first += static_cast<char>(c);
+        std::fclose(cmdline);
+    }
+    int threads = 0;
+    if (DIR* tasks = ::opendir((proc + "/task").c_str())) {
+        while (const dirent* entry = ::readdir(tasks)) threads += entry->d_name[0] != '.';
+        ::closedir(tasks);
+    }
+    return std::string("program: ") + (same ? "the running one" : "another") +
+           "; started as: " + first + "; threads: " + std::to_string(threads);
 }
 
 }  // namespace winqor

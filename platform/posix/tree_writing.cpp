@@ -120,6 +120,10 @@ bool ReadFolderStanding(DirectoryHandle folder, FolderStanding& standing) {
     return true;
 }
 
+void LearnFolderTrust() {
+    LearnPrivateGroups();
+}
+
 FolderTrust TrustBelowChosenRoot() {
     return ::geteuid() == 0 ? FolderTrust::kOwnersOnly : FolderTrust::kAny;
 }

@@ -167,12 +167,25 @@ int StartProgramAndWait(DirectoryHandle folder, const char16_t* name, const File
     return 1;
 }
 
-// Windows has no fork: the caller does the work in this process.
-ChildEnd RunInChildProcess(const std::function<void(const MessageToParent& send)>&,
-                           const MessageFromChild&, DirectoryHandle, const ChildLimits&,
-                           std::string& reason) {
-    reason = "Windows has no child process that is a copy of this one";
+// Windows has no sandboxed child: the caller does the work in this process.
+void HoldOwnProgramFile() {}
+
+ChildEnd RunChildProgram(const ChildStart&, const MessageFromChild&, const ChildLimits&,
+                         std::string& reason) {
+    reason = "Windows has no sandboxed child process";
     return ChildEnd::kUnsupported;
+}
+
+bool IsSandboxedChildStart(int, const char* const*, ChildChannel&) {
+    return false;
+}
+
+bool SendToParent(FileHandle, std::string_view) {
+    return false;
+}
+
+bool ReceiveFromParent(FileHandle, uint32_t, std::string&) {
+    return false;
 }
 
 // Windows has no file-size limit signal: a write past a limit fails as a write.

@@ -286,6 +286,9 @@ bool ReadFolderStanding(DirectoryHandle folder, FolderStanding& standing) {
     return folder != kInvalidDirectory;
 }
 
+// Every folder is judged kAny here: nothing to learn.
+void LearnFolderTrust() {}
+
 FolderWalk::FolderWalk() = default;
 FolderWalk::~FolderWalk() = default;
 

@@ -7,9 +7,14 @@
 
 #include "app/self_extract.h"
 #include "app/unattended_run.h"
+#include "engine/sandboxed_runner.h"
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
+    // The sandboxed child of an extraction is this program started again: it runs nothing else.
+    int childStatus = 0;
+    if (winqor::RunAsExtractionChild(argc, argv, childStatus)) return childStatus;
+    winqor::HoldOwnProgramFile();
     winqor::IgnoreFileSizeLimitSignal();
     if (argc > 1) {
         const winqor::SelfExtractHost host{[] { return false; }, {}, false, {}, {}};

@@ -159,8 +159,8 @@ ExitStatus RunInfo(const InfoOptions& options, std::string& reason) {
     if (!extractor) return ExitStatus::kBadArchive;
     TakeHeader(*extractor->archive.header(), info);
     info.outputFolder = DefaultOutputFolder(options.archive);
-    if (!info.encrypted && !CountRecords(
-                               *extractor, [] { return 1; }, info)) {
+    if (!info.encrypted &&
+        !CountRecords(*extractor, extractor->Request(ExtractionMode::kCheck), info)) {
         reason = FailureReason(*extractor, options.archive);
         const Failure failure = extractor->report.failure();
         return failure == Failure::kSandboxUnavailable || failure == Failure::kExtractionEnded

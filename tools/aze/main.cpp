@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/archive_extractor.h"
+#include "engine/sandboxed_runner.h"
 #include "platform/debug.h"
 #include "platform/process.h"
 #include "tools/aze/commands.h"
@@ -245,6 +246,10 @@ void AddInfo(CLI::App& app, InfoOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The sandboxed child of an extraction is this program started again: it runs nothing else.
+    int childStatus = 0;
+    if (winqor::RunAsExtractionChild(argc, argv, childStatus)) return childStatus;
+    winqor::HoldOwnProgramFile();
     winqor::IgnoreFileSizeLimitSignal();
     CLI::App app{
         "aze: write, list, test and extract .aze archives, and make self-extracting programs"};

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -113,57 +115,87 @@ TEST(StartProgramAndWaitTest, AnythingButTheExpectedProgramFailsAtOnce) {
     EXPECT_EQ(fs::status(outside).permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
+// The child's side of each case below: this test program started again in the child's mode,
+// the case's name waiting on its channel.
+using ChildWork = std::function<void(const ChildChannel&)>;
+
+void Send(const ChildChannel& channel, std::string_view message) {
+    SendToParent(channel.channel, message);
+}
+
+// The descriptors the child holds, as "0 1 2 3".
+std::string OpenDescriptors() {
+    std::vector<int> open;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        open.push_back(std::stoi(entry.path().filename().string()));
+    }
+    std::sort(open.begin(), open.end());
+    std::string list;
+    // The last is the listing's own.
+    for (size_t i = 0; i + 1 < open.size(); ++i)
+        list += (i > 0 ? " " : "") + std::to_string(open[i]);
+    return list;
+}
+
+const std::map<std::string, ChildWork>& ChildWorks() {
+    static const std::map<std::string, ChildWork> works = {
+        {"in order", [](auto& c) { Send(c, "one"), Send(c, ""), Send(c, "two"); }},
+        {"at the bound", [](auto& c) { Send(c, std::string(64, 'x')); }},
+        {"past the bound", [](auto& c) { Send(c, "ok"), Send(c, std::string(65, 'x')); }},
+        {"refused", [](auto& c) { Send(c, "lie"), Send(c, "after"); }},
+        {"crash", [](auto& c) { Send(c, "before"), std::abort(); }},
+        {"its own descriptors",
+         [](auto& c) {
+             Send(c, OpenDescriptors());
+             Send(c, std::cin.get() == EOF ? "no input" : "input");
+         }},
+        {"the bytes after the request",
+         [](auto& c) {
+             std::string bytes;
+             Send(c, ReceiveFromParent(c.channel, 9, bytes) ? bytes : "none");
+         }},
+        {"the bytes past their bound",
+         [](auto& c) {
+             std::string bytes;
+             Send(c, ReceiveFromParent(c.channel, 8, bytes) ? bytes : "refused");
+         }},
+    };
+    return works;
+}
+
+int RunChildWork(const ChildChannel& channel) {
+    std::string name;
+    if (!ReceiveFromParent(channel.channel, 64, name)) return 2;
+    const auto found = ChildWorks().find(name);
+    if (found == ChildWorks().end()) return 3;
+    found->second(channel);
+    return 0;
+}
+
 // The parent takes from its child only what the rules allow: whole messages in order, none
 // past the bound, none that receive refuses; a crash is a failure, and the child holds none of
-// the parent's files (nor a terminal) while it works.
-TEST(RunInChildProcessTest, TheParentTakesOnlyWhatTheRulesAllow) {
-    using Work = std::function<void(const MessageToParent&)>;
+// the parent's files (nor a terminal) while it works, and reads the bytes it was given, as long
+// as it is willing to.
+TEST(RunChildProgramTest, TheParentTakesOnlyWhatTheRulesAllow) {
     std::FILE* parentsFile = std::tmpfile();
     ASSERT_NE(parentsFile, nullptr);
     struct Case {
         const char* name;
-        Work work;
         ChildEnd end;
         const char* why;
         std::vector<std::string> received;
     };
     const Case cases[] = {
-        {"messages in order",
-         [](auto& send) { send("one"), send(""), send("two"); },
-         ChildEnd::kEnded,
-         "",
-         {"one", "", "two"}},
-        {"a message at the bound",
-         [](auto& send) { send(std::string(64, 'x')); },
-         ChildEnd::kEnded,
-         "",
-         {std::string(64, 'x')}},
-        {"a message past the bound",
-         [](auto& send) { send("ok"), send(std::string(65, 'x')); },
-         ChildEnd::kFailed,
-         "killed: it announced a message of 65 bytes",
-         {"ok"}},
-        {"a message receive refuses",
-         [](auto& send) { send("lie"), send("after"); },
-         ChildEnd::kFailed,
-         "killed: it sent a message that breaks the rules",
-         {}},
-        {"a crash",
-         [](auto& send) { send("before"), std::abort(); },
-         ChildEnd::kFailed,
-         "ended with signal 6",
-         {"before"}},
-        {"no file or terminal of the parent's",
-         [parentsFile](auto& send) {
-             const bool written =
-                 std::fputs("x", parentsFile) >= 0 && std::fflush(parentsFile) == 0;
-             send(written ? "parent's file open" : "parent's file closed");
-             send(std::cin.get() == EOF ? "no input" : "input");
-         },
-         ChildEnd::kEnded,
-         "",
-         {"parent's file closed", "no input"}},
+        {"in order", ChildEnd::kEnded, "", {"one", "", "two"}},
+        {"at the bound", ChildEnd::kEnded, "", {std::string(64, 'x')}},
+        {"past the bound", ChildEnd::kFailed, "killed: it announced a message of 65 bytes", {"ok"}},
+        {"refused", ChildEnd::kFailed, "killed: it sent a message that breaks the rules", {}},
+        {"crash", ChildEnd::kFailed, "ended with signal 6", {"before"}},
+        {"its own descriptors", ChildEnd::kEnded, "", {"0 1 2 3", "no input"}},
+        {"the bytes after the request", ChildEnd::kEnded, "", {"the bytes"}},
+        {"the bytes past their bound", ChildEnd::kEnded, "", {"refused"}},
     };
+    const std::string bytes = "the bytes";
     for (const auto& c : cases) {
         std::vector<std::string> received;
         std::string why;
@@ -172,7 +204,11 @@ TEST(RunInChildProcessTest, TheParentTakesOnlyWhatTheRulesAllow) {
             received.emplace_back(message);
             return true;
         };
-        const ChildEnd end = RunInChildProcess(c.work, receive, kInvalidDirectory, {64, 60}, why);
+        ChildStart start;
+        start.request = c.name;
+        start.bytes = reinterpret_cast<const uint8_t*>(bytes.data());
+        start.byteCount = bytes.size();
+        const ChildEnd end = RunChildProgram(start, receive, {64, 60}, why);
         EXPECT_EQ(end, c.end) << c.name;
         EXPECT_NE(why.find(c.why), std::string::npos) << c.name << ": " << why;
         EXPECT_EQ(received, c.received) << c.name;
@@ -180,5 +216,29 @@ TEST(RunInChildProcessTest, TheParentTakesOnlyWhatTheRulesAllow) {
     std::fclose(parentsFile);
 }
 
+// The child's mode is reached only by the private start: the marker alone, or the marker with
+// descriptors of the wrong kinds, is an ordinary start.
+TEST(RunChildProgramTest, NoOrdinaryStartIsTakenForTheChild) {
+    const char* const cases[][5] = {
+        {"winqor (sandboxed extraction)", "3", "-", "quiet", "00000000"},
+        {"winqor (sandboxed extraction)", "3", "4", "debug", "00000003"},
+        {"winqor", "3", "-", "quiet", "00000000"},
+    };
+    // Here, 3 is whatever the test program holds: not a channel of its parent's.
+    for (const auto& argv : cases) {
+        ChildChannel channel;
+        EXPECT_FALSE(IsSandboxedChildStart(5, argv, channel)) << argv[0] << " " << argv[2];
+    }
+}
+
 }  // namespace
 }  // namespace winqor
+
+// The test program's own start: in the child's mode it runs the case its parent names.
+int main(int argc, char** argv) {
+    winqor::ChildChannel channel;
+    if (winqor::IsSandboxedChildStart(argc, argv, channel)) return winqor::RunChildWork(channel);
+    winqor::HoldOwnProgramFile();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

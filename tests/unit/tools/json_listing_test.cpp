@@ -1,4 +1,4 @@
-#include "tools/aze/json_listing.h"
+#include "engine/json_listing.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "format/record_stream.h"
 
-namespace winqor::aze {
+namespace winqor {
 namespace {
 
 struct EscapeCase {
@@ -56,4 +56,4 @@ TEST(JsonListingSinkTest, PrintsFoldersBelowTheRootAndFilesWithTheirPathsAndKept
 }
 
 }  // namespace
-}  // namespace winqor::aze
+}  // namespace winqor

@@ -1,9 +1,9 @@
-#include "tools/aze/json_listing.h"
+#include "engine/json_listing.h"
 
-#include "format/record_stream.h"
 #include "base/text.h"
+#include "format/record_stream.h"
 
-namespace winqor::aze {
+namespace winqor {
 namespace {
 
 bool IsHighSurrogate(char16_t unit) {
@@ -77,4 +77,4 @@ bool JsonListingSink::File(const char16_t* name, uint32_t attributes,
     return true;
 }
 
-}  // namespace winqor::aze
+}  // namespace winqor

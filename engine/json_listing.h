@@ -9,7 +9,7 @@
 
 #include "engine/record_sink.h"
 
-namespace winqor::aze {
+namespace winqor {
 
 // text as a quoted JSON string: valid JSON for any name an archive can hold. A well-formed
 // surrogate pair becomes its UTF-8 character; a lone surrogate, a control character (C0, DEL,
@@ -33,4 +33,4 @@ class JsonListingSink : public RecordSink {
     std::u16string folder_;  // the current folder's path, empty for the root
 };
 
-}  // namespace winqor::aze
+}  // namespace winqor
