@@ -8,8 +8,7 @@
 
 int main(int argc, char** argv) {
     // The sandboxed child of an extraction is this program started again: it runs nothing else.
-    int childStatus = 0;
-    if (winqor::RunAsExtractionChild(argc, argv, childStatus)) return childStatus;
+    winqor::RunIfExtractionChild(argc, argv);
     winqor::HoldOwnProgramFile();
     winqor::IgnoreFileSizeLimitSignal();
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);

@@ -1,15 +1,16 @@
 #include "app/self_extract.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
 
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
 #include "format/archive_header.h"
 #include "platform/debug.h"
 #include "platform/terminal.h"
-#include "base/text.h"
 #include "protection/password.h"
 
 namespace winqor {
@@ -54,21 +55,51 @@ int RunEmbeddedArchive(const PasswordAsker& askPassword, RunReport* report) {
 int RunEmbeddedArchive(const PasswordAsker& askPassword, ResourceFile* module,
                        const char16_t* programPath, RunReport* report) {
     if (report != nullptr) *report = {};
-    const EmbeddedImage image = Prepare(module);
-    // The placeholder, and any image too short for a header, is no archive.
-    if (image.bytes == nullptr || image.size < kHeaderBytes) return 0;
-    // Pointed before the tests: the password dialog reads the header through it.
-    g_currentHeader = HeaderAt(image.bytes);
-    if (!HasMagic(*g_currentHeader) || !IsEmbedded(*g_currentHeader)) return 0;
-    if (IsEncrypted(*g_currentHeader) && !(askPassword && askPassword())) return -1;
-    std::unique_ptr<ArchiveExtractor> extractor(new (std::nothrow) ArchiveExtractor);
+    SelfExtractStart start;
+    if (!start.Find(module)) return 0;
+    if (start.encrypted() && !start.AskPassword(askPassword)) return -1;
+    std::unique_ptr<ArchiveExtractor> extractor = start.MakeExtractor();
     if (!extractor) return -1;
-    // The password asked above is this run's: the extractor keeps its own copy of it.
-    if (IsEncrypted(*g_currentHeader)) extractor->SetPasswordDigest(g_passwordDigest);
     // The run has taken place whatever the extraction's own result.
-    const RunReport extracted = Extract(*extractor, image, programPath);
+    const RunReport extracted = Extract(*extractor, start.image(), programPath);
     if (report != nullptr) *report = extracted;
     return 1;
+}
+
+bool SelfExtractStart::Find(ResourceFile* module) {
+    image_ = Prepare(module);
+    // The placeholder, and any image too short for a header, is no archive.
+    if (image_.bytes == nullptr || image_.size < kHeaderBytes) return false;
+    std::memcpy(header_.image, image_.bytes, kHeaderBytes);
+    // Pointed before the tests: the password dialog reads the header through it, as long as
+    // the program's image stays loaded (which outlives this start).
+    g_currentHeader = HeaderAt(image_.bytes);
+    return HasMagic(header_) && IsEmbedded(header_);
+}
+
+bool SelfExtractStart::encrypted() const {
+    return IsEncrypted(header_);
+}
+
+PasswordVerdict SelfExtractStart::TakePassword(const std::string& utf8) {
+    std::u16string password;
+    if (!Utf8ToUtf16(utf8, password)) return PasswordVerdict::kWrong;
+    const PasswordVerdict verdict = CheckPassword(password, header_, digest_);
+    hasDigest_ = verdict == PasswordVerdict::kAccepted;
+    return verdict;
+}
+
+bool SelfExtractStart::AskPassword(const PasswordAsker& ask) {
+    hasDigest_ = ask && ask();
+    if (hasDigest_) std::memcpy(digest_, g_passwordDigest, sizeof digest_);
+    return hasDigest_;
+}
+
+std::unique_ptr<ArchiveExtractor> SelfExtractStart::MakeExtractor() const {
+    std::unique_ptr<ArchiveExtractor> extractor(new (std::nothrow) ArchiveExtractor);
+    // The password asked is this run's: the extractor keeps its own copy of it.
+    if (extractor && encrypted() && hasDigest_) extractor->SetPasswordDigest(digest_);
+    return extractor;
 }
 
 int RunExitStatus(int result, const RunReport& report) {
@@ -78,9 +109,12 @@ int RunExitStatus(int result, const RunReport& report) {
 
 bool AskPasswordOnTerminal(const SecretLineReader& readLine) {
     std::string line;
-    while (readLine(line)) {
+    while (g_currentHeader != nullptr && readLine(line)) {
+        // The same check as a password file's: longer than 15 characters is refused, not cut.
         std::u16string password;
-        if (Utf8ToUtf16(line, password) && AcceptPassword(password.c_str(), g_currentHeader)) {
+        if (Utf8ToUtf16(line, password) &&
+            CheckPassword(password, *g_currentHeader, g_passwordDigest) ==
+                PasswordVerdict::kAccepted) {
             return true;
         }
     }

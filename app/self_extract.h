@@ -5,9 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "engine/archive_extractor.h"
+#include "format/archive_header.h"
 #include "platform/resources.h"
+#include "protection/password.h"
 
 namespace winqor {
 
@@ -24,6 +28,35 @@ struct EmbeddedImage {
 // Finds the SETUP_ARCHIVE 131 resource of module (null: the running program) and yields its
 // bytes, or no bytes when there is none or it cannot be loaded. Reports on the debug channel.
 EmbeddedImage Prepare(ResourceFile* module = nullptr);
+
+// The start every self-extracting run shares, the one without arguments and the one with
+// switches: the archive the program carries, found and checked, its header, and the password
+// of an encrypted one with its digest (kept here, handed to the extractor).
+class SelfExtractStart {
+  public:
+    // Finds the archive in module (null: the running program); false when it carries none that
+    // is usable (the placeholder, a short image, one not meant to be embedded): the window
+    // follows. The password dialog then reads this archive's header through g_currentHeader.
+    bool Find(ResourceFile* module = nullptr);
+    const EmbeddedImage& image() const { return image_; }
+    const ArchiveHeader& header() const { return header_; }
+    bool encrypted() const;
+
+    // The password of an encrypted archive as text (a line of a password file), checked as aze
+    // checks it.
+    PasswordVerdict TakePassword(const std::string& utf8);
+    // The password asked by ask (the dialog or the terminal, which leave the accepted one's
+    // digest in g_passwordDigest); false when none was given.
+    bool AskPassword(const PasswordAsker& ask);
+    // The extractor for the run, holding the password's digest; null when none can be had.
+    std::unique_ptr<ArchiveExtractor> MakeExtractor() const;
+
+  private:
+    EmbeddedImage image_;
+    ArchiveHeader header_ = {};
+    bool hasDigest_ = false;
+    uint8_t digest_[16] = {};
+};
 
 // What a run that took place came to, beside RunEmbeddedArchive's result.
 struct RunReport {

@@ -123,8 +123,9 @@ int UsageError(const SelfExtractHost& host, const std::string& why) {
 }
 
 // The password of an encrypted archive: from the file, else asked (never under --quiet).
-// kExitComplete when g_passwordDigest holds the accepted one.
-int ObtainPassword(const SelfExtractOptions& options, const SelfExtractHost& host) {
+// kExitComplete when start holds the accepted one.
+int ObtainPassword(SelfExtractStart& start, const SelfExtractOptions& options,
+                   const SelfExtractHost& host) {
     if (!options.passwordFile.empty()) {
         std::string line;
         const PasswordFileRead read = ReadPasswordFile(options.passwordFile, line);
@@ -132,18 +133,20 @@ int ObtainPassword(const SelfExtractOptions& options, const SelfExtractHost& hos
             return Finish(kExitUsage, DescribePasswordFileRead(read) + ": " +
                                           EscapeForDisplay(options.passwordFile));
         }
-        std::u16string password;
-        if (!Utf8ToUtf16(line, password) || !AcceptPassword(password.c_str(), g_currentHeader)) {
-            return Finish(kExitDamaged, "wrong password");
+        const PasswordVerdict verdict = start.TakePassword(line);
+        if (verdict == PasswordVerdict::kTooLong) {
+            return Finish(kExitDamaged, "wrong password: longer than 15 characters");
         }
+        if (verdict != PasswordVerdict::kAccepted) return Finish(kExitDamaged, "wrong password");
         return kExitComplete;
     }
     if (options.quiet) {
         return Finish(kExitNeedsPassword,
                       "the archive is encrypted: --quiet needs --password-file");
     }
-    const PasswordAsker ask = SelfExtractPasswordAsker(host.openDisplay, host.dialog);
-    if (!ask()) return Finish(kExitNeedsPassword, "no password was given");
+    if (!start.AskPassword(SelfExtractPasswordAsker(host.openDisplay, host.dialog))) {
+        return Finish(kExitNeedsPassword, "no password was given");
+    }
     return kExitComplete;
 }
 
@@ -222,7 +225,7 @@ int ExtractionStatus(const ArchiveExtractor& extractor, bool setupWanted) {
     return Finish(kExitComplete, "complete");
 }
 
-int Extract(ArchiveExtractor& extractor, const EmbeddedImage& image,
+int Extract(ArchiveExtractor& extractor, const SelfExtractStart& start,
             const SelfExtractOptions& options) {
     std::u16string folder;
     if (!OutputFolder(options, folder)) {
@@ -237,9 +240,9 @@ int Extract(ArchiveExtractor& extractor, const EmbeddedImage& image,
         }
         setup.arguments.push_back(std::move(wide));
     }
-    ExtractEmbeddedInto(extractor, folder.c_str(), image.bytes, image.size, setup);
+    ExtractEmbeddedInto(extractor, folder.c_str(), start.image().bytes, start.image().size, setup);
     if (options.temporary) RemoveTemporaryFolder(folder);
-    return ExtractionStatus(extractor, setup.start && RunsSetup(*g_currentHeader));
+    return ExtractionStatus(extractor, setup.start && RunsSetup(start.header()));
 }
 
 LicenceRoutes LicenceRoutesFor(const SelfExtractHost& host) {
@@ -249,10 +252,12 @@ LicenceRoutes LicenceRoutesFor(const SelfExtractHost& host) {
 
 // --info: what the program carries, written nowhere but standard output; the records are
 // counted in the sandbox when the archive is not encrypted.
-int ShowInfo(ArchiveExtractor& extractor, const EmbeddedImage& image, const SelfExtractHost& host) {
+int ShowInfo(ArchiveExtractor& extractor, const SelfExtractStart& start,
+             const SelfExtractHost& host) {
+    const EmbeddedImage& image = start.image();
     ArchiveInfo info;
     info.kind = "self-extracting program";
-    TakeHeader(*g_currentHeader, info);
+    TakeHeader(start.header(), info);
     std::string licence, why;
     info.hasLicence = FindLicence(nullptr, licence, why) == LicenceLookup::kFound;
     info.licenceBytes = licence.size();
@@ -273,7 +278,7 @@ bool WritesTree(RunMode mode) {
 }
 
 // Everything after the switches were read and the log opened.
-int RunWithOptions(const EmbeddedImage& image, const SelfExtractOptions& options,
+int RunWithOptions(SelfExtractStart& start, const SelfExtractOptions& options,
                    const SelfExtractHost& host) {
     // Before the password: nothing of the archive is touched until its licence is accepted.
     std::string refusal;
@@ -284,25 +289,18 @@ int RunWithOptions(const EmbeddedImage& image, const SelfExtractOptions& options
     if (options.mode == RunMode::kInfo) {
         std::unique_ptr<ArchiveExtractor> extractor(new (std::nothrow) ArchiveExtractor);
         if (!extractor) return Finish(kExitWriteFailed, DescribeFailure(Failure::kOutOfMemory));
-        return ShowInfo(*extractor, image, host);
+        return ShowInfo(*extractor, start, host);
     }
-    if (IsEncrypted(*g_currentHeader)) {
-        const int password = ObtainPassword(options, host);
+    if (start.encrypted()) {
+        const int password = ObtainPassword(start, options, host);
         if (password != kExitComplete) return password;
     }
-    std::unique_ptr<ArchiveExtractor> extractor(new (std::nothrow) ArchiveExtractor);
+    std::unique_ptr<ArchiveExtractor> extractor = start.MakeExtractor();
     if (!extractor) return Finish(kExitWriteFailed, DescribeFailure(Failure::kOutOfMemory));
-    if (IsEncrypted(*g_currentHeader)) extractor->SetPasswordDigest(g_passwordDigest);
     if (options.mode == RunMode::kList || options.mode == RunMode::kCheck) {
-        return ListOrCheck(*extractor, image, options.mode == RunMode::kList);
+        return ListOrCheck(*extractor, start.image(), options.mode == RunMode::kList);
     }
-    return Extract(*extractor, image, options);
-}
-
-bool IsUsableArchive(const EmbeddedImage& image) {
-    if (image.bytes == nullptr || image.size < kHeaderBytes) return false;
-    g_currentHeader = HeaderAt(image.bytes);
-    return HasMagic(*g_currentHeader) && IsEmbedded(*g_currentHeader);
+    return Extract(*extractor, start, options);
 }
 
 }  // namespace
@@ -342,8 +340,8 @@ bool RunSelfExtractingProgram(const std::vector<std::string>& arguments,
         return true;
     }
     TraceLog log;
-    const EmbeddedImage image = Prepare();
-    if (!IsUsableArchive(image)) return false;
+    SelfExtractStart start;
+    if (!start.Find()) return false;
     SelfExtractOptions options;
     std::string reason;
     const bool parsed = ParseSelfExtractArguments(arguments, host.slashHelp, options, reason);
@@ -358,7 +356,7 @@ bool RunSelfExtractingProgram(const std::vector<std::string>& arguments,
         ShowText(host, SelfExtractHelp(ProgramName()));
         exitStatus = kExitComplete;
     } else {
-        exitStatus = RunWithOptions(image, options, host);
+        exitStatus = RunWithOptions(start, options, host);
     }
     return true;
 }

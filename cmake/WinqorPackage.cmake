@@ -80,4 +80,12 @@ set(CPACK_DEBIAN_PACKAGE_REPLACES aze)
 # (its placeholder, beside which aze sfx puts the archive), which strip would drop; the build
 # has already stripped it, before adding the table.
 set(CPACK_STRIP_FILES ON)
+# A build with the test probes is never packaged: cpack reads this file first and stops there.
+if(WINQOR_TEST_SEAMS)
+  set(WINQOR_REFUSE_PACKAGE ${CMAKE_BINARY_DIR}/refuse-package.cmake)
+  file(WRITE ${WINQOR_REFUSE_PACKAGE}
+       "message(FATAL_ERROR \"this build carries the test probes (WINQOR_TEST_SEAMS=ON): \"\n"
+       "  \"configure with -DWINQOR_TEST_SEAMS=OFF to package it\")\n")
+  set(CPACK_PROJECT_CONFIG_FILE ${WINQOR_REFUSE_PACKAGE})
+endif()
 include(CPack)

@@ -31,6 +31,7 @@ ExtractionRequest ArchiveExtractor::Request(ExtractionMode mode) const {
     request.rootPath = tree.folder();
     request.trust = rootTrust_;
     request.freeBytes = tree.freeBytes();
+    request.decoderVerbosity = static_cast<uint8_t>(DecoderVerbosity());
     return request;
 }
 

@@ -13,6 +13,10 @@ unsigned g_decoderThreads = 0;
 
 }  // namespace
 
+int DecoderVerbosity() {
+    return g_decoderVerbosity;
+}
+
 void SetDecoderVerbosity(int verbosity) {
     g_decoderVerbosity = verbosity;
 }

@@ -20,6 +20,7 @@ class Bzip2Decoder;
 // The decoder's own progress lines go to standard error at this verbosity (0 to 4; 4 unless
 // the hosting program sets another).
 void SetDecoderVerbosity(int verbosity);
+int DecoderVerbosity();
 
 class DecodedArchive {
   public:

@@ -11,17 +11,21 @@
 namespace winqor {
 namespace {
 
+constexpr uint8_t kMaxDecoderVerbosity = 4;
+
 // The request's and the outcome's fixed parts; text follows each as counted units.
 struct RequestHead {
     uint8_t mode = 0;
     uint8_t hasDigest = 0;
     uint8_t trust = 0;
     uint8_t listing = 0;
+    uint8_t verbosity = 0;
+    uint8_t reserved[3] = {};
     uint8_t digest[16] = {};
     uint32_t rootPathUnits = 0;
     uint32_t watchUnits = 0;
 };
-static_assert(sizeof(RequestHead) == 4 + 16 + 2 * sizeof(uint32_t));
+static_assert(sizeof(RequestHead) == 8 + 16 + 2 * sizeof(uint32_t));
 
 struct OutcomeHead {
     FileId watchedId;
@@ -119,6 +123,7 @@ std::string EncodeRequest(const ExtractionRequest& request) {
     if (request.passwordDigest) std::memcpy(head.digest, request.passwordDigest->data(), 16);
     head.trust = static_cast<uint8_t>(request.trust);
     head.listing = static_cast<uint8_t>(request.listing);
+    head.verbosity = request.decoderVerbosity;
     head.rootPathUnits = static_cast<uint32_t>(request.rootPath.size());
     head.watchUnits = static_cast<uint32_t>(request.watch.size());
     std::string bytes;
@@ -136,14 +141,15 @@ bool DecodeRequest(std::string_view bytes, ExtractionRequest& request) {
     if (!reader.Take(head) || head.mode > static_cast<uint8_t>(ExtractionMode::kExtract) ||
         head.hasDigest > 1 || head.trust > static_cast<uint8_t>(RootTrust::kOwned) ||
         head.listing > static_cast<uint8_t>(ListingOutput::kStandardOutput) ||
-        head.rootPathUnits >= kMaxPath || head.watchUnits >= kMaxPath ||
-        !reader.TakeUnits(head.rootPathUnits, request.rootPath) ||
+        head.verbosity > kMaxDecoderVerbosity || head.rootPathUnits >= kMaxPath ||
+        head.watchUnits >= kMaxPath || !reader.TakeUnits(head.rootPathUnits, request.rootPath) ||
         !reader.TakeUnits(head.watchUnits, request.watch) || !reader.rest().empty()) {
         return false;
     }
     request.mode = static_cast<ExtractionMode>(head.mode);
     request.trust = static_cast<RootTrust>(head.trust);
     request.listing = static_cast<ListingOutput>(head.listing);
+    request.decoderVerbosity = head.verbosity;
     request.passwordDigest.reset();
     if (head.hasDigest != 0) {
         request.passwordDigest.emplace();

@@ -44,6 +44,8 @@ struct ExtractionRequest {
     // run wrote it; every file is then written for its owner alone. Empty: none.
     std::u16string watch;
     ListingOutput listing = ListingOutput::kNowhere;
+    // How many progress lines the decoder writes to standard error, 0 (none) to 4.
+    uint8_t decoderVerbosity = 4;
 };
 
 enum class ExtractionOutcome : uint8_t {

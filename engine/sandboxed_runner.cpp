@@ -333,6 +333,7 @@ bool ConfineToRoot(DirectoryHandle root, const ConfinementRules& rules) {
 
 ExtractionResult ServeExtraction(const ExtractionRequest& request, const ListingSender& listing,
                                  std::vector<std::u16string>* lastFolder) {
+    SetDecoderVerbosity(request.decoderVerbosity);
     ExtractionReport report;
     DecodedArchive archive(report);
     TreeWriter tree(archive, report);
@@ -386,12 +387,11 @@ ExtractionResult RunExtraction(const ExtractionRequest& request) {
     return report.result;
 }
 
-bool RunAsExtractionChild(int argc, const char* const* argv, int& exitStatus) {
+void RunIfExtractionChild(int argc, const char* const* argv) {
     ChildChannel channel;
-    if (!IsSandboxedChildStart(argc, argv, channel)) return false;
+    if (!IsSandboxedChildStart(argc, argv, channel)) return;
     IgnoreFileSizeLimitSignal();
-    exitStatus = WorkInChild(channel) ? 0 : 1;
-    return true;
+    EndChildProcess(WorkInChild(channel) ? 0 : 1);
 }
 
 }  // namespace winqor

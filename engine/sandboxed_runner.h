@@ -32,9 +32,10 @@ ExtractionResult ServeExtraction(const ExtractionRequest& request, const Listing
                                  std::vector<std::u16string>* lastFolder = nullptr);
 
 // First thing in main, in every program that extracts: when this process was started as the
-// sandboxed child of an extraction, runs that extraction and gives the process's exit status
-// (true); false, having done nothing, otherwise.
-bool RunAsExtractionChild(int argc, const char* const* argv, int& exitStatus);
+// sandboxed child of an extraction, runs that extraction and ends the process (at once, as the
+// forked copy it replaces did: nothing of the program's own end runs behind the walls);
+// otherwise returns, having done nothing.
+void RunIfExtractionChild(int argc, const char* const* argv);
 
 // Gives up, for the whole process and for good, every power but writing below root (below
 // nothing when it is kInvalidDirectory) as rules allow; says on the debug channel which walls

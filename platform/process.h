@@ -101,6 +101,9 @@ struct ChildChannel {
 // Called first thing in main, before anything else runs.
 bool IsSandboxedChildStart(int argc, const char* const* argv, ChildChannel& channel);
 
+// In the child: ends the process with status at once (no handler of the program's end runs).
+[[noreturn]] void EndChildProcess(int status);
+
 // In the child: one message to the parent; false when the parent is gone.
 bool SendToParent(FileHandle channel, std::string_view message);
 // In the child: the next message on the channel, of at most maxBytes; false when there is

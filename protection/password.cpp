@@ -1,6 +1,7 @@
 #include "protection/password.h"
 
 #include <cstring>
+#include <string>
 
 #include "protection/constants.h"
 #include "protection/md5.h"
@@ -49,6 +50,21 @@ bool AcceptPassword(const char16_t* password, const ArchiveHeader* header) {
     uint8_t check[16];
     if (ComputeCheckValue(check, g_passwordDigest) == nullptr || header == nullptr) return false;
     return std::memcmp(check, PasswordCheck(*header), sizeof check) == 0;
+}
+
+PasswordVerdict CheckPassword(std::u16string_view password, const ArchiveHeader& header,
+                              uint8_t digest[16]) {
+    if (password.size() > static_cast<size_t>(kMaxPasswordChars)) return PasswordVerdict::kTooLong;
+    const std::u16string terminated(password);
+    uint8_t derived[16];
+    uint8_t check[16];
+    if (DerivePasswordDigest(derived, terminated.c_str()) == nullptr ||
+        ComputeCheckValue(check, derived) == nullptr ||
+        std::memcmp(check, PasswordCheck(header), sizeof check) != 0) {
+        return PasswordVerdict::kWrong;
+    }
+    std::memcpy(digest, derived, sizeof derived);
+    return PasswordVerdict::kAccepted;
 }
 
 }  // namespace winqor

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "format/archive_header.h"
 
@@ -30,5 +31,17 @@ uint8_t* ComputeCheckValue(uint8_t out[16], const uint8_t digest[16]);
 // password leaves it as it was), and the password is accepted only when its check value
 // equals the header's passwordCheck in all 16 bytes.
 bool AcceptPassword(const char16_t* password, const ArchiveHeader* header);
+
+enum class PasswordVerdict {
+    kAccepted,
+    kTooLong,  // more than kMaxPasswordChars: refused, not cut, as create refuses it
+    kWrong,
+};
+
+// The acceptance of a password read from a file or typed on a terminal: at most 15 characters
+// (a character outside the Basic Multilingual Plane counts as two), and its check value equals
+// the header's. On kAccepted digest holds its digest; nothing global is touched.
+PasswordVerdict CheckPassword(std::u16string_view password, const ArchiveHeader& header,
+                              uint8_t digest[16]);
 
 }  // namespace winqor

@@ -518,6 +518,10 @@ bool IsSandboxedChildStart(int argc, const char* const* argv, ChildChannel& chan
     return true;
 }
 
+void EndChildProcess(int status) {
+    ::_exit(status);
+}
+
 bool SendToParent(FileHandle channel, std::string_view message) {
     return SendFramed(static_cast<int>(channel), message);
 }

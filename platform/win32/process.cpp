@@ -180,6 +180,10 @@ bool IsSandboxedChildStart(int, const char* const*, ChildChannel&) {
     return false;
 }
 
+void EndChildProcess(int status) {
+    ::ExitProcess(static_cast<UINT>(status));
+}
+
 bool SendToParent(FileHandle, std::string_view) {
     return false;
 }

@@ -6,8 +6,7 @@
 #include "platform/process.h"
 
 int main(int argc, char** argv) {
-    int childStatus = 0;
-    if (winqor::RunAsExtractionChild(argc, argv, childStatus)) return childStatus;
+    winqor::RunIfExtractionChild(argc, argv);
     winqor::HoldOwnProgramFile();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

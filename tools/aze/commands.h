@@ -119,10 +119,10 @@ bool ReadPasswordLine(const std::string& passwordFile, std::string& line, std::s
 
 // Reads the password of an encrypted archive from the first line of passwordFile ("-" is
 // standard input) or, without a file, from the terminal without echo, and accepts it
-// against header. True when g_passwordDigest holds the accepted password's digest; false,
-// with reason set, otherwise.
+// against header. True when digest holds the accepted password's digest; false, with reason
+// set, otherwise.
 bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header,
-                    std::string& reason);
+                    uint8_t digest[16], std::string& reason);
 
 // Whether the decoded records in extractor hold a file named Setup.exe in their root folder:
 // the program a self-extracting run starts when the header asks for it. false too when the

@@ -2,12 +2,12 @@
 #include <iostream>
 #include <string>
 
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
 #include "engine/password_file.h"
 #include "engine/record_sink.h"
 #include "platform/terminal.h"
-#include "base/text.h"
 #include "platform/tree_reading.h"
 #include "protection/password.h"
 #include "tools/aze/commands.h"
@@ -79,20 +79,20 @@ bool ReadPasswordLine(const std::string& passwordFile, std::string& line, std::s
 }
 
 bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header,
-                    std::string& reason) {
+                    uint8_t digest[16], std::string& reason) {
     std::string line;
     if (!ReadPassword(passwordFile, line, reason)) return false;
     std::u16string password;
-    const bool converted = Utf8ToUtf16(line, password);
-    // Only the first 15 characters would count: a longer password is refused, not cut, as
-    // create refuses it.
-    if (converted && password.size() > kMaxPasswordChars) {
+    const PasswordVerdict verdict = Utf8ToUtf16(line, password)
+                                        ? CheckPassword(password, header, digest)
+                                        : PasswordVerdict::kWrong;
+    if (verdict == PasswordVerdict::kTooLong) {
         reason =
             "the password is longer than 15 characters, more than a reader's password "
             "window takes (a character outside the Basic Multilingual Plane counts as two)";
         return false;
     }
-    if (!converted || !AcceptPassword(password.c_str(), &header)) {
+    if (verdict != PasswordVerdict::kAccepted) {
         reason = "wrong password";
         return false;
     }

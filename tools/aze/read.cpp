@@ -49,8 +49,9 @@ std::unique_ptr<ArchiveExtractor> LoadWithPassword(const ReadOptions& options,
     if (!extractor) return nullptr;
     const ArchiveHeader& header = *extractor->archive.header();
     if (IsEncrypted(header)) {
-        if (!ObtainPassword(options.passwordFile, header, reason)) return nullptr;
-        extractor->SetPasswordDigest(g_passwordDigest);
+        uint8_t digest[16];
+        if (!ObtainPassword(options.passwordFile, header, digest, reason)) return nullptr;
+        extractor->SetPasswordDigest(digest);
     }
     return extractor;
 }

@@ -22,6 +22,7 @@ TEST(ExtractionRequestTest, TravelsWhole) {
     sent.trust = RootTrust::kOwned;
     sent.watch = u"Setup.exe";
     sent.listing = ListingOutput::kStandardOutput;
+    sent.decoderVerbosity = 0;
     ExtractionRequest taken;
     ASSERT_TRUE(DecodeRequest(EncodeRequest(sent), taken));
     EXPECT_EQ(taken.mode, sent.mode);
@@ -30,6 +31,7 @@ TEST(ExtractionRequestTest, TravelsWhole) {
     EXPECT_EQ(taken.trust, sent.trust);
     EXPECT_EQ(taken.watch, sent.watch);
     EXPECT_EQ(taken.listing, sent.listing);
+    EXPECT_EQ(taken.decoderVerbosity, sent.decoderVerbosity);
 
     const std::string wire = EncodeRequest(sent);
     EXPECT_FALSE(DecodeRequest(wire.substr(0, wire.size() - 1), taken)) << "cut short";
