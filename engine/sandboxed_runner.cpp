@@ -201,12 +201,12 @@ bool WorkInChild(const ChildChannel& channel) {
     // that the walls will hide.
     SetDecoderThreads(DecoderThreads());
     if (channel.root != kInvalidDirectory) LearnFolderTrust();
-    if (!ConfineToRoot(channel.root, RulesForChild(channel))) {
+    std::string whyNot;
+    if (!ConfineToRoot(channel.root, RulesForChild(channel), whyNot)) {
         // Nothing may run in a process that kept its power.
         ExtractionResult unconfined;
         unconfined.failure = Failure::kSandboxUnavailable;
-        Utf8ToUtf16("cannot start the sandboxed process: its privileges could not be shed",
-                    unconfined.failureWhere);
+        Utf8ToUtf16(whyNot, unconfined.failureWhere);
         return send(kOutcomeMessage + EncodeOutcome(unconfined, {}));
     }
     ProbeSandbox();
@@ -311,7 +311,7 @@ ExtractionResult RunHere(const ExtractionRequest& request) {
 
 }  // namespace
 
-bool ConfineToRoot(DirectoryHandle root, const ConfinementRules& rules) {
+bool ConfineToRoot(DirectoryHandle root, const ConfinementRules& rules, std::string& whyNot) {
     if (ConfinementSkippedForTests()) {
         DebugPrint(u"extraction is not confined to its folder: %s\n",
                    u"confinement is switched off for this test");
@@ -321,6 +321,7 @@ bool ConfineToRoot(DirectoryHandle root, const ConfinementRules& rules) {
     if (!walls.up.empty()) SayUtf8(u"sandbox: walls up: %s\n", walls.up);
     if (!walls.privileges) {
         SayUtf8(u"winqor: %s\n", "cannot start the sandboxed process: " + walls.missing);
+        whyNot = walls.missing;
         return false;
     }
     if (!walls.files) {

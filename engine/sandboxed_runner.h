@@ -39,7 +39,8 @@ void RunIfExtractionChild(int argc, const char* const* argv);
 
 // Gives up, for the whole process and for good, every power but writing below root (below
 // nothing when it is kInvalidDirectory) as rules allow; says on the debug channel which walls
-// stand. false when the process could not shed its privileges: nothing may run then.
-bool ConfineToRoot(DirectoryHandle root, const ConfinementRules& rules);
+// stand. false, with whyNot, when the process could not shed its privileges: nothing may run
+// then.
+bool ConfineToRoot(DirectoryHandle root, const ConfinementRules& rules, std::string& whyNot);
 
 }  // namespace winqor

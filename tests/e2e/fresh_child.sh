@@ -26,8 +26,8 @@ while IFS='|' read -r front command; do
   # shellcheck disable=SC2086 # the command is split into its words on purpose
   expect_status 0 "$front" -- env -u DISPLAY WINQOR_TEST_OBSERVE_CHILD=1 $command
   if ! printf '%s' "$err" | grep -q "sandbox observer"; then
-    echo "skipped: this build carries no sandbox seam (WINQOR_TEST_SEAMS)"
-    exit 77
+    skip_checks "$(printf '%s\n' "$runs" | wc -l)" "this build carries no sandbox seam (WINQOR_TEST_SEAMS) to look at the child"
+    break
   fi
   expect_match "$front: the child" "$err" "$observed"
 done <<<"$runs"
