@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "app/licence_gate.h"
-#include "engine/archive_info.h"
 #include "base/text.h"
+#include "engine/archive_info.h"
 #include "engine/extract_embedded.h"
 #include "engine/password_file.h"
 #include "format/archive_header.h"

@@ -135,7 +135,8 @@ ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, Decod
     }
     const bool extract = request.mode == ExtractionMode::kExtract;
     // The root's path counts in every joined path the check measures.
-    if (extract && !tree.AdoptRoot(request.root, request.rootPath, request.trust, request.freeBytes)) {
+    if (extract &&
+        !tree.AdoptRoot(request.root, request.rootPath, request.trust, request.freeBytes)) {
         return ExtractionOutcome::kWritingStopped;
     }
     if (!extract) {

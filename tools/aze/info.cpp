@@ -14,7 +14,7 @@
 #include "platform/resources.h"
 #include "platform/whole_file.h"
 #include "tools/aze/commands.h"
-#include "tools/aze/json_listing.h"
+#include "engine/json_listing.h"
 
 namespace winqor::aze {
 namespace {
