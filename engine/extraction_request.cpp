@@ -20,12 +20,14 @@ struct RequestHead {
     uint8_t trust = 0;
     uint8_t listing = 0;
     uint8_t verbosity = 0;
-    uint8_t reserved[3] = {};
+    uint8_t hasFreeBytes = 0;
+    uint8_t reserved[2] = {};
     uint8_t digest[16] = {};
     uint32_t rootPathUnits = 0;
     uint32_t watchUnits = 0;
+    uint64_t freeBytes = 0;
 };
-static_assert(sizeof(RequestHead) == 8 + 16 + 2 * sizeof(uint32_t));
+static_assert(sizeof(RequestHead) == 8 + 16 + 2 * sizeof(uint32_t) + sizeof(uint64_t));
 
 struct OutcomeHead {
     FileId watchedId;
@@ -124,6 +126,8 @@ std::string EncodeRequest(const ExtractionRequest& request) {
     head.trust = static_cast<uint8_t>(request.trust);
     head.listing = static_cast<uint8_t>(request.listing);
     head.verbosity = request.decoderVerbosity;
+    head.hasFreeBytes = request.freeBytes ? 1 : 0;
+    head.freeBytes = request.freeBytes.value_or(0);
     head.rootPathUnits = static_cast<uint32_t>(request.rootPath.size());
     head.watchUnits = static_cast<uint32_t>(request.watch.size());
     std::string bytes;
@@ -141,8 +145,9 @@ bool DecodeRequest(std::string_view bytes, ExtractionRequest& request) {
     if (!reader.Take(head) || head.mode > static_cast<uint8_t>(ExtractionMode::kExtract) ||
         head.hasDigest > 1 || head.trust > static_cast<uint8_t>(RootTrust::kOwned) ||
         head.listing > static_cast<uint8_t>(ListingOutput::kStandardOutput) ||
-        head.verbosity > kMaxDecoderVerbosity || head.rootPathUnits >= kMaxPath ||
-        head.watchUnits >= kMaxPath || !reader.TakeUnits(head.rootPathUnits, request.rootPath) ||
+        head.verbosity > kMaxDecoderVerbosity || head.hasFreeBytes > 1 ||
+        head.rootPathUnits >= kMaxPath || head.watchUnits >= kMaxPath ||
+        !reader.TakeUnits(head.rootPathUnits, request.rootPath) ||
         !reader.TakeUnits(head.watchUnits, request.watch) || !reader.rest().empty()) {
         return false;
     }
@@ -150,6 +155,8 @@ bool DecodeRequest(std::string_view bytes, ExtractionRequest& request) {
     request.trust = static_cast<RootTrust>(head.trust);
     request.listing = static_cast<ListingOutput>(head.listing);
     request.decoderVerbosity = head.verbosity;
+    request.freeBytes.reset();
+    if (head.hasFreeBytes != 0) request.freeBytes = head.freeBytes;
     request.passwordDigest.reset();
     if (head.hasDigest != 0) {
         request.passwordDigest.emplace();

@@ -23,6 +23,7 @@ TEST(ExtractionRequestTest, TravelsWhole) {
     sent.watch = u"Setup.exe";
     sent.listing = ListingOutput::kStandardOutput;
     sent.decoderVerbosity = 0;
+    sent.freeBytes = uint64_t{5} << 40;
     ExtractionRequest taken;
     ASSERT_TRUE(DecodeRequest(EncodeRequest(sent), taken));
     EXPECT_EQ(taken.mode, sent.mode);
@@ -32,6 +33,7 @@ TEST(ExtractionRequestTest, TravelsWhole) {
     EXPECT_EQ(taken.watch, sent.watch);
     EXPECT_EQ(taken.listing, sent.listing);
     EXPECT_EQ(taken.decoderVerbosity, sent.decoderVerbosity);
+    EXPECT_EQ(taken.freeBytes, sent.freeBytes);
 
     const std::string wire = EncodeRequest(sent);
     EXPECT_FALSE(DecodeRequest(wire.substr(0, wire.size() - 1), taken)) << "cut short";
