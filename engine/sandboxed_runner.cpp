@@ -19,6 +19,7 @@
 #include "base/text.h"
 #include "engine/bzip2_decoder.h"
 #include "engine/bzip2_parallel.h"
+#include "engine/child_messages.h"
 #include "engine/confinement_probe.h"
 #include "engine/decoded_archive.h"
 #include "engine/json_listing.h"
@@ -224,28 +225,19 @@ bool WorkInChild(const ChildChannel& channel) {
     return send(kOutcomeMessage + EncodeOutcome(result, lastFolder));
 }
 
-// What the parent keeps of the child's messages while it runs.
-struct ChildReport {
-    const ExtractionRequest& request;
-    ExtractionResult result;
-    std::vector<std::u16string> lastFolder;  // the child's word on the folder it entered last
-    bool reported = false;
-    bool listingLost = false;
-};
-
-bool TakeListing(std::string_view piece, ChildReport& report) {
-    if (report.request.mode != ExtractionMode::kList &&
-        report.request.mode != ExtractionMode::kListJson) {
+bool TakeListing(const ExtractionRequest& request, std::string_view piece, ChildMessages& report) {
+    if (request.mode != ExtractionMode::kList && request.mode != ExtractionMode::kListJson) {
         return false;
     }
-    if (report.request.listing == ListingOutput::kStandardOutput && !report.listingLost &&
+    if (request.listing == ListingOutput::kStandardOutput && !report.listingLost &&
         !WriteToConsole(ConsoleStream::kOutput, piece)) {
         report.listingLost = true;
     }
     return true;
 }
 
-bool TakeChildMessage(std::string_view message, ChildReport& report) {
+bool TakeMessage(const ExtractionRequest& request, std::string_view message,
+                 ChildMessages& report) {
     if (message.empty()) return false;
     const std::string_view body = message.substr(1);
     switch (message[0]) {
@@ -253,7 +245,7 @@ bool TakeChildMessage(std::string_view message, ChildReport& report) {
             ForwardDebugText(body);
             return true;
         case kOutputMessage:
-            return TakeListing(body, report);
+            return TakeListing(request, body, report);
         case kOutcomeMessage:
             // One outcome, and nothing after it.
             if (report.reported) return false;
@@ -351,10 +343,23 @@ ExtractionResult ServeExtraction(const ExtractionRequest& request, const Listing
     return result;
 }
 
+uint32_t MaxChildMessageBytes() {
+    return kMaxMessageBytes;
+}
+
+bool TakeChildMessage(const ExtractionRequest& request, std::string_view message,
+                      ChildMessages& taken) {
+    return TakeMessage(request, message, taken);
+}
+
+void EnterChildsLastFolder(DirectoryHandle root, const ChildMessages& taken) {
+    EnterLastFolder(root, taken.lastFolder);
+}
+
 ExtractionResult RunExtraction(const ExtractionRequest& request) {
-    ChildReport report{request, {}, {}, false, false};
-    const auto receive = [&report](std::string_view message) {
-        return TakeChildMessage(message, report);
+    ChildMessages report;
+    const auto receive = [&request, &report](std::string_view message) {
+        return TakeChildMessage(request, message, report);
     };
     const std::string wire = EncodeRequest(request);
     const bool extract = request.mode == ExtractionMode::kExtract;
@@ -384,7 +389,7 @@ ExtractionResult RunExtraction(const ExtractionRequest& request) {
         return changed;
     }
     // The walk ends in the last folder it wrote; so does this process, as if it had walked.
-    if (extract) EnterLastFolder(request.root, report.lastFolder);
+    if (extract) EnterChildsLastFolder(request.root, report);
     report.result.listingLost = report.listingLost;
     return report.result;
 }

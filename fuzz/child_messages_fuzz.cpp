@@ -1,10 +1,10 @@
 // The parent's decoding of what the sandboxed child sends. The input is the bytes a taken-over
 // child writes on its channel: the parent cuts them into frames (FrameReader) and takes each
-// message as RunConfined takes it (engine/child_messages.h); after a whole stream with an
-// outcome, it enters the folder the child named last. Whatever the bytes, the parent must not
-// fall over, must leave nothing outside the extraction root and must stay inside it, and what
-// it accepted must be a failure it knows. The first byte sets how many bytes each read of the
-// channel gets (1 to 256), so that frames arrive cut anywhere.
+// message as RunExtraction takes it (engine/child_messages.h), for an extraction request; after a
+// whole stream with an outcome, it enters the folder the child named last. Whatever the bytes, the
+// parent must not fall over, must leave nothing outside the extraction root and must stay inside
+// it, and what it accepted must be a failure it knows. The first byte sets how many bytes each read
+// of the channel gets (1 to 256), so that frames arrive cut anywhere.
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -14,7 +14,6 @@
 #include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/child_messages.h"
-#include "engine/sandboxed_runner.h"
 #include "fuzz/harness.h"
 
 namespace {
@@ -44,12 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::u16string root;
         Require(Utf8ToUtf16(sandbox.root().string(), root) && extractor.EnterRoot(root.c_str()),
                 "cannot enter the extraction root");
-        SandboxedRunner runner(extractor.tree, extractor.report);
+        const ExtractionRequest request = extractor.Request(ExtractionMode::kExtract);
         ChildMessages taken;
-        std::string output;
         const auto receive = [&](std::string_view message) {
-            return TakeChildMessage(runner, message, taken,
-                                    [&](std::string_view piece) { output.append(piece); });
+            return TakeChildMessage(request, message, taken);
         };
         FrameReader reader(MaxChildMessageBytes());
         std::string why;
@@ -61,10 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         Require(!refused || !why.empty(), "a refusal without a reason");
         if (!refused && reader.Whole() && taken.reported) {
-            Require(
-                std::strcmp(DescribeFailure(extractor.report.failure()), "unknown failure") != 0,
-                "an outcome with a failure this program does not know was taken");
-            EnterChildsLastFolder(runner);
+            Require(std::strcmp(DescribeFailure(taken.result.failure), "unknown failure") != 0,
+                    "an outcome with a failure this program does not know was taken");
+            EnterChildsLastFolder(request.root, taken);
             const fs::path current = fs::current_path();
             Require(current == sandbox.root() || IsBelow(current, sandbox.root()),
                     "the child's word took the parent out of the root");
