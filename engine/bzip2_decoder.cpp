@@ -1,15 +1,19 @@
 #include "engine/bzip2_decoder.h"
 
 #include <cstring>
-#include <thread>
 
 #include "engine/archive_extractor.h"
+#include "engine/confinement_probe.h"
+#include "engine/decoder_threads.h"
+#include "format/bzip2_support.h"
+#include "platform/processors.h"
 
 namespace winqor {
 namespace {
 
 int g_decoderVerbosity = 4;
 unsigned g_decoderThreads = 0;
+uint64_t g_decoderBudget = 0;
 
 }  // namespace
 
@@ -26,7 +30,16 @@ void SetDecoderThreads(unsigned threads) {
 }
 
 unsigned DecoderThreads() {
-    return g_decoderThreads != 0 ? g_decoderThreads : std::thread::hardware_concurrency();
+    return g_decoderThreads != 0 ? g_decoderThreads : UsableProcessors();
+}
+
+void SetDecoderMemoryBudget(uint64_t bytes) {
+    g_decoderBudget = bytes;
+}
+
+uint64_t DecoderMemoryBudget() {
+    if (g_decoderBudget != 0) return g_decoderBudget;
+    return DecoderBudgetForTests(DecoderBudgetFor(ReadUsableMemory()));
 }
 
 Bzip2Decoder::Bzip2Decoder() : state(kClosed) {

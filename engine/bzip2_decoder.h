@@ -7,10 +7,19 @@
 
 namespace winqor {
 
-// How many threads may decode the blocks of one stream: the given count, or one per
-// processor when it is 0 (the default). Tests set it to reach the parallel path on any host.
+// How many processors the blocks of one stream may be decoded on: the given count, or, when it
+// is 0 (the default), the processors this process may use now (its affinity and its control
+// group's quota). Tests set it to reach the parallel path on any host; the sandboxed child
+// sets it before its walls hide what the count is read from.
 void SetDecoderThreads(unsigned threads);
 unsigned DecoderThreads();
+
+// What the decoding threads may hold beside the payload and the decoded stream: the given
+// bytes, or, when 0 (the default), DecoderBudgetFor (engine/decoder_threads.h) of the memory
+// the system allows this process. The same number bounds the sandboxed child's memory; it is
+// fixed there before the walls go up, as the thread count is.
+void SetDecoderMemoryBudget(uint64_t bytes);
+uint64_t DecoderMemoryBudget();
 
 class Bzip2Decoder final {
   public:

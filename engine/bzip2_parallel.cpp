@@ -12,7 +12,9 @@
 
 #include "engine/bzip2_blocks.h"
 #include "engine/bzip2_decoder.h"
+#include "engine/decoder_threads.h"
 #include "format/bzip2_support.h"
+#include "platform/debug.h"
 
 namespace winqor {
 namespace {
@@ -20,15 +22,10 @@ namespace {
 // Output goes to the library in pieces of this size, so that a block decoded before its
 // place is known moves there as soon as it is.
 constexpr uint32_t kPieceBytes = 128 * 1024;
-// What the decoding threads may hold beside the two buffers. Each needs the library's
-// state (4 bytes per byte of a block), its block as a stream of its own and room for the
-// block's output while its place is unknown (about one byte per byte of a block each).
-constexpr uint64_t kMemoryBudget = 12 * 1024 * 1024;
+constexpr uint64_t kMegabyte = 1024 * 1024;
 
-constexpr uint64_t kFixedBytesPerThread = 64 * 1024;
-
-uint64_t BytesPerThread(int level) {
-    return 6 * kBzip2LevelUnit * static_cast<uint64_t>(level) + kFixedBytesPerThread;
+unsigned Megabytes(uint64_t bytes) {
+    return static_cast<unsigned>(std::min<uint64_t>(bytes / kMegabyte, UINT32_MAX));
 }
 
 // kTooLong: the block does not fit the output, or memory to hold it aside is short.
@@ -77,10 +74,11 @@ struct Parked {
 
 class BlockDecoding {
   public:
-    BlockDecoding(std::span<const uint8_t> stream, int level, uint8_t* out, uint32_t outBytes)
-        : stream_(stream), level_(level), out_(out), outBytes_(outBytes) {}
+    BlockDecoding(std::span<const uint8_t> stream, int level, uint8_t* out, uint32_t outBytes,
+                  uint64_t memoryBudget)
+        : stream_(stream), level_(level), out_(out), outBytes_(outBytes), budget_(memoryBudget) {}
 
-    bool DecodeAll(unsigned threads);
+    bool DecodeAll(unsigned processors);
 
   private:
     size_t SegmentCount() const;
@@ -108,6 +106,7 @@ class BlockDecoding {
     const int level_;
     uint8_t* const out_;
     const uint32_t outBytes_;
+    const uint64_t budget_;
     // Block magics in the order of their bits, up to the first end magic and beyond it: the
     // segment i runs from marker i to marker i + 1.
     std::vector<StreamMarker> markers_;
@@ -126,13 +125,14 @@ class BlockDecoding {
     unsigned maxScratch_ = 0;
 };
 
-bool BlockDecoding::DecodeAll(unsigned threads) {
+bool BlockDecoding::DecodeAll(unsigned processors) {
     markers_ = FindMarkers(stream_);
     if (markers_.empty() || markers_[0].bit != kBzip2HeaderBits || markers_[0].isEnd) return false;
     const size_t blocks = SegmentCount();
-    const uint64_t affordable =
-        std::max<uint64_t>(1, DecoderMemoryBudget() / BytesPerThread(level_));
-    threads = static_cast<unsigned>(std::min<uint64_t>({threads, blocks, affordable}));
+    const unsigned threads = DecodingThreads(processors, budget_, level_, blocks);
+    DebugPrint(u"decoder: %u threads for %u blocks (processors: %u, memory budget: %u MB)\n",
+               threads, static_cast<unsigned>(std::min<size_t>(blocks, UINT32_MAX)), processors,
+               Megabytes(budget_));
     if (threads < 2) return false;
     bool retrying = false;
     while (committed_ < SegmentCount()) {
@@ -181,7 +181,7 @@ bool BlockDecoding::Run(size_t to, unsigned threads) {
     parked_.clear();
     parked_.resize(to);
     scratchInUse_ = 0;
-    maxScratch_ = threads;
+    maxScratch_ = BlocksHeldAside(threads, budget_, level_);
     return RunOnThreads(
         threads, [this] { Work(); }, threads > 1);
 }
@@ -349,17 +349,20 @@ void BlockDecoding::Commit(uint32_t size) {
 
 }  // namespace
 
-uint64_t DecoderMemoryBudget() {
-    return kMemoryBudget;
-}
-
 int DecodeBlocksInParallel(const uint8_t* in, uint32_t inBytes, uint8_t* out, uint32_t outBytes,
-                           unsigned threads) {
+                           unsigned processors, uint64_t memoryBudget) {
     const std::span<const uint8_t> stream(in, in == nullptr ? 0 : inBytes);
     const int level = StreamLevel(stream);
-    if (level == 0 || threads < 2 || out == nullptr) return 0;
-    BlockDecoding decoding(stream, level, out, outBytes);
-    return decoding.DecodeAll(threads) ? 1 : 0;
+    if (level == 0 || out == nullptr) return 0;
+    // However many blocks there are, one thread is all the processors or the budget allow:
+    // the one call costs less than finding the blocks.
+    if (DecodingThreads(processors, memoryBudget, level, SIZE_MAX) < 2) {
+        DebugPrint(u"decoder: 1 thread, one call (processors: %u, memory budget: %u MB)\n",
+                   processors, Megabytes(memoryBudget));
+        return 0;
+    }
+    BlockDecoding decoding(stream, level, out, outBytes, memoryBudget);
+    return decoding.DecodeAll(processors) ? 1 : 0;
 }
 
 }  // namespace winqor

@@ -33,6 +33,9 @@ bool ChildStartRefusedForTests();
 // The time a child may run: normal, or a shorter one the test asks for.
 uint32_t ChildSecondsForTests(uint32_t normal);
 
+// The decoder's memory budget: normal, or the smaller one the test asks for.
+uint64_t DecoderBudgetForTests(uint64_t normal);
+
 // What a lying child does instead of the truth, chosen by the test: "hang" (never ends),
 // "flood" (a message past the bound) or "folder" (lastFolder becomes the components the test
 // names). Empty when the child tells the truth.

@@ -20,6 +20,10 @@ uint32_t ChildSecondsForTests(uint32_t normal) {
     return normal;
 }
 
+uint64_t DecoderBudgetForTests(uint64_t normal) {
+    return normal;
+}
+
 std::string ChildLieForTests(std::vector<std::u16string>&) {
     return {};
 }

@@ -5,7 +5,8 @@
 // a taken-over child tries (comma-separated) on the file WINQOR_TEST_OUTSIDE; WINQOR_TEST_LIE
 // makes the child lie ("hang", "flood", or "folder:A,B" for a last folder of A/B);
 // WINQOR_TEST_NO_CHILD refuses the child; WINQOR_TEST_OBSERVE_CHILD has the parent say what
-// the child runs; WINQOR_TEST_CHILD_SECONDS bounds its run.
+// the child runs; WINQOR_TEST_CHILD_SECONDS bounds its run; WINQOR_TEST_DECODER_MB sets the
+// decoder's memory budget in megabytes.
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -79,6 +80,11 @@ bool ChildStartRefusedForTests() {
 uint32_t ChildSecondsForTests(uint32_t normal) {
     const char* seconds = std::getenv("WINQOR_TEST_CHILD_SECONDS");
     return seconds == nullptr ? normal : static_cast<uint32_t>(std::strtoul(seconds, nullptr, 10));
+}
+
+uint64_t DecoderBudgetForTests(uint64_t normal) {
+    const char* megabytes = std::getenv("WINQOR_TEST_DECODER_MB");
+    return megabytes == nullptr ? normal : std::strtoull(megabytes, nullptr, 10) * 1024 * 1024;
 }
 
 std::string ChildLieForTests(std::vector<std::u16string>& lastFolder) {

@@ -121,7 +121,7 @@ int DecodedArchive::Decompress() {
     // A whole stream of several blocks decodes on every processor. Anything else, a damaged
     // stream included, takes the one call below, which decides how it fails.
     if (DecodeBlocksInParallel(input_->data, packedSize_, output_->data, unpackedSize_,
-                               DecoderThreads()) != 0) {
+                               DecoderThreads(), DecoderMemoryBudget()) != 0) {
         return 1;
     }
     if (!OpenDecoder()) return 0;

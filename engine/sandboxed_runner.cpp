@@ -199,9 +199,10 @@ bool WorkInChild(const ChildChannel& channel) {
     } else {
         SetDebugSink({});
     }
-    // The decoder counts the processors, and the walk learns how to judge folders, from files
-    // that the walls will hide.
+    // The decoder counts the processors and the memory, and the walk learns how to judge
+    // folders, from files that the walls will hide.
     SetDecoderThreads(DecoderThreads());
+    SetDecoderMemoryBudget(DecoderMemoryBudget());
     if (channel.root != kInvalidDirectory) LearnFolderTrust();
     std::string whyNot;
     if (!ConfineToRoot(channel.root, RulesForChild(channel), whyNot)) {

@@ -1,5 +1,6 @@
 #include "format/bzip2_support.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -10,6 +11,20 @@ int StreamLevel(std::span<const uint8_t> stream) {
         stream[2] != 'h')
         return 0;
     return stream[3] >= '1' && stream[3] <= '9' ? stream[3] - '0' : 0;
+}
+
+unsigned UsableProcessors(const ProcessorAllowance& allowance) {
+    uint64_t processors = allowance.affinity != 0 ? allowance.affinity : allowance.online;
+    if (allowance.quotaMicros != 0 && allowance.periodMicros != 0) {
+        const uint64_t quota = allowance.quotaMicros / allowance.periodMicros +
+                               (allowance.quotaMicros % allowance.periodMicros != 0 ? 1 : 0);
+        processors = processors == 0 ? quota : std::min(processors, quota);
+    }
+    return static_cast<unsigned>(std::clamp<uint64_t>(processors, 1, UINT32_MAX));
+}
+
+unsigned UsableProcessors() {
+    return UsableProcessors(ReadProcessorAllowance());
 }
 
 void* Bzip2MemoryCache::Allocate(void* self, int count, int size) {

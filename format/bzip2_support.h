@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/processors.h"
+
 namespace winqor {
 
 // "BZh" and the level digit '1' to '9'.
@@ -53,6 +55,13 @@ class Bzip2MemoryCache {
     void* Take(size_t size);
     std::vector<Block> blocks_;
 };
+
+// The processors the allowance leaves this process, at least 1: its affinity (else the
+// machine's count), lowered to its quota rounded up (a quota of 1.5 processors keeps two busy
+// for most of each period).
+unsigned UsableProcessors(const ProcessorAllowance& allowance);
+// The same for the allowance the system gives now (platform/processors.h).
+unsigned UsableProcessors();
 
 // Runs work on up to count threads, this one included. A thread the system will not give
 // only means fewer helpers: work takes jobs until none are left. When helperNeeded and no

@@ -33,7 +33,8 @@ bool WriteArchive(std::span<const uint8_t> records, const ArchiveOptions& option
 std::array<uint8_t, 4> ContentKeySeed(const std::array<uint8_t, 16>& passwordDigest,
                                       std::span<const uint8_t> records);
 
-// bzip2 at level 9 on up to threads threads (0: one per processor); false when the library
+// bzip2 at level 9 on up to threads threads (0: one per processor this process may use,
+// UsableProcessors in format/bzip2_support.h); false when the library
 // fails. The input is cut into blocks at places that depend on its size alone, so the bytes
 // are the same whatever the number of threads. (writer/bzip2_compressor.cpp)
 bool CompressBzip2(std::span<const uint8_t> in, std::vector<uint8_t>& out, unsigned threads = 0);

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 
 #include "format/bzip2_support.h"
 #include "writer/archive_writer.h"
@@ -41,8 +40,9 @@ size_t CompressOneStream(std::span<const uint8_t> in, std::vector<uint8_t>& room
     return code == BZ_STREAM_END ? produced : 0;
 }
 
-// Every block is compressed on its own, as many at once as there are threads, and the blocks
-// are then joined into one stream. Where a block starts depends on the input's size alone.
+// Every block is compressed on its own, as many at once as there are threads, each taking the
+// next block left when it is done with one, and the blocks are then joined into one stream. Where a
+// block starts depends on the input's size alone.
 bool CompressInBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out, unsigned threads) {
     const size_t blocks = (in.size() + kOneBlockInput - 1) / kOneBlockInput;
     const size_t blockInput = (in.size() + blocks - 1) / blocks;
@@ -60,7 +60,9 @@ bool CompressInBlocks(std::span<const uint8_t> in, std::vector<uint8_t>& out, un
             compressed[i] = produced > 0 ? 1 : 0;
         }
     };
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    // The processors this process may use, not the machine's: more threads than those only
+    // take turns, each holding a block's memory.
+    if (threads == 0) threads = UsableProcessors();
     RunOnThreads(static_cast<unsigned>(std::min<size_t>(threads, blocks)), compressTheNextBlocks);
     if (std::find(compressed.begin(), compressed.end(), 0) != compressed.end()) return false;
     return JoinSingleBlockStreams(streams, out);

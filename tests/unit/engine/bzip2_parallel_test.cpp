@@ -4,13 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "engine/archive_extractor.h"
 #include "engine/bzip2_blocks.h"
 #include "engine/bzip2_decoder.h"
+#include "engine/decoder_threads.h"
 #include "format/archive_header.h"
+#include "format/bzip2_support.h"
 #include "writer/archive_writer.h"
 #include "writer/bzip2_join.h"
 
@@ -46,6 +52,18 @@ Bytes Bzip2Program(const Bytes& plain, int level) {
               BZ_OK);
     packed.resize(size);
     return packed;
+}
+
+bool WriteAll(const std::string& path, const Bytes& bytes) {
+    std::ofstream file(path, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(file);
+}
+
+Bytes ReadAll(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 Bytes AzeCreate(const Bytes& plain) {
@@ -131,9 +149,25 @@ void ExpectSameAsOneCall(const Bytes& packed, uint32_t unpackedSize) {
     EXPECT_TRUE(parallel.output == oneCall.output);
 }
 
-int DecodeInParallel(const Bytes& packed, Bytes& out, unsigned threads = 4) {
+constexpr uint64_t kMegabyte = 1024 * 1024;
+
+int DecodeInParallel(const Bytes& packed, Bytes& out, unsigned threads = 4,
+                     uint64_t budget = 64 * kMegabyte) {
     return DecodeBlocksInParallel(packed.data(), static_cast<uint32_t>(packed.size()), out.data(),
-                                  static_cast<uint32_t>(out.size()), threads);
+                                  static_cast<uint32_t>(out.size()), threads, budget);
+}
+
+// What another compressor makes of plain, through its program; empty when it is missing.
+Bytes ThroughProgram(const std::string& command, const Bytes& plain) {
+    const std::string in = testing::TempDir() + "/peer-input";
+    const std::string out = testing::TempDir() + "/peer-output";
+    EXPECT_TRUE(WriteAll(in, plain));
+    Bytes packed;
+    if (std::system((command + " < " + in + " > " + out + " 2>/dev/null").c_str()) == 0)
+        packed = ReadAll(out);
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+    return packed;
 }
 
 class ParallelDecodeTest : public ::testing::Test {
@@ -162,6 +196,67 @@ TEST_F(ParallelDecodeTest, WholeStreamsOfSeveralBlocksDecodeInParallel) {
         const Result result = Decompress(c.sample.packed, static_cast<uint32_t>(out.size()), 4);
         EXPECT_EQ(result.result, 1);
         EXPECT_TRUE(result.output == c.sample.plain);
+    }
+}
+
+// The streams of other compressors, replayed over processors and budgets: however many
+// threads decode and however few blocks may wait aside, the bytes are the one call's. A
+// budget of one thread takes the one call without looking for blocks.
+TEST_F(ParallelDecodeTest, PeersStreamsDecodeAlikeOnEveryThreadCountAndBudget) {
+    const Bytes text = Mixed(1'500'000, 9);
+    const Bytes shortText = Mixed(700'000, 10);
+    struct Peer {
+        std::string name;
+        Bytes plain;
+        Bytes packed;
+    };
+    std::vector<Peer> peers = {
+        {"aze create", text, AzeCreate(text)},
+        {"bzip2 -1", shortText, Bzip2Program(shortText, 1)},
+        {"bzip2 -5", text, Bzip2Program(text, 5)},
+        {"bzip2 -9", text, Bzip2Program(text, 9)},
+        {"a block magic inside a block", {}, {}},
+    };
+    const Sample falseMagic = FalseMagicInTheMiddleBlock(0x314159265359);
+    peers.back().plain = falseMagic.plain;
+    peers.back().packed = falseMagic.packed;
+    // Encoders of their own: their tables and block cuts differ from the library's.
+    int missing = 0;
+    for (const char* program : {"lbzip2 -9 -n2", "lbzip2 -1 -n3"}) {
+        Bytes packed = ThroughProgram(program, text);
+        if (packed.empty()) {
+            ++missing;
+        } else {
+            peers.push_back({program, text, std::move(packed)});
+        }
+    }
+    if (missing > 0) std::printf("lbzip2 missing: %d of the peers' streams skipped\n", missing);
+    const struct {
+        unsigned processors;
+        uint64_t budget;
+    } settings[] = {{2, 64 * kMegabyte},
+                    {3, 12 * kMegabyte},
+                    {8, 1024 * kMegabyte},
+                    {4, 6 * kMegabyte},
+                    {1, 1024 * kMegabyte}};
+    for (const Peer& peer : peers) {
+        for (const auto& setting : settings) {
+            SCOPED_TRACE(peer.name + " on " + std::to_string(setting.processors) + " processors, " +
+                         std::to_string(setting.budget / kMegabyte) + " MB");
+            Bytes out(peer.plain.size());
+            const int level = StreamLevel(peer.packed);
+            const bool oneThread =
+                DecodingThreads(setting.processors, setting.budget, level, SIZE_MAX) == 1;
+            EXPECT_EQ(DecodeInParallel(peer.packed, out, setting.processors, setting.budget),
+                      oneThread ? 0 : 1);
+            EXPECT_TRUE(oneThread || out == peer.plain);
+            SetDecoderMemoryBudget(setting.budget);
+            const Result result =
+                Decompress(peer.packed, static_cast<uint32_t>(out.size()), setting.processors);
+            SetDecoderMemoryBudget(0);
+            EXPECT_EQ(result.result, 1);
+            EXPECT_TRUE(result.output == peer.plain);
+        }
     }
 }
 

@@ -51,3 +51,28 @@ TEST(RunOnThreads, RunsTheWorkOnceAThreadAndRefusesOnlyWhenAHelperIsNeededAndMis
 
 }  // namespace
 }  // namespace winqor
+
+namespace winqor {
+namespace {
+
+TEST(UsableProcessors, TheAffinityLoweredToTheQuotaRoundedUp) {
+    const struct {
+        const char* name;
+        ProcessorAllowance allowance;
+        unsigned processors;
+    } cases[] = {
+        {"nothing known", {}, 1},
+        {"the online count when the affinity is unknown", {8, 0, 0, 0}, 8},
+        {"the affinity over the online count", {8, 2, 0, 0}, 2},
+        {"a quota of one processor", {8, 8, 100'000, 100'000}, 1},
+        {"a quota of one and a half, rounded up", {8, 8, 150'000, 100'000}, 2},
+        {"a quota below one still runs one", {8, 8, 10'000, 100'000}, 1},
+        {"a quota above the affinity", {8, 2, 400'000, 100'000}, 2},
+        {"a quota alone", {0, 0, 300'000, 100'000}, 3},
+        {"a quota without a period is none", {8, 4, 100'000, 0}, 4},
+    };
+    for (const auto& c : cases) EXPECT_EQ(UsableProcessors(c.allowance), c.processors) << c.name;
+}
+
+}  // namespace
+}  // namespace winqor
