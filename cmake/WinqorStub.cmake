@@ -1,0 +1,70 @@
+# The stub, winqor, is copied into every self-extracting program, so it is built for size:
+# its own copies of the libraries it links, compiled with -Os, each function and object in a
+# section of its own so that the linker drops what the stub never calls (the archive writer's
+# resource editing, the listing's JSON, ...), hidden visibility, and link-time optimisation
+# across them. aze and the tests link the libraries as they are, built for speed.
+#
+# The decoder's own loops stay at the speed of the build (-O2): the block search and the bit
+# copies run over every byte of the payload, and they are a few kilobytes.
+include(CheckIPOSupported)
+check_ipo_supported(RESULT WINQOR_STUB_LTO OUTPUT lto_output LANGUAGES C CXX)
+
+set(WINQOR_STUB_COMPILE_OPTIONS -Os -ffunction-sections -fdata-sections -fvisibility=hidden
+    $<$<COMPILE_LANGUAGE:CXX>:-fvisibility-inlines-hidden>)
+set(WINQOR_STUB_LINK_OPTIONS -Wl,--gc-sections)
+if(NOT WIN32)
+  # Only what the program needs, and only the libraries it calls.
+  list(APPEND WINQOR_STUB_LINK_OPTIONS -Wl,--as-needed -Wl,-O1)
+endif()
+
+# Sources of a library that keep the build's own optimisation in the stub.
+set(WINQOR_STUB_FAST_SOURCES ${PROJECT_SOURCE_DIR}/engine/bzip2_blocks.cpp
+    ${PROJECT_SOURCE_DIR}/engine/bzip2_parallel.cpp ${PROJECT_SOURCE_DIR}/format/bzip2_bits.cpp)
+
+# Makes LIB_stub: LIB's sources, include folders, definitions and options, built for size,
+# linking the stub copies of the libraries LIB links (made first), and the rest as LIB does.
+function(winqor_stub_library lib)
+  get_target_property(sources ${lib} SOURCES)
+  get_target_property(source_dir ${lib} SOURCE_DIR)
+  list(TRANSFORM sources PREPEND ${source_dir}/ REGEX "^[^/]")
+  add_library(${lib}_stub STATIC ${sources})
+  # A generated source (the window's resource bundle) is made by the library's own target.
+  add_dependencies(${lib}_stub ${lib})
+  foreach(property INCLUDE_DIRECTORIES COMPILE_DEFINITIONS COMPILE_OPTIONS
+                   INTERFACE_INCLUDE_DIRECTORIES INTERFACE_COMPILE_DEFINITIONS)
+    get_target_property(value ${lib} ${property})
+    if(value)
+      set_property(TARGET ${lib}_stub PROPERTY ${property} "${value}")
+    endif()
+  endforeach()
+  target_compile_options(${lib}_stub PRIVATE ${WINQOR_STUB_COMPILE_OPTIONS})
+  get_target_property(links ${lib} LINK_LIBRARIES)
+  if(NOT links)
+    set(links)
+  endif()
+  set(stub_links)
+  foreach(link IN LISTS links)
+    if(TARGET ${link}_stub)
+      list(APPEND stub_links ${link}_stub)
+    else()
+      list(APPEND stub_links ${link})
+    endif()
+  endforeach()
+  target_link_libraries(${lib}_stub PUBLIC ${stub_links})
+  if(WINQOR_STUB_LTO)
+    set_property(TARGET ${lib}_stub PROPERTY INTERPROCEDURAL_OPTIMIZATION TRUE)
+  endif()
+endfunction()
+
+# The libraries in the order they depend on one another, then the settings of the program.
+function(winqor_build_stub_for_size program)
+  foreach(lib IN LISTS ARGN)
+    winqor_stub_library(${lib})
+  endforeach()
+  set_source_files_properties(${WINQOR_STUB_FAST_SOURCES} PROPERTIES COMPILE_OPTIONS -O2)
+  target_compile_options(${program} PRIVATE ${WINQOR_STUB_COMPILE_OPTIONS})
+  target_link_options(${program} PRIVATE ${WINQOR_STUB_LINK_OPTIONS})
+  if(WINQOR_STUB_LTO)
+    set_property(TARGET ${program} PROPERTY INTERPROCEDURAL_OPTIMIZATION TRUE)
+  endif()
+endfunction()
