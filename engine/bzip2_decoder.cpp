@@ -12,6 +12,7 @@ namespace winqor {
 namespace {
 
 int g_decoderVerbosity = 4;
+bool g_decoderChoiceReported = false;
 unsigned g_decoderThreads = 0;
 uint64_t g_decoderBudget = 0;
 
@@ -23,6 +24,14 @@ int DecoderVerbosity() {
 
 void SetDecoderVerbosity(int verbosity) {
     g_decoderVerbosity = verbosity;
+}
+
+void SetDecoderChoiceReported(bool reported) {
+    g_decoderChoiceReported = reported;
+}
+
+bool DecoderChoiceReported() {
+    return g_decoderChoiceReported;
 }
 
 void SetDecoderThreads(unsigned threads) {

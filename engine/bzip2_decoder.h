@@ -21,6 +21,9 @@ unsigned DecoderThreads();
 void SetDecoderMemoryBudget(uint64_t bytes);
 uint64_t DecoderMemoryBudget();
 
+// Whether the thread count goes to the debug channel (SetDecoderChoiceReported).
+bool DecoderChoiceReported();
+
 class Bzip2Decoder final {
   public:
     static constexpr int32_t kClosed = 0;

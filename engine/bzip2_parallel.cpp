@@ -28,6 +28,20 @@ unsigned Megabytes(uint64_t bytes) {
     return static_cast<unsigned>(std::min<uint64_t>(bytes / kMegabyte, UINT32_MAX));
 }
 
+// blocks 0: the stream was not looked at, since one thread is all there is.
+void ReportChoice(unsigned threads, size_t blocks, unsigned processors, uint64_t budget) {
+    if (!DecoderChoiceReported()) return;
+    const unsigned megabytes = Megabytes(budget);
+    if (blocks == 0) {
+        DebugPrint(u"decoder: 1 thread, one call (processors: %u, memory budget: %u MB)\n",
+                   processors, megabytes);
+        return;
+    }
+    DebugPrint(u"decoder: %u %s for %u blocks (processors: %u, memory budget: %u MB)\n", threads,
+               threads == 1 ? u"thread" : u"threads",
+               static_cast<unsigned>(std::min<size_t>(blocks, UINT32_MAX)), processors, megabytes);
+}
+
 // kTooLong: the block does not fit the output, or memory to hold it aside is short.
 enum class Outcome { kDecoded, kBroken, kTooLong, kAbandoned };
 
@@ -130,9 +144,7 @@ bool BlockDecoding::DecodeAll(unsigned processors) {
     if (markers_.empty() || markers_[0].bit != kBzip2HeaderBits || markers_[0].isEnd) return false;
     const size_t blocks = SegmentCount();
     const unsigned threads = DecodingThreads(processors, budget_, level_, blocks);
-    DebugPrint(u"decoder: %u threads for %u blocks (processors: %u, memory budget: %u MB)\n",
-               threads, static_cast<unsigned>(std::min<size_t>(blocks, UINT32_MAX)), processors,
-               Megabytes(budget_));
+    ReportChoice(threads, blocks, processors, budget_);
     if (threads < 2) return false;
     bool retrying = false;
     while (committed_ < SegmentCount()) {
@@ -357,8 +369,7 @@ int DecodeBlocksInParallel(const uint8_t* in, uint32_t inBytes, uint8_t* out, ui
     // However many blocks there are, one thread is all the processors or the budget allow:
     // the one call costs less than finding the blocks.
     if (DecodingThreads(processors, memoryBudget, level, SIZE_MAX) < 2) {
-        DebugPrint(u"decoder: 1 thread, one call (processors: %u, memory budget: %u MB)\n",
-                   processors, Megabytes(memoryBudget));
+        ReportChoice(1, 0, processors, memoryBudget);
         return 0;
     }
     BlockDecoding decoding(stream, level, out, outBytes, memoryBudget);

@@ -22,6 +22,11 @@ class Bzip2Decoder;
 void SetDecoderVerbosity(int verbosity);
 int DecoderVerbosity();
 
+// When reported, each decode says on the debug channel on how many threads it ran and why
+// (aze -v). Off unless the hosting program turns it on: the extractor's own trace is the
+// output stage's alone.
+void SetDecoderChoiceReported(bool reported);
+
 class DecodedArchive {
   public:
     explicit DecodedArchive(ExtractionReport& report);

@@ -45,8 +45,6 @@ WINDOWS_REASONS = {
 }
 
 SANDBOX_REPORT = re.compile(r"^sandbox: walls (?:up|missing): .*\n", re.MULTILINE)
-# How many threads decoded: the processors and the memory of each system's view of the machine.
-DECODER_REPORT = re.compile(r"^decoder: .*\n", re.MULTILINE)
 
 DEVICES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}
 
@@ -220,7 +218,7 @@ def run_linux(program, out_dir, work):
     trace = BZIP2_NOISE.sub("", result.stderr.decode("utf-8", "replace"))
     # Only the Linux build decodes in a sandbox, and says which of its walls are up.
     trace = SANDBOX_REPORT.sub("", trace)
-    return result.returncode, DECODER_REPORT.sub("", trace)
+    return result.returncode, trace
 
 
 def windows_path(path):
@@ -237,7 +235,7 @@ def run_windows(trace_run, program):
                             cwd=os.path.dirname(program), stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env,
                             timeout=120)
-    return result.returncode, DECODER_REPORT.sub("", result.stdout.decode("utf-8", "replace"))
+    return result.returncode, result.stdout.decode("utf-8", "replace")
 
 
 # ---- the comparison -----------------------------------------------------------------------

@@ -279,6 +279,7 @@ int main(int argc, char** argv) {
         winqor::SetDebugSink({});
         winqor::SetDecoderVerbosity(0);
     }
+    winqor::SetDecoderChoiceReported(verbose);
     const std::string chosen = app.get_subcommands().front()->get_name();
     std::string reason;
     ExitStatus status = ExitStatus::kSuccess;

@@ -17,6 +17,7 @@
 #include "engine/decoder_threads.h"
 #include "format/archive_header.h"
 #include "format/bzip2_support.h"
+#include "support/test_support.h"
 #include "writer/archive_writer.h"
 #include "writer/bzip2_join.h"
 
@@ -203,7 +204,7 @@ TEST_F(ParallelDecodeTest, WholeStreamsOfSeveralBlocksDecodeInParallel) {
 // threads decode and however few blocks may wait aside, the bytes are the one call's. A
 // budget of one thread takes the one call without looking for blocks.
 TEST_F(ParallelDecodeTest, PeersStreamsDecodeAlikeOnEveryThreadCountAndBudget) {
-    const Bytes text = Mixed(1'500'000, 9);
+    const Bytes text = Mixed(1'000'000, 9);
     const Bytes shortText = Mixed(700'000, 10);
     struct Peer {
         std::string name;
@@ -257,6 +258,57 @@ TEST_F(ParallelDecodeTest, PeersStreamsDecodeAlikeOnEveryThreadCountAndBudget) {
             EXPECT_EQ(result.result, 1);
             EXPECT_TRUE(result.output == peer.plain);
         }
+    }
+}
+
+// The choice goes to the debug channel only when the host asks (aze -v): the extractor's own
+// trace is the output stage's.
+TEST_F(ParallelDecodeTest, TheThreadCountIsReportedOnlyWhenAskedFor) {
+    const Bytes text = Mixed(1'500'000, 11);
+    const Bytes packed = AzeCreate(text);
+    const Bytes oneBlock = AzeCreate(Mixed(5'000, 12));
+    const struct {
+        const char* name;
+        const Bytes& packed;
+        bool reported;
+        unsigned processors;
+        uint64_t budget;
+        std::vector<std::string> said;
+    } cases[] = {
+        {"not asked", packed, false, 4, 64 * kMegabyte, {}},
+        {"three blocks on four processors",
+         packed,
+         true,
+         4,
+         64 * kMegabyte,
+         {"decoder: 3 threads for 3 blocks (processors: 4, memory budget: 64 MB)\n"}},
+        {"a budget of two threads",
+         packed,
+         true,
+         4,
+         11 * kMegabyte,
+         {"decoder: 2 threads for 3 blocks (processors: 4, memory budget: 11 MB)\n"}},
+        {"one block",
+         oneBlock,
+         true,
+         4,
+         64 * kMegabyte,
+         {"decoder: 1 thread for 1 blocks (processors: 4, memory budget: 64 MB)\n"}},
+        {"one processor",
+         packed,
+         true,
+         1,
+         64 * kMegabyte,
+         {"decoder: 1 thread, one call (processors: 1, memory budget: 64 MB)\n"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetDecoderChoiceReported(c.reported);
+        test::DebugCapture capture;
+        Bytes out(c.packed == packed ? text.size() : 5'000);
+        DecodeInParallel(c.packed, out, c.processors, c.budget);
+        SetDecoderChoiceReported(false);
+        EXPECT_EQ(capture.messages(), c.said);
     }
 }
 
