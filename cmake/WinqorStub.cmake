@@ -29,7 +29,11 @@ function(winqor_stub_library lib)
   list(TRANSFORM sources PREPEND ${source_dir}/ REGEX "^[^/]")
   add_library(${lib}_stub STATIC ${sources})
   # A generated source (the window's resource bundle) is made by the library's own target.
-  add_dependencies(${lib}_stub ${lib})
+  set(generated ${sources})
+  list(FILTER generated INCLUDE REGEX "^${CMAKE_BINARY_DIR}/")
+  if(generated)
+    add_dependencies(${lib}_stub ${lib})
+  endif()
   foreach(property INCLUDE_DIRECTORIES COMPILE_DEFINITIONS COMPILE_OPTIONS
                    INTERFACE_INCLUDE_DIRECTORIES INTERFACE_COMPILE_DEFINITIONS)
     get_target_property(value ${lib} ${property})

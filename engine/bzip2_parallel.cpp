@@ -216,7 +216,12 @@ std::optional<size_t> BlockDecoding::Take() {
 
 Outcome BlockDecoding::Decode(size_t index, std::vector<uint8_t>& wrapped, Bzip2MemoryCache& memory,
                               BlockOutput& output) {
-    WrapBlock(stream_, markers_[index].bit, markers_[index + 1].bit, wrapped);
+    try {
+        WrapBlock(stream_, markers_[index].bit, markers_[index + 1].bit, wrapped);
+    } catch (const std::bad_alloc&) {
+        // Memory is short (a limit on the sandboxed child, say): the one call decides.
+        return Outcome::kTooLong;
+    }
     Bzip2Decoder decoder;
     if (decoder.Init(Bzip2MemoryCache::Allocate, Bzip2MemoryCache::Release, &memory) == 0)
         return Outcome::kBroken;
@@ -372,8 +377,14 @@ int DecodeBlocksInParallel(const uint8_t* in, uint32_t inBytes, uint8_t* out, ui
         ReportChoice(1, 0, processors, memoryBudget);
         return 0;
     }
-    BlockDecoding decoding(stream, level, out, outBytes, memoryBudget);
-    return decoding.DecodeAll(processors) ? 1 : 0;
+    // Memory short for the list of blocks leaves the stream to the one call. The threads
+    // never throw: they stop the run instead.
+    try {
+        BlockDecoding decoding(stream, level, out, outBytes, memoryBudget);
+        return decoding.DecodeAll(processors) ? 1 : 0;
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
 }
 
 }  // namespace winqor

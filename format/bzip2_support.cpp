@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 #include <utility>
 
 namespace winqor {
@@ -47,7 +48,13 @@ void* Bzip2MemoryCache::Take(size_t size) {
     }
     std::unique_ptr<void, Free> memory(std::malloc(size));
     if (memory == nullptr) return nullptr;
-    blocks_.push_back({std::move(memory), size, true});
+    // Called from the library's C code, which no exception may cross: memory short for the
+    // list is memory short.
+    try {
+        blocks_.push_back({std::move(memory), size, true});
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
     return blocks_.back().memory.get();
 }
 

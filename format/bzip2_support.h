@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -63,9 +64,9 @@ unsigned UsableProcessors(const ProcessorAllowance& allowance);
 // The same for the allowance the system gives now (platform/processors.h).
 unsigned UsableProcessors();
 
-// Runs work on up to count threads, this one included. A thread the system will not give
-// only means fewer helpers: work takes jobs until none are left. When helperNeeded and no
-// helper could be started, work does not run and the answer is false.
+// Runs work on up to count threads, this one included. A thread the system will not give (or
+// memory for it) only means fewer helpers: work takes jobs until none are left. When helperNeeded
+// and no helper could be started, work does not run and the answer is false.
 template <typename Work>
 bool RunOnThreads(unsigned count, Work work, bool helperNeeded = false) {
     std::vector<std::thread> helpers;
@@ -73,6 +74,8 @@ bool RunOnThreads(unsigned count, Work work, bool helperNeeded = false) {
         try {
             helpers.emplace_back(work);
         } catch (const std::system_error&) {
+            break;
+        } catch (const std::bad_alloc&) {
             break;
         }
     }
