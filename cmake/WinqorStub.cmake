@@ -6,13 +6,18 @@
 #
 # The decoder's own loops stay at the speed of the build (-O2): the block search and the bit
 # copies run over every byte of the payload, and they are a few kilobytes.
-include(CheckIPOSupported)
-check_ipo_supported(RESULT WINQOR_STUB_LTO OUTPUT lto_output LANGUAGES C CXX)
-
-set(WINQOR_STUB_COMPILE_OPTIONS -Os -ffunction-sections -fdata-sections -fvisibility=hidden
-    $<$<COMPILE_LANGUAGE:CXX>:-fvisibility-inlines-hidden>)
+#
+# On Windows, visibility means nothing to a PE program, and mingw-w64's GCC 12 stops with an
+# internal error in its link-time optimisation of these sources: the stub there is -Os with
+# sections collected.
+set(WINQOR_STUB_COMPILE_OPTIONS -Os -ffunction-sections -fdata-sections)
 set(WINQOR_STUB_LINK_OPTIONS -Wl,--gc-sections)
+set(WINQOR_STUB_LTO OFF)
 if(NOT WIN32)
+  include(CheckIPOSupported)
+  check_ipo_supported(RESULT WINQOR_STUB_LTO OUTPUT lto_output LANGUAGES C CXX)
+  list(APPEND WINQOR_STUB_COMPILE_OPTIONS -fvisibility=hidden
+       $<$<COMPILE_LANGUAGE:CXX>:-fvisibility-inlines-hidden>)
   # Only what the program needs, and only the libraries it calls.
   list(APPEND WINQOR_STUB_LINK_OPTIONS -Wl,--as-needed -Wl,-O1)
 endif()
