@@ -28,8 +28,17 @@ printf 'stub (winqor)          %s bytes%s\n' "$(size "$winqor")" \
   "$([ -f "$winqor.debug" ] && echo ", its debug information apart: $(size "$winqor.debug") bytes")"
 printf 'archive                %s bytes\n' "$archive"
 printf 'program                %s bytes\n' "$program"
-printf 'overhead               %s bytes (program/archive %sx)\n' "$((program - archive))" \
-  "$(ratio "$program" "$archive")"
+printf 'overhead               %s bytes (program/archive %sx; target <= 200 kB: %s)\n' \
+  "$((program - archive))" "$(ratio "$program" "$archive")" \
+  "$([ $((program - archive)) -le 204800 ] && echo met || echo missed)"
+# winqor.exe, when the build cross-built it (WINQOR_WINDOWS=ON): where the build's aze finds it.
+exe=$(dirname "$aze")/../lib/winqor/winqor.exe
+if [ -f "$exe" ]; then
+  printf 'winqor.exe             %s bytes (target <= 603,136: %s)\n' "$(size "$exe")" \
+    "$([ "$(size "$exe")" -le 603136 ] && echo met || echo missed)"
+else
+  echo "winqor.exe               not built here (configure with -DWINQOR_WINDOWS=ON)"
+fi
 
 shell_sfx=
 if command -v makeself > /dev/null; then
