@@ -20,7 +20,7 @@ n=$(nproc)
 instructions() {
   valgrind --tool=callgrind --trace-children=yes --callgrind-out-file="$work/cg.%p" \
     --log-file="$work/log.%p" "$@" < /dev/null > /dev/null 2>&1 || echo "($* failed)" >&2
-  cat "$work"/log.* | sed -n 's/.*Collected : \([0-9]*\).*/\1/p' | awk '{ s += $1 } END { print s }'
+  cat "$work"/log.* | sed -n 's/.*Collected : \([0-9]*\).*/\1/p' | awk '{ s += $1 } END { printf "%.0f\n", s }'
   rm -f "$work"/log.* "$work"/cg.*
 }
 say() { printf '  %-36s %16s instructions%s\n' "$1" "$(printf "%'d" "$2")" "${3:+   $3}"; }
