@@ -10,7 +10,7 @@ namespace {
 constexpr uint64_t kFixedBytesPerThread = 64 * 1024;
 constexpr uint64_t kMegabyte = 1024 * 1024;
 constexpr uint64_t kLowestBudget = 64 * kMegabyte;
-constexpr uint64_t kHighestBudget = 1024 * kMegabyte;
+constexpr uint64_t kHighestBudget = 256 * kMegabyte;
 
 uint64_t HeldAsideBytes(int level) {
     return kBzip2LevelUnit * static_cast<uint64_t>(std::clamp(level, 1, kBzip2HighestLevel));

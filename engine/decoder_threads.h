@@ -14,7 +14,8 @@ namespace winqor {
 uint64_t DecoderBytesPerThread(int level);
 
 // The budget on a machine of usableMemory bytes (0: unknown): an eighth of it, never below
-// 64 MB (a dozen threads at the highest level) and never above 1 GB.
+// 64 MB (a dozen threads at the highest level) and never above 256 MB (49 threads), which
+// bounds the sandboxed child's memory limit as well.
 uint64_t DecoderBudgetFor(uint64_t usableMemory);
 
 // One thread per block up to the processors and what the budget affords at the level; at

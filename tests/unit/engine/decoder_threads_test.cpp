@@ -44,10 +44,10 @@ TEST(DecoderBudgetFor, IsAnEighthOfTheMemoryBetweenFloorAndCeiling) {
         uint64_t memory;
         uint64_t budget;
     } cases[] = {
-        {0, 64 * kMegabyte},                           // unknown
-        {256 * kMegabyte, 64 * kMegabyte},             // small machine: the floor
-        {2048 * kMegabyte, 256 * kMegabyte},           // an eighth
-        {64ull * 1024 * kMegabyte, 1024 * kMegabyte},  // large machine: the ceiling
+        {0, 64 * kMegabyte},                          // unknown
+        {256 * kMegabyte, 64 * kMegabyte},            // small machine: the floor
+        {1024 * kMegabyte, 128 * kMegabyte},          // an eighth
+        {64ull * 1024 * kMegabyte, 256 * kMegabyte},  // large machine: the ceiling
     };
     for (const auto& c : cases) EXPECT_EQ(DecoderBudgetFor(c.memory), c.budget) << c.memory;
 }
