@@ -42,8 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Blocks of exactly their size, so that a read or write past either end is caught.
     const std::vector<uint8_t> in(data + 4, data + size);
     std::vector<uint8_t> parallel(unpacked), single(unpacked);
+    // Two processors and the lowest budget the machine gives: the blocks held aside stay few.
     const int accepted = DecodeBlocksInParallel(in.data(), static_cast<uint32_t>(in.size()),
-                                                parallel.data(), unpacked, 2);
+                                                parallel.data(), unpacked, 2, 64 << 20);
     if (accepted == 0) return 0;
     Require(accepted == 1, "the parallel decoder answered neither 0 nor 1");
     Require(DecodeInOneCall(in.data(), static_cast<uint32_t>(in.size()), single),
