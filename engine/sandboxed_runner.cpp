@@ -63,14 +63,17 @@ uint64_t ChildMemoryAllowance() {
 constexpr uint32_t kChildDescriptors = 32;
 
 // What the child's walls must allow, known before it reads the request: the start's flags.
-constexpr uint32_t kOwnerOnlyFiles = 1;    // a watched file is to be started from the tree
-constexpr uint32_t kOwnerOnlyFolders = 2;  // the walk trusts only folders of their owner
+constexpr uint32_t kOwnerOnlyFiles = 1;       // a watched file is to be started from the tree
+constexpr uint32_t kOwnerOnlyFolders = 2;     // the walk trusts only folders of their owner
+constexpr uint32_t kReportDecoderChoice = 4;  // the decoder says how many threads it took
 
 uint32_t ChildFlags(const ExtractionRequest& request) {
-    if (request.mode != ExtractionMode::kExtract) return 0;
+    const uint32_t reported = DecoderChoiceReported() ? kReportDecoderChoice : 0;
+    if (request.mode != ExtractionMode::kExtract) return reported;
     const bool ownersOnly =
         request.trust == RootTrust::kOwned || TrustBelowChosenRoot() == FolderTrust::kOwnersOnly;
-    return (request.watch.empty() ? 0 : kOwnerOnlyFiles) | (ownersOnly ? kOwnerOnlyFolders : 0);
+    return reported | (request.watch.empty() ? 0 : kOwnerOnlyFiles) |
+           (ownersOnly ? kOwnerOnlyFolders : 0);
 }
 
 ConfinementRules RulesForChild(const ChildChannel& channel) {
@@ -203,6 +206,7 @@ bool WorkInChild(const ChildChannel& channel) {
     // folders, from files that the walls will hide.
     SetDecoderThreads(DecoderThreads());
     SetDecoderMemoryBudget(DecoderMemoryBudget());
+    SetDecoderChoiceReported((channel.flags & kReportDecoderChoice) != 0);
     if (channel.root != kInvalidDirectory) LearnFolderTrust();
     std::string whyNot;
     if (!ConfineToRoot(channel.root, RulesForChild(channel), whyNot)) {
