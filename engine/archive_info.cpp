@@ -16,7 +16,8 @@ std::string SummaryNumbers(std::string_view summary) {
         const size_t end = std::min(summary.find(' ', start), summary.size());
         const std::string_view word = summary.substr(start, end - start);
         if (!word.empty() && word.find_first_not_of("0123456789") == std::string_view::npos) {
-            numbers += (numbers.empty() ? "" : " ") + std::string(word);
+            if (!numbers.empty()) numbers += ' ';
+            numbers.append(word);
         }
         start = end + 1;
     }
