@@ -53,6 +53,7 @@ cmake --build build/tsan -j"$jobs" --target unit_engine
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/unit_engine --gtest_brief=1 \
   --gtest_filter='ParallelDecodeTest.*:DecoderTest.*:ExtractorTest.*'
 # Line and branch coverage per folder, from a gcov build of the suite (without the GUI tests).
-# It reports only: the tests' verdict is the builds' above.
-scripts/coverage.sh
+# It reports only: the tests' verdict is the builds' above, and a coverage run that cannot be
+# made says so without failing them.
+scripts/coverage.sh || echo "coverage: not measured this time (scripts/coverage.sh failed)"
 echo "all tests passed in the normal build, under Wine, and in the sanitizer and thread sanitizer builds"
