@@ -97,6 +97,18 @@ uint32_t ExitStatusOf(int status) {
     return WIFSIGNALED(status) ? 128u + static_cast<uint32_t>(WTERMSIG(status)) : 1u;
 }
 
+// What a child wrote through its report pipe before it ran its program: its exec's error, or 0
+// when the pipe closed on exec with nothing in it. Closes the pipe.
+int ReadStartError(int report) {
+    int error = 0;
+    ssize_t got;
+    do {
+        got = ::read(report, &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    ::close(report);
+    return got > 0 ? (error != 0 ? error : EIO) : 0;
+}
+
 // Starts the child; the start's own error travels back through a pipe that closes on exec,
 // so an empty read means the program runs.
 pid_t Spawn(int program, char* const* argv) {
@@ -105,13 +117,8 @@ pid_t Spawn(int program, char* const* argv) {
     const pid_t child = ::fork();
     if (child == 0) ExecuteInChild(program, report[1], argv);
     ::close(report[1]);
-    int error = 0;
-    ssize_t got;
-    do {
-        got = ::read(report[0], &error, sizeof error);
-    } while (got < 0 && errno == EINTR);
-    ::close(report[0]);
-    if (child > 0 && got > 0) {
+    const int error = ReadStartError(report[0]);
+    if (child > 0 && error != 0) {
         WaitForExit(child);
         return -1;
     }
@@ -259,13 +266,8 @@ pid_t StartChildProgram(const ChildDescriptors& given, const ChildStart& start, 
     if (child == 0) ExecuteChildProgram(given, report[1], parent, const_cast<char* const*>(argv));
     const int forkError = errno;
     ::close(report[1]);
-    int error = 0;
-    ssize_t got;
-    do {
-        got = ::read(report[0], &error, sizeof error);
-    } while (got < 0 && errno == EINTR);
-    ::close(report[0]);
-    if (child < 0 || got > 0) {
+    const int error = ReadStartError(report[0]);
+    if (child < 0 || error != 0) {
         why = SystemReason(child < 0 ? forkError : error);
         if (child > 0) WaitForExit(child);
         return -1;

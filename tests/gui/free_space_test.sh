@@ -19,12 +19,7 @@ type_text "$MAIN_WINDOW" "$WORK/small/out"
 keys "$MAIN_WINDOW" Tab Tab
 type_text "$MAIN_WINDOW" "$WORK/big.aze"
 keys "$MAIN_WINDOW" Return
-for _ in $(seq 100); do
-    grep -q "not enough free space" "$WORK/winqor.log" && break
-    sleep 0.1
-done
-grep -qE "not enough free space in $WORK/small/out \([0-9,]+ bytes needed, [0-9,]+ free\)" \
-    "$WORK/winqor.log" || fail "the debug channel does not say why nothing was written"
+wait_log "not enough free space in $WORK/small/out \([0-9,]+ bytes needed, [0-9,]+ free\)"
 [ -z "$(find "$WORK/small" -type f)" ] || fail "a tree refused for room wrote files"
 window_shown '^winQOR$' || fail "the window closed after a refusal"
 

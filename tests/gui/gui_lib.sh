@@ -92,6 +92,15 @@ wait_file() {
     fail "$1 was not written"
 }
 
+# Waits until winqor's output holds a line matching the pattern (grep -E).
+wait_log() {
+    for _ in $(seq 100); do
+        grep -qE "$1" "$WORK/winqor.log" && return 0
+        sleep 0.1
+    done
+    fail "winqor's output never said /$1/"
+}
+
 # Waits until a folder holds exactly the sample tree of make_test_archive.
 wait_tree() {
     for _ in $(seq 100); do
