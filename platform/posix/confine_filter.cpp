@@ -265,6 +265,10 @@ void PutUpFilter(const ConfinementRules& rules, ConfinementWalls& walls) {
     Filter filter(SCMP_ACT_TRAP);
     if (filter.get() != nullptr) {
         seccomp_attr_set(filter.get(), SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_KILL_PROCESS);
+        // A binary tree of the call numbers: each call costs a few comparisons in the kernel
+        // instead of a walk past every rule before its own (the 2,400-file tree makes some
+        // 15,000 calls).
+        seccomp_attr_set(filter.get(), SCMP_FLTATR_CTL_OPTIMIZE, 2);
         BuildAllowList(filter, rules);
     }
     const int loaded = !filter.built()        ? -EINVAL
