@@ -24,8 +24,8 @@ RunReport Extract(ArchiveExtractor& extractor, const EmbeddedImage& image,
                            ? extractor.ExtractEmbedded(image.bytes, image.size)
                            : ExtractEmbeddedBeside(extractor, programPath, image.bytes, image.size);
     RunReport report;
-    report.complete = result != 0 && extractor.report.failure() == Failure::kNone;
-    report.setupStarted = extractor.report.SetupExitStatus(report.setupExitStatus);
+    report.complete = result != 0 && extractor.failure() == Failure::kNone;
+    report.setupStarted = extractor.SetupExitStatus(report.setupExitStatus);
     return report;
 }
 

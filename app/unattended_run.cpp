@@ -151,9 +151,9 @@ int ObtainPassword(SelfExtractStart& start, const SelfExtractOptions& options,
 }
 
 std::string Describe(const ArchiveExtractor& extractor) {
-    std::string why = DescribeFailure(extractor.report.failure());
-    if (!extractor.report.failureWhere().empty()) {
-        why += ": " + EscapeForDisplay(Utf16ToUtf8Lossy(extractor.report.failureWhere()));
+    std::string why = DescribeFailure(extractor.failure());
+    if (!extractor.failureWhere().empty()) {
+        why += ": " + EscapeForDisplay(Utf16ToUtf8Lossy(extractor.failureWhere()));
     }
     return why;
 }
@@ -166,7 +166,7 @@ int ListOrCheck(ArchiveExtractor& extractor, const EmbeddedImage& image, bool li
     if (list) request.listing = ListingOutput::kStandardOutput;
     const ExtractionResult result = extractor.Run(request);
     if (result.outcome != ExtractionOutcome::kComplete) {
-        return Finish(ExitStatusForFailure(extractor.report.failure()), Describe(extractor));
+        return Finish(ExitStatusForFailure(extractor.failure()), Describe(extractor));
     }
     if (!list) WriteToConsole(ConsoleStream::kOutput, "OK (" + result.summary + ")\n");
     return Finish(kExitComplete, list ? "listed" : "checked: " + result.summary);
@@ -215,11 +215,11 @@ void RemoveTemporaryFolder(const std::u16string& folder) {
 // The outcome of an extraction that ran: Setup.exe's status, else complete, else why not.
 int ExtractionStatus(const ArchiveExtractor& extractor, bool setupWanted) {
     uint32_t setupStatus = 0;
-    if (extractor.report.SetupExitStatus(setupStatus)) {
+    if (extractor.SetupExitStatus(setupStatus)) {
         return Finish(static_cast<int>(setupStatus), "Setup.exe's own status");
     }
-    if (extractor.report.failure() != Failure::kNone) {
-        return Finish(ExitStatusForFailure(extractor.report.failure()), Describe(extractor));
+    if (extractor.failure() != Failure::kNone) {
+        return Finish(ExitStatusForFailure(extractor.failure()), Describe(extractor));
     }
     if (setupWanted) return Finish(kExitSetupNotStarted, "Setup.exe could not be started");
     return Finish(kExitComplete, "complete");
@@ -267,7 +267,7 @@ int ShowInfo(ArchiveExtractor& extractor, const SelfExtractStart& start,
     if (!info.encrypted &&
         !CountRecords(extractor, extractor.Request(ExtractionMode::kCheck, image.bytes, image.size),
                       info)) {
-        return Finish(ExitStatusForFailure(extractor.report.failure()), Describe(extractor));
+        return Finish(ExitStatusForFailure(extractor.failure()), Describe(extractor));
     }
     ShowText(host, DescribeInfo(info));
     return Finish(kExitComplete, "information shown");

@@ -15,22 +15,22 @@ constexpr uint64_t kMaxArchiveBytes = kHeaderBytes + uint64_t{kMaxPayloadSize};
 }  // namespace
 
 ArchiveExtractor::~ArchiveExtractor() {
-    archive.CloseArchiveFile();
-    tree.CloseFolders();
+    archive_.CloseArchiveFile();
+    tree_.CloseFolders();
 }
 
 ExtractionRequest ArchiveExtractor::Request(ExtractionMode mode) const {
     ExtractionRequest request;
     request.mode = mode;
-    request.archive = archive.StoredForm();
-    if (const uint8_t* digest = archive.passwordDigest()) {
+    request.archive = archive_.StoredForm();
+    if (const uint8_t* digest = archive_.passwordDigest()) {
         request.passwordDigest.emplace();
         std::memcpy(request.passwordDigest->data(), digest, request.passwordDigest->size());
     }
-    request.root = tree.rootFolder();
-    request.rootPath = tree.folder();
+    request.root = tree_.rootFolder();
+    request.rootPath = tree_.folder();
     request.trust = rootTrust_;
-    request.freeBytes = tree.freeBytes();
+    request.freeBytes = tree_.freeBytes();
     request.decoderVerbosity = static_cast<uint8_t>(DecoderVerbosity());
     return request;
 }
@@ -46,15 +46,21 @@ ExtractionRequest ArchiveExtractor::Request(ExtractionMode mode, const uint8_t* 
 
 ExtractionResult ArchiveExtractor::Run(const ExtractionRequest& request) {
     const ExtractionResult result = RunExtraction(request);
-    RecordResultFailure(result, report);
-    if (result.watched) tree.NoteWatchedFile(*result.watched);
+    RecordResultFailure(result, report_);
+    if (result.watched) tree_.NoteWatchedFile(*result.watched);
     return result;
+}
+
+std::span<const uint8_t> ArchiveExtractor::DecodedStream() const {
+    const ByteBuffer* stream = archive_.output();
+    if (stream == nullptr || stream->data == nullptr) return {};
+    return {stream->data, archive_.unpackedSize()};
 }
 
 int ArchiveExtractor::ExtractToFolder(const char16_t* folderPath) {
     if (EnterRoot(folderPath) == 0) return 0;
     const ExtractionResult result = Run(Request(ExtractionMode::kExtract));
-    tree.CloseFolders();
+    tree_.CloseFolders();
     // DecodePayload's result: a walk that failed does not change it.
     return result.outcome == ExtractionOutcome::kDamaged ||
                    result.outcome == ExtractionOutcome::kSandboxFailed

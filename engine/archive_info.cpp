@@ -60,7 +60,7 @@ bool CountRecords(ArchiveExtractor& extractor, const ExtractionRequest& request,
     if (result.outcome != ExtractionOutcome::kComplete) return false;
     info.counted = ParseCounts(SummaryNumbers(result.summary), info.unpackedSize, info);
     // Counts that cannot be true come from a child that broke its rules.
-    if (!info.counted) extractor.report.RecordFailure(Failure::kExtractionEnded, u"its counts");
+    if (!info.counted) extractor.RecordFailure(Failure::kExtractionEnded, u"its counts");
     return info.counted;
 }
 

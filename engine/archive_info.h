@@ -36,7 +36,7 @@ void TakeHeader(const ArchiveHeader& header, ArchiveInfo& info);
 
 // Decodes the archive in a sandboxed child and counts its folders, files and bytes, walking the
 // records with every check of --list: request is extractor's kCheck request. false, with the
-// failure in extractor.report, when it cannot.
+// failure as the extractor's, when it cannot.
 bool CountRecords(ArchiveExtractor& extractor, const ExtractionRequest& request, ArchiveInfo& info);
 
 // "name: value" lines, one per fact, names and paths shown escaped.

@@ -29,28 +29,10 @@ std::u16string Widen(const char* ascii) {
     return std::u16string(ascii, ascii + std::char_traits<char>::length(ascii));
 }
 
-// Only the Setup.exe that this run has just written at the top of the output folder is
-// started: whatever else stands there now (a link, another user's program, a file swapped in
-// since) is not.
-int StartSetup(ArchiveExtractor& extractor, const std::vector<std::u16string>& arguments) {
-    FileId written;
-    if (!extractor.tree.WatchedFileWritten(written)) {
-        OutputDebugString(u"Setup.exe was not extracted to the output folder: nothing started\n");
-        return 0;
-    }
-    uint32_t status = 0;
-    if (StartProgramAndWait(extractor.tree.rootFolder(), kSetupProgram, written, &status,
-                            arguments) == 0) {
-        return 0;
-    }
-    extractor.report.RecordSetupExit(status);
-    return 1;
-}
-
 // One line on the debug channel: which file or folder stopped the run, and why.
 void SayWhyTheRunStopped(const ArchiveExtractor& extractor) {
-    const std::u16string why = Widen(DescribeFailure(extractor.report.failure()));
-    const std::u16string& where = extractor.report.failureWhere();
+    const std::u16string why = Widen(DescribeFailure(extractor.failure()));
+    const std::u16string& where = extractor.failureWhere();
     if (where.empty()) {
         DebugPrint(u"winqor: %s\n", why.c_str());
     } else {
@@ -74,7 +56,7 @@ std::u16string WhyNotUsable(Failure failure, const char16_t* outputFolder) {
 // written, and a program started, for them.
 bool EnterOutputFolder(ArchiveExtractor& extractor, const char16_t* outputFolder) {
     if (extractor.EnterRoot(outputFolder, RootTrust::kOwned) != 0) return true;
-    const std::u16string why = WhyNotUsable(extractor.report.failure(), outputFolder);
+    const std::u16string why = WhyNotUsable(extractor.failure(), outputFolder);
     DebugPrint(u"winqor: %s: %s\n", outputFolder, why.c_str());
     return false;
 }
@@ -99,15 +81,15 @@ int DecodeWriteAndStart(ArchiveExtractor& extractor, const uint8_t* image, uint6
         return 0;
     }
     // The walk leaves the current directory in the last folder it wrote.
-    MakeCurrent(extractor.tree.rootFolder());
+    MakeCurrent(extractor.rootFolder());
     // An installer started on a tree written only in part would install something else than
     // what was packed, and its success would pass for the run's.
-    if (extractor.report.failure() != Failure::kNone) {
+    if (extractor.failure() != Failure::kNone) {
         SayWhyTheRunStopped(extractor);
         return 1;
     }
     if (!runSetup) return 1;
-    return StartSetup(extractor, setup.arguments);
+    return extractor.StartSetup(setup.arguments);
 }
 
 }  // namespace
@@ -127,7 +109,7 @@ int ExtractEmbeddedBeside(ArchiveExtractor& extractor, const char16_t* programPa
     char16_t outputFolder[kMaxPath];
     if (!OutputFolderFor(programPath, outputFolder)) {
         DebugPrint(u"winqor: the output folder's path is too long: %s\n", programPath);
-        extractor.report.RecordFailure(Failure::kPathTooLong, Utf16View(programPath));
+        extractor.RecordFailure(Failure::kPathTooLong, Utf16View(programPath));
         return 0;
     }
     return ExtractEmbeddedInto(extractor, outputFolder, image, imageBytes);
@@ -137,15 +119,32 @@ int ExtractEmbeddedInto(ArchiveExtractor& extractor, const char16_t* outputFolde
                         const uint8_t* image, uint64_t imageBytes, const SetupLaunch& setup) {
     if (!EnterOutputFolder(extractor, outputFolder)) return 0;
     const int result = DecodeWriteAndStart(extractor, image, imageBytes, setup);
-    extractor.tree.CloseFolders();
+    extractor.CloseFolders();
     return result;
+}
+
+// Only the Setup.exe that this run has just written at the top of the output folder is
+// started: whatever else stands there now (a link, another user's program, a file swapped in
+// since) is not.
+int ArchiveExtractor::StartSetup(const std::vector<std::u16string>& arguments) {
+    FileId written;
+    if (!tree_.WatchedFileWritten(written)) {
+        OutputDebugString(u"Setup.exe was not extracted to the output folder: nothing started\n");
+        return 0;
+    }
+    uint32_t status = 0;
+    if (StartProgramAndWait(tree_.rootFolder(), kSetupProgram, written, &status, arguments) == 0) {
+        return 0;
+    }
+    report_.RecordSetupExit(status);
+    return 1;
 }
 
 int ArchiveExtractor::ExtractEmbedded(const uint8_t* image, uint64_t imageBytes) {
     char16_t programPath[kMaxPath];
     if (GetModuleFileName(programPath, kMaxPath) == 0) {
         OutputDebugString(u"winqor: the program's own path is too long to read\n");
-        report.RecordFailure(Failure::kPathTooLong);
+        report_.RecordFailure(Failure::kPathTooLong);
         return 0;
     }
     return ExtractEmbeddedBeside(*this, programPath, image, imageBytes);

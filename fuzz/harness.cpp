@@ -10,10 +10,10 @@
 #include <system_error>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/record_sink.h"
 #include "platform/debug.h"
-#include "base/text.h"
 #include "protection/password.h"
 #include "support/file_fixtures.h"
 
@@ -147,10 +147,7 @@ void WalkDecoded(ArchiveExtractor& extractor) {
     Sandbox& sandbox = Sandbox::Get();
     sandbox.Enter();
     NameCheckingSink sink;
-    extractor.tree.SetSink(&sink);
-    const int checked = extractor.OutputArchive();
-    extractor.tree.SetSink(nullptr);
-    extractor.archive.RewindOutput();
+    const int checked = extractor.CheckRecords(&sink);
     std::u16string root;
     if (checked != 0 && Utf8ToUtf16(sandbox.root().string(), root)) {
         SetTraps(sandbox, sink.files());

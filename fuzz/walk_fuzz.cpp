@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::QuietOnce();
     if (size == 0 || size > kMaxPayloadSize) return 0;
     ArchiveExtractor extractor;
-    fuzz::Require(extractor.archive.UseDecodedStream(data, static_cast<uint32_t>(size)) != 0,
+    fuzz::Require(extractor.UseDecodedStream(data, static_cast<uint32_t>(size)) != 0,
                   "out of memory");
     fuzz::WalkDecoded(extractor);
     return 0;

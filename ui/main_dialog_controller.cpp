@@ -40,8 +40,8 @@ bool IsExistingFile(const std::u16string& path) {
 // The password dialog reads the header of the archive in question through g_currentHeader,
 // which keeps pointing at the header last read from a file after the extractor is gone.
 void PublishHeader(const ArchiveExtractor& extractor) {
-    if (extractor.archive.header() == nullptr) return;
-    g_headerCopy = *extractor.archive.header();
+    if (extractor.header() == nullptr) return;
+    g_headerCopy = *extractor.header();
     g_currentHeader = &g_headerCopy;
 }
 

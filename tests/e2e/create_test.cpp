@@ -110,21 +110,19 @@ class CreateTest : public ::testing::Test {
         Opened opened;
         std::u16string path = test::U16(At(name).string());
         ArchiveExtractor extractor;
-        EXPECT_EQ(extractor.LoadFromFile(path.c_str()), 1)
-            << DescribeFailure(extractor.report.failure());
-        if (extractor.archive.header() == nullptr || extractor.archive.output() == nullptr)
-            return opened;
-        opened.header = *extractor.archive.header();
+        EXPECT_EQ(extractor.LoadFromFile(path.c_str()), 1) << DescribeFailure(extractor.failure());
+        if (extractor.header() == nullptr || extractor.DecodedStream().empty()) return opened;
+        opened.header = *extractor.header();
         if (IsEncrypted(opened.header)) {
             EXPECT_TRUE(password != nullptr && AcceptPassword(password, &opened.header));
             extractor.SetPasswordDigest(g_passwordDigest);
         }
         if (extractor.DecodePayload() != 1) {
-            ADD_FAILURE() << "cannot decode: " << DescribeFailure(extractor.report.failure());
+            ADD_FAILURE() << "cannot decode: " << DescribeFailure(extractor.failure());
             return opened;
         }
-        opened.records = test::ParseRecordStream(extractor.archive.output()->data,
-                                                 extractor.archive.unpackedSize());
+        const std::span<const uint8_t> stream = extractor.DecodedStream();
+        opened.records = test::ParseRecordStream(stream.data(), stream.size());
         return opened;
     }
 
@@ -221,7 +219,7 @@ TEST_F(CreateTest, EncryptedArchiveOpensOnlyWithItsPassword) {
     DerivePasswordDigest(wrongDigest, u"secret1");
     extractor.SetPasswordDigest(wrongDigest);
     EXPECT_EQ(extractor.DecodePayload(), 0);
-    EXPECT_EQ(extractor.report.failure(), Failure::kDigestMismatch);
+    EXPECT_EQ(extractor.failure(), Failure::kDigestMismatch);
 }
 
 TEST_F(CreateTest, RunSetupSetsItsByteAndOutputGoesWhereAsked) {

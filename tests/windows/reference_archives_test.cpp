@@ -44,8 +44,7 @@ TEST(ReferenceArchives, ExtractToTheExpectedTree) {
         extractor.CloseArchiveFile();
         extractor.SetPasswordDigest(digest.data());
         ASSERT_EQ(extractor.ExtractToFolder(target.u16string().c_str()), 1);
-        EXPECT_EQ(extractor.report.failure(), Failure::kNone)
-            << DescribeFailure(extractor.report.failure());
+        EXPECT_EQ(extractor.failure(), Failure::kNone) << DescribeFailure(extractor.failure());
         EXPECT_EQ(test::DescribeTree(target), expected);
         // Attribute 0x21 makes README.txt read-only; 0x20 leaves tool.bin writable.
         EXPECT_FALSE(Writable(target / "README.txt"));

@@ -28,10 +28,10 @@ void PrintWarning(const std::string& what, const std::string& where) {
 }
 
 std::string FailureReason(const ArchiveExtractor& extractor, const std::string& fallbackWhere) {
-    const std::string where = extractor.report.failureWhere().empty()
+    const std::string where = extractor.failureWhere().empty()
                                   ? fallbackWhere
-                                  : Utf16ToUtf8Lossy(extractor.report.failureWhere());
-    return Concerning(DescribeFailure(extractor.report.failure()), where);
+                                  : Utf16ToUtf8Lossy(extractor.failureWhere());
+    return Concerning(DescribeFailure(extractor.failure()), where);
 }
 
 namespace {
@@ -101,7 +101,7 @@ bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header
 
 bool RecordsCarrySetup(ArchiveExtractor& extractor) {
     SetupFinder finder;
-    return extractor.tree.CheckRecords(&finder) != 0 && finder.found();
+    return extractor.CheckRecords(&finder) != 0 && finder.found();
 }
 
 int ReportAndFinish(ExitStatus status, const std::string& reason) {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "platform/terminal.h"
-#include "base/text.h"
 #include "platform/tree_reading.h"
 #include "platform/whole_file.h"
 #include "protection/random.h"
@@ -150,8 +150,7 @@ bool WalkOptionsFor(const PackOptions& pack, const std::string& output, TreeWalk
 // Whether the packed tree holds the Setup.exe that --run-setup asks the run to start.
 bool TreeCarriesSetup(const std::vector<uint8_t>& records) {
     ArchiveExtractor extractor;
-    return extractor.archive.UseDecodedStream(records.data(),
-                                              static_cast<uint32_t>(records.size())) != 0 &&
+    return extractor.UseDecodedStream(records.data(), static_cast<uint32_t>(records.size())) != 0 &&
            RecordsCarrySetup(extractor);
 }
 

@@ -8,13 +8,13 @@
 #include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/archive_info.h"
+#include "engine/json_listing.h"
 #include "image/licence_resource.h"
 #include "image/pe_resources.h"
 #include "image/version_info.h"
 #include "platform/resources.h"
 #include "platform/whole_file.h"
 #include "tools/aze/commands.h"
-#include "engine/json_listing.h"
 
 namespace winqor::aze {
 namespace {
@@ -83,7 +83,7 @@ std::unique_ptr<ArchiveExtractor> LoadForInfo(const std::string& path, ArchiveIn
     extractor->CloseArchiveFile();
     info.kind = "archive";
     if (loaded != 0) return extractor;
-    const Failure failure = extractor->report.failure();
+    const Failure failure = extractor->failure();
     if (failure == Failure::kHeaderRejected || failure == Failure::kShortHeader) {
         auto embedded = std::make_unique<ArchiveExtractor>();
         const EmbeddedArchive found = LoadEmbeddedArchive(path, *embedded, reason);
@@ -157,12 +157,12 @@ ExitStatus RunInfo(const InfoOptions& options, std::string& reason) {
     ArchiveInfo info;
     auto extractor = LoadForInfo(options.archive, info, reason);
     if (!extractor) return ExitStatus::kBadArchive;
-    TakeHeader(*extractor->archive.header(), info);
+    TakeHeader(*extractor->header(), info);
     info.outputFolder = DefaultOutputFolder(options.archive);
     if (!info.encrypted &&
         !CountRecords(*extractor, extractor->Request(ExtractionMode::kCheck), info)) {
         reason = FailureReason(*extractor, options.archive);
-        const Failure failure = extractor->report.failure();
+        const Failure failure = extractor->failure();
         return failure == Failure::kSandboxUnavailable || failure == Failure::kExtractionEnded
                    ? ExitStatus::kSandbox
                    : ExitStatus::kBadArchive;

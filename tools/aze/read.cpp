@@ -31,7 +31,7 @@ std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive, std::s
     const int loaded = extractor->LoadFromFile(path.c_str());
     extractor->CloseArchiveFile();
     if (loaded != 0) return extractor;
-    if (IsNotAnArchive(extractor->report.failure())) {
+    if (IsNotAnArchive(extractor->failure())) {
         auto embedded = std::make_unique<ArchiveExtractor>();
         const EmbeddedArchive found = LoadEmbeddedArchive(archive, *embedded, reason);
         if (found == EmbeddedArchive::kLoaded) return embedded;
@@ -47,7 +47,7 @@ std::unique_ptr<ArchiveExtractor> LoadWithPassword(const ReadOptions& options,
                                                    std::string& reason) {
     auto extractor = LoadArchive(options.archive, reason);
     if (!extractor) return nullptr;
-    const ArchiveHeader& header = *extractor->archive.header();
+    const ArchiveHeader& header = *extractor->header();
     if (IsEncrypted(header)) {
         uint8_t digest[16];
         if (!ObtainPassword(options.passwordFile, header, digest, reason)) return nullptr;
@@ -63,7 +63,7 @@ bool EnterDestination(ArchiveExtractor& extractor, const std::string& destinatio
     created = MakeDirectory(root.c_str()) == MakeDirectoryResult::kCreated;
     const bool entered = extractor.EnterRoot(root.c_str()) != 0;
     // Removed, if need be, by the path the folder was entered at: it is current from here on.
-    if (entered) root = extractor.tree.folder();
+    if (entered) root = extractor.folder();
     if (!entered && created) RemoveEmptyFolder(root.c_str());
     return entered;
 }
@@ -73,7 +73,7 @@ bool EnterDestination(ArchiveExtractor& extractor, const std::string& destinatio
 ExitStatus Failed(const ArchiveExtractor& extractor, const std::string& where,
                   std::string& reason) {
     reason = FailureReason(extractor, where);
-    const Failure failure = extractor.report.failure();
+    const Failure failure = extractor.failure();
     return failure == Failure::kSandboxUnavailable || failure == Failure::kExtractionEnded ||
                    failure == Failure::kRootChanged
                ? ExitStatus::kSandbox
@@ -140,7 +140,7 @@ ExitStatus RunExtract(const ReadOptions& options, std::string& reason) {
     }
     // A damaged stream, or a name that would be refused, is found before anything is written.
     const ExtractionResult result = extractor->Run(extractor->Request(ExtractionMode::kExtract));
-    extractor->tree.CloseFolders();
+    extractor->CloseFolders();
     switch (result.outcome) {
         case ExtractionOutcome::kComplete:
             std::cout << "extracted " << result.summary << " into " << EscapeForDisplay(destination)
@@ -149,7 +149,7 @@ ExitStatus RunExtract(const ReadOptions& options, std::string& reason) {
         case ExtractionOutcome::kWritingStopped:
             reason = FailureReason(*extractor, destination);
             // A tree refused for want of room wrote nothing: a folder made for it goes again.
-            if (created && extractor->report.failure() == Failure::kNoRoom) {
+            if (created && extractor->failure() == Failure::kNoRoom) {
                 RemoveEmptyFolder(root.c_str());
             }
             return ExitStatus::kWriteFailed;

@@ -10,15 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "base/limits.h"
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/extract_embedded.h"
 #include "format/archive_header.h"
-#include "base/limits.h"
 #include "image/licence_resource.h"
 #include "image/pe_resources.h"
 #include "platform/process.h"
 #include "platform/resources.h"
-#include "base/text.h"
 #include "platform/tree_reading.h"
 #include "platform/whole_file.h"
 #include "tools/aze/commands.h"
@@ -84,7 +84,7 @@ bool HasResourceTable(const std::vector<uint8_t>& program) {
 // anyway) is embedded as it is, with a warning. false, with reason set, when the archive
 // carries no Setup.exe there.
 bool CheckCarriesSetup(ArchiveExtractor& archive, const std::string& input, std::string& reason) {
-    if (IsEncrypted(*archive.archive.header())) {
+    if (IsEncrypted(*archive.header())) {
         PrintWarning(
             "the archive is encrypted, so whether it carries the Setup.exe it asks to start is "
             "not checked",
@@ -92,12 +92,12 @@ bool CheckCarriesSetup(ArchiveExtractor& archive, const std::string& input, std:
         return true;
     }
     if (archive.DecodePayload() == 0 || !RecordsCarrySetup(archive)) {
-        if (archive.report.failure() == Failure::kNone) {
+        if (archive.failure() == Failure::kNone) {
             reason = Concerning(
                 "the archive asks to start a Setup.exe that it does not carry at its top", input);
             return false;
         }
-        PrintWarning(DescribeFailure(archive.report.failure()), input);
+        PrintWarning(DescribeFailure(archive.failure()), input);
     }
     return true;
 }
@@ -125,10 +125,10 @@ ExitStatus ArchiveFromFile(const SfxOptions& options, std::vector<uint8_t>& arch
     }
     ArchiveExtractor check;
     if (check.LoadFromImage(archive.data(), archive.size()) == 0) {
-        reason = Concerning(DescribeFailure(check.report.failure()), options.input);
+        reason = Concerning(DescribeFailure(check.failure()), options.input);
         return ExitStatus::kBadArchive;
     }
-    if (RunsSetup(*check.archive.header()) && !CheckCarriesSetup(check, options.input, reason)) {
+    if (RunsSetup(*check.header()) && !CheckCarriesSetup(check, options.input, reason)) {
         return ExitStatus::kBadArchive;
     }
     if (!IsEmbedded(*HeaderAt(archive.data()))) {

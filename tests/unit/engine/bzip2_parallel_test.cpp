@@ -134,10 +134,11 @@ Result Decompress(const Bytes& packed, uint32_t unpackedSize, unsigned threads) 
     image.insert(image.end(), packed.begin(), packed.end());
     ArchiveExtractor extractor;
     EXPECT_EQ(extractor.LoadFromImage(image.data(), image.size()), 1);
-    Result result{extractor.Decompress(), extractor.report.failure(), {}};
-    if (result.result == 1)
-        result.output.assign(extractor.archive.output()->data,
-                             extractor.archive.output()->data + unpackedSize);
+    Result result{extractor.Decompress(), extractor.failure(), {}};
+    if (result.result == 1) {
+        const std::span<const uint8_t> out = extractor.DecodedStream();
+        result.output.assign(out.begin(), out.end());
+    }
     SetDecoderThreads(0);
     return result;
 }

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "format/archive_header.h"
 #include "base/text.h"
+#include "format/archive_header.h"
 #include "support/test_support.h"
 #include "support/tree.h"
 #include "writer/archive_writer.h"
@@ -100,7 +100,7 @@ TEST_F(ExtractEmbeddedTest, WritesBesideTheProgramAndEndsInTheOutputFolder) {
     EXPECT_EQ(Run(image.get(), archive_.size()), 1);
     EXPECT_EQ(test::DescribeTree(output_).size(), 4u);
     EXPECT_TRUE(fs::exists(output_ / "docs" / "a.txt"));
-    EXPECT_EQ(Utf16ToUtf8Lossy(extractor_.tree.folder()), output_.string());
+    EXPECT_EQ(Utf16ToUtf8Lossy(extractor_.folder()), output_.string());
     EXPECT_EQ(fs::current_path(), output_) << "back in the output folder after the walk";
 }
 
@@ -108,7 +108,7 @@ TEST_F(ExtractEmbeddedTest, AnImageShorterThanItsHeaderSaysIsNotReadPastItsEnd) 
     const size_t shorter = archive_.size() - 1;
     auto image = Image(shorter);
     EXPECT_EQ(Run(image.get(), shorter), 0);
-    EXPECT_EQ(extractor_.report.failure(), Failure::kShortPayload);
+    EXPECT_EQ(extractor_.failure(), Failure::kShortPayload);
     EXPECT_TRUE(fs::is_directory(output_));
     EXPECT_TRUE(fs::is_empty(output_));
 }

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "format/archive_header.h"
-#include "format/record_stream.h"
 #include "base/little_endian.h"
 #include "base/text.h"
+#include "format/archive_header.h"
+#include "format/record_stream.h"
 #include "protection/md5.h"
 #include "protection/password.h"
 #include "support/known_answers.h"
@@ -84,15 +84,15 @@ TEST_F(ExtractorTest, ReferenceArchivesDecodeToTheirRecordStream) {
             if (answer.password == u"Secret1") std::memcpy(digest_, answer.digest.data(), 16);
         }
         ASSERT_EQ(LoadAndDecode(test::ReadFileBytes(test::VectorsDir() / name)), 1);
-        const ByteBuffer& out = *extractor_->archive.output();
-        ASSERT_EQ(out.capacity, UnpackedSize(*extractor_->archive.header()));
-        EXPECT_EQ(extractor_->archive.unpackedSize(), out.capacity);
-        EXPECT_EQ(out.position, 0u);
+        const std::span<const uint8_t> out = extractor_->DecodedStream();
+        ASSERT_EQ(out.size(), UnpackedSize(*extractor_->header()));
         // The root record comes first: an empty name (the terminator alone).
-        EXPECT_EQ(ReadLe32(out.data + entry_offset::kNameLength), 2u);
-        EXPECT_EQ(out.data[kEntryHeaderBytes] | out.data[kEntryHeaderBytes + 1], 0);
-        EXPECT_GE(ReadLe32(out.data + entry_offset::kSize), 34u);
-        EXPECT_EQ(extractor_->report.failure(), Failure::kNone);
+        EXPECT_EQ(ReadLe32(out.data() + entry_offset::kNameLength), 2u);
+        EXPECT_EQ(out[kEntryHeaderBytes] | out[kEntryHeaderBytes + 1], 0);
+        EXPECT_GE(ReadLe32(out.data() + entry_offset::kSize), 34u);
+        // The walk's cursor is at the stream's start: the whole stream walks.
+        EXPECT_EQ(extractor_->CheckRecords(), 1);
+        EXPECT_EQ(extractor_->failure(), Failure::kNone);
     }
 }
 
@@ -100,7 +100,7 @@ TEST_F(ExtractorTest, EncryptedReferenceArchiveRefusesAWrongKey) {
     if (!test::HaveVectors()) GTEST_SKIP() << "no reference vectors beside the project";
     DerivePasswordDigest(digest_, u"secret1");
     EXPECT_EQ(LoadAndDecode(test::ReadFileBytes(test::VectorsDir() / "encrypted.aze")), 0);
-    EXPECT_EQ(extractor_->report.failure(), Failure::kDigestMismatch);
+    EXPECT_EQ(extractor_->failure(), Failure::kDigestMismatch);
 }
 
 struct LoadCase {
@@ -186,12 +186,11 @@ TEST_F(ExtractorTest, LoadAndDecodeCases) {
     for (const auto& c : kLoadCases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(LoadAndDecode(c.make(good, records)), c.result);
-        EXPECT_EQ(extractor_->report.failure(), c.failure)
-            << DescribeFailure(extractor_->report.failure());
+        EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
         if (c.result == 1) {
-            const size_t compared =
-                std::min<size_t>(records.size(), extractor_->archive.unpackedSize());
-            EXPECT_EQ(std::memcmp(extractor_->archive.output()->data, records.data(), compared), 0);
+            const std::span<const uint8_t> out = extractor_->DecodedStream();
+            const size_t compared = std::min<size_t>(records.size(), out.size());
+            EXPECT_EQ(std::memcmp(out.data(), records.data(), compared), 0);
         }
     }
 }
@@ -212,7 +211,7 @@ TEST_F(ExtractorTest, EachStoredDigestByteChangedAloneRefusesTheArchive) {
             auto changed = good;
             changed[header_offset::kPayloadDigest + i] ^= 0x80;
             EXPECT_EQ(LoadAndDecode(changed), 0);
-            EXPECT_EQ(extractor_->report.failure(), Failure::kDigestMismatch);
+            EXPECT_EQ(extractor_->failure(), Failure::kDigestMismatch);
         }
     }
 }
@@ -221,8 +220,8 @@ TEST_F(ExtractorTest, MissingFileFailsToOpen) {
     ArchiveExtractor extractor;
     const auto path = PathOf("does-not-exist.aze");
     EXPECT_EQ(extractor.LoadFromFile(path.c_str()), 0);
-    EXPECT_EQ(extractor.report.failure(), Failure::kOpenFailed);
-    EXPECT_EQ(extractor.report.failureWhere(), path);
+    EXPECT_EQ(extractor.failure(), Failure::kOpenFailed);
+    EXPECT_EQ(extractor.failureWhere(), path);
 }
 
 TEST_F(ExtractorTest, EncryptedArchivesOpenOnlyWithTheirKey) {
@@ -244,7 +243,7 @@ TEST_F(ExtractorTest, EncryptedArchivesOpenOnlyWithTheirKey) {
         EXPECT_EQ(LoadAndDecode(archive), 1) << tail;
         DerivePasswordDigest(digest_, u"Secret2");
         EXPECT_EQ(LoadAndDecode(archive), 0) << tail;
-        EXPECT_EQ(extractor_->report.failure(), Failure::kDigestMismatch);
+        EXPECT_EQ(extractor_->failure(), Failure::kDigestMismatch);
     }
 }
 
@@ -252,6 +251,10 @@ TEST_F(ExtractorTest, ValidateHeaderWithoutHeaderFails) {
     ArchiveExtractor extractor;
     EXPECT_EQ(extractor.ValidateHeader(nullptr), 0);
     EXPECT_EQ(extractor.DecodePayload(), 0);
+    // Nothing was given: no header, no records to show, no root.
+    EXPECT_EQ(extractor.header(), nullptr);
+    EXPECT_TRUE(extractor.DecodedStream().empty());
+    EXPECT_EQ(extractor.folder()[0], 0);
 }
 
 }  // namespace

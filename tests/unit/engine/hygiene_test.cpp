@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "format/archive_header.h"
-#include "base/text.h"
 #include "protection/md5.h"
 #include "support/test_support.h"
 #include "writer/archive_writer.h"
@@ -126,8 +126,7 @@ TEST(DescriptorHygieneTest, AnExtractionLeavesNoDescriptorOpenWhateverItsOutcome
                 extractor.CloseArchiveFile();
                 extractor.ExtractToFolder(Wide(root).c_str());
             }
-            EXPECT_EQ(extractor.report.failure(), c.failure)
-                << DescribeFailure(extractor.report.failure());
+            EXPECT_EQ(extractor.failure(), c.failure) << DescribeFailure(extractor.failure());
             extractor.CloseArchiveFile();
             EXPECT_EQ(OpenDescriptors(), before) << "with the extractor still alive";
         }
@@ -177,7 +176,7 @@ TEST(LinkSwapTest, AFolderSwappedForALinkDuringTheWalkIsNeverFollowed) {
         extractor.ExtractToFolder(Wide(root).c_str());
         stop = true;
         swapper.join();
-        if (extractor.report.failure() == Failure::kLinkRefused) ++refused;
+        if (extractor.failure() == Failure::kLinkRefused) ++refused;
         ASSERT_TRUE(fs::is_empty(outside)) << "run " << run << " wrote through the link";
     }
     std::printf("the walk met the link and refused it in %d of 60 runs\n", refused);

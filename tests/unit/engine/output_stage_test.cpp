@@ -93,8 +93,7 @@ TEST_F(OutputStageTest, ReferenceArchivesExtractToTheExpectedTree) {
         extractor.CloseArchiveFile();
         extractor.SetPasswordDigest(digest);
         ASSERT_EQ(extractor.ExtractToFolder(Wide(target).c_str()), 1);
-        EXPECT_EQ(extractor.report.failure(), Failure::kNone)
-            << DescribeFailure(extractor.report.failure());
+        EXPECT_EQ(extractor.failure(), Failure::kNone) << DescribeFailure(extractor.failure());
         EXPECT_EQ(test::DescribeTree(target), expected);
         const auto perms = fs::status(target / "README.txt").permissions();
         EXPECT_EQ(perms & fs::perms::owner_write, fs::perms::none);
@@ -289,8 +288,7 @@ TEST_F(OutputStageTest, WalkEdgeCases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(root_);
         EXPECT_EQ(Walk(c.stream()), c.result);
-        EXPECT_EQ(extractor_->report.failure(), c.failure)
-            << DescribeFailure(extractor_->report.failure());
+        EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
         EXPECT_EQ(test::DescribeTree(root_), c.tree);
     }
 }
@@ -345,8 +343,7 @@ TEST_F(OutputStageTest, NamesThatLeaveTheRootAreRefused) {
         builder.AddDirectory(c.directory);
         builder.AddFile(c.file, 0x20, Bytes("escaped"));
         EXPECT_EQ(Walk(builder.bytes()), 0);
-        EXPECT_EQ(extractor_->report.failure(), c.failure)
-            << DescribeFailure(extractor_->report.failure());
+        EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
         EXPECT_EQ(Outside(), before);
         EXPECT_EQ(test::DescribeTree(root_), (std::vector<std::string>{"D .", "D d"}));
     }
@@ -357,7 +354,7 @@ TEST_F(OutputStageTest, NulInsideADirectoryNameIsRefused) {
     builder.AddDirectory(u"");
     builder.AddDirectory(std::u16string(u"\\d\0\\..\\..\\outside", 17));
     EXPECT_EQ(Walk(builder.bytes()), 0);
-    EXPECT_EQ(extractor_->report.failure(), Failure::kMalformedRecord);
+    EXPECT_EQ(extractor_->failure(), Failure::kMalformedRecord);
 }
 
 TEST_F(OutputStageTest, LinksBelowTheRootAreNeverFollowed) {
@@ -381,7 +378,7 @@ TEST_F(OutputStageTest, LinksBelowTheRootAreNeverFollowed) {
         builder.AddDirectory(c.directory);
         builder.AddFile(u"victim", 0x20, Bytes("escaped"));
         EXPECT_EQ(Walk(builder.bytes()), 0);
-        EXPECT_EQ(extractor_->report.failure(), c.failure);
+        EXPECT_EQ(extractor_->failure(), c.failure);
         EXPECT_EQ(Outside(), before);
     }
 }
@@ -548,7 +545,7 @@ TEST_F(OutputStageTest, JoinedPathTooLongFailsTheGroupInsteadOfUsingTheRoot) {
         builder.AddFile(u"f", 0x20, Bytes("a"));
     }
     EXPECT_EQ(Walk(builder.bytes()), 0);
-    EXPECT_EQ(extractor_->report.failure(), Failure::kPathTooLong);
+    EXPECT_EQ(extractor_->failure(), Failure::kPathTooLong);
     EXPECT_FALSE(fs::exists(root_ / "f"));
 }
 
@@ -606,8 +603,7 @@ TEST_F(OutputStageTest, NamesAndJoinedPathsAtTheLengthLimit) {
         }
         test::DebugCapture quiet;
         EXPECT_EQ(Walk(builder.bytes()), c.result);
-        EXPECT_EQ(extractor_->report.failure(), c.failure)
-            << DescribeFailure(extractor_->report.failure());
+        EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
         if (c.result == 0) {
             for (const auto& line : test::DescribeTree(root_)) EXPECT_NE(line[0], 'F') << line;
         } else {

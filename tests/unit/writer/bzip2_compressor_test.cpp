@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "format/archive_header.h"
-#include "base/text.h"
 #include "support/test_support.h"
 #include "writer/archive_writer.h"
 #include "writer/bzip2_join.h"
@@ -48,11 +48,11 @@ class Bzip2CompressorTest : public ::testing::Test {
         Utf8ToUtf16((dir_.path() / "a.aze").string(), path);
         ArchiveExtractor extractor;
         if (extractor.LoadFromFile(path.c_str()) != 1 || extractor.DecodePayload() != 1) {
-            ADD_FAILURE() << DescribeFailure(extractor.report.failure());
+            ADD_FAILURE() << DescribeFailure(extractor.failure());
             return {};
         }
-        return {extractor.archive.output()->data,
-                extractor.archive.output()->data + extractor.archive.unpackedSize()};
+        const std::span<const uint8_t> out = extractor.DecodedStream();
+        return {out.begin(), out.end()};
     }
 
     test::TempDir dir_;
