@@ -129,16 +129,11 @@ bool ObtainPassword(const std::string& passwordFile, const ArchiveHeader& header
 // records break their rules.
 bool RecordsCarrySetup(ArchiveExtractor& extractor);
 
-enum class EmbeddedArchive {
-    kLoaded,
-    kNone,     // the file carries no archive
-    kDamaged,  // it carries a damaged one, or its resource table is damaged (reason says which)
-};
-
-// Loads the archive carried inside a self-extracting program, reading no more of its entry
-// than an archive can hold.
-EmbeddedArchive LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor,
-                                    std::string& reason);
+// Why the self-extracting program at program carries no usable archive, when
+// LoadEmbeddedArchive (engine/embedded_archive.h) found it damaged: what is wrong with its file
+// (why), else the failure of the archive it carries, which extractor holds.
+std::string DamagedProgramReason(const std::string& why, const ArchiveExtractor& extractor,
+                                 const std::string& program);
 
 // Ends a command, the one place where a failure becomes a message: a failed command's reason
 // is printed as "aze: REASON" (nothing when it is empty: the command line's own parser has

@@ -34,6 +34,11 @@ std::string FailureReason(const ArchiveExtractor& extractor, const std::string& 
     return Concerning(DescribeFailure(extractor.failure()), where);
 }
 
+std::string DamagedProgramReason(const std::string& why, const ArchiveExtractor& extractor,
+                                 const std::string& program) {
+    return why.empty() ? FailureReason(extractor, program) : Concerning(why, program);
+}
+
 namespace {
 
 // Notes whether the root folder holds a file named Setup.exe.

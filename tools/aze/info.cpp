@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "engine/archive_extractor.h"
 #include "engine/archive_info.h"
+#include "engine/embedded_archive.h"
 #include "engine/json_listing.h"
 #include "image/licence_resource.h"
 #include "image/pe_resources.h"
@@ -86,12 +87,16 @@ std::unique_ptr<ArchiveExtractor> LoadForInfo(const std::string& path, ArchiveIn
     const Failure failure = extractor->failure();
     if (failure == Failure::kHeaderRejected || failure == Failure::kShortHeader) {
         auto embedded = std::make_unique<ArchiveExtractor>();
-        const EmbeddedArchive found = LoadEmbeddedArchive(path, *embedded, reason);
+        std::string why;
+        const EmbeddedArchive found = LoadEmbeddedArchive(path, *embedded, why);
         if (found == EmbeddedArchive::kLoaded) {
             TakeProgramResources(path, info);
             return embedded;
         }
-        if (found == EmbeddedArchive::kDamaged) return nullptr;
+        if (found == EmbeddedArchive::kDamaged) {
+            reason = DamagedProgramReason(why, *embedded, path);
+            return nullptr;
+        }
     }
     reason = FailureReason(*extractor, path);
     return nullptr;

@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 #include "engine/archive_extractor.h"
+#include "engine/embedded_archive.h"
 #include "engine/extract_embedded.h"
 #include "format/archive_header.h"
 #include "platform/tree_writing.h"
@@ -33,9 +34,13 @@ std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive, std::s
     if (loaded != 0) return extractor;
     if (IsNotAnArchive(extractor->failure())) {
         auto embedded = std::make_unique<ArchiveExtractor>();
-        const EmbeddedArchive found = LoadEmbeddedArchive(archive, *embedded, reason);
+        std::string why;
+        const EmbeddedArchive found = LoadEmbeddedArchive(archive, *embedded, why);
         if (found == EmbeddedArchive::kLoaded) return embedded;
-        if (found == EmbeddedArchive::kDamaged) return nullptr;
+        if (found == EmbeddedArchive::kDamaged) {
+            reason = DamagedProgramReason(why, *embedded, archive);
+            return nullptr;
+        }
     }
     reason = FailureReason(*extractor, archive);
     return nullptr;

@@ -1,7 +1,7 @@
 // aze sfx: a copy of the winqor program that carries an archive as its neutral SETUP_ARCHIVE
 // resource, so that it unpacks the archive beside itself when started: a Linux winqor gets it
-// in its resource table, a Windows winqor.exe in its PE resource tree. Also the way back: the
-// archive inside such a program, for list, test and extract.
+// in its resource table, a Windows winqor.exe in its PE resource tree. (The way back, the
+// archive inside such a program, is engine/embedded_archive.h.)
 #include <algorithm>
 #include <cstring>
 #include <iostream>
@@ -17,6 +17,7 @@
 #include "format/archive_header.h"
 #include "image/licence_resource.h"
 #include "image/pe_resources.h"
+#include "image/resource_table.h"
 #include "platform/process.h"
 #include "platform/resources.h"
 #include "platform/tree_reading.h"
@@ -36,12 +37,6 @@ constexpr char kWindowsStubPath[] = "lib/winqor/winqor.exe";
 constexpr uint64_t kMaxArchiveBytes = kHeaderBytes + uint64_t{kMaxPayloadSize};
 // Far more than any winqor program; a larger file is not one, and is not read into memory.
 constexpr uint64_t kMaxStubBytes = uint64_t{1} << 30;
-// A self-extracting Windows program is read whole to find its archive: at most a stub and
-// an archive.
-constexpr uint64_t kMaxWindowsProgramBytes = kMaxStubBytes + kMaxArchiveBytes;
-// Enough of a file to see whether it is a Windows program: its DOS header points at the PE
-// signature, which comes early in every linker's output.
-constexpr uint64_t kPeHeadBytes = 4096;
 constexpr uint8_t kElfMagic[4] = {0x7F, 'E', 'L', 'F'};
 
 enum class StubKind { kLinux, kWindows };
@@ -255,55 +250,6 @@ ExitStatus WriteProgram(const SfxOptions& options, const std::string& stub, Stub
     return ExitStatus::kSuccess;
 }
 
-// The archive in a resource's bytes (at most kMaxArchiveBytes of them); see
-// LoadEmbeddedArchive.
-EmbeddedArchive LoadImage(std::span<const uint8_t> image, const std::string& program,
-                          ArchiveExtractor& extractor, std::string& reason) {
-    // The placeholder of a program built without an archive is no archive.
-    if (image.size() < sizeof kMagic ||
-        !std::equal(std::begin(kMagic), std::end(kMagic), image.begin())) {
-        return EmbeddedArchive::kNone;
-    }
-    if (extractor.LoadFromImage(image.data(), image.size()) != 0) return EmbeddedArchive::kLoaded;
-    reason = FailureReason(extractor, program);
-    return EmbeddedArchive::kDamaged;
-}
-
-// A Windows program is read whole and its resource tree searched as FindResourceW searches
-// it: the neutral SETUP_ARCHIVE/131 first.
-EmbeddedArchive LoadFromWindowsProgram(const std::string& program, ArchiveExtractor& extractor,
-                                       std::string& reason) {
-    std::vector<uint8_t> bytes;
-    std::string why;
-    const ReadOutcome read = ReadWholeFile(program, kMaxWindowsProgramBytes, bytes, why);
-    if (read != ReadOutcome::kRead) {
-        reason =
-            Concerning(read == ReadOutcome::kTooLarge
-                           ? "not read: a Windows program larger than a stub and an archive can be"
-                           : "cannot read the program",
-                       program);
-        return EmbeddedArchive::kDamaged;
-    }
-    std::vector<PeResource> resources;
-    const PeStatus status = ReadPeResources(bytes, resources, why);
-    if (status == PeStatus::kDamaged) {
-        reason = Concerning(why, program);
-        return EmbeddedArchive::kDamaged;
-    }
-    const PeResource* entry = FindPeResource(resources, kSetupArchiveTypeUtf16, kSetupArchiveId);
-    if (status != PeStatus::kValid || entry == nullptr) return EmbeddedArchive::kNone;
-    const uint64_t size = std::min<uint64_t>(entry->size, kMaxArchiveBytes);
-    return LoadImage(std::span<const uint8_t>(bytes).subspan(entry->offset, size), program,
-                     extractor, reason);
-}
-
-// Whether the opened file starts like a Windows program.
-bool IsWindowsProgram(const ResourceFile& file) {
-    const ResourceEntry whole{{}, 0, 0, 0, file.fileSize()};
-    std::vector<uint8_t> head;
-    return file.Read(whole, kPeHeadBytes, head) && LooksLikePe(head);
-}
-
 }  // namespace
 
 ExitStatus RunSfx(const SfxOptions& options, std::string& reason) {
@@ -323,26 +269,6 @@ ExitStatus RunSfx(const SfxOptions& options, std::string& reason) {
                                                     : ArchiveFromFile(options, archive, reason);
     if (made != ExitStatus::kSuccess) return made;
     return WriteProgram(options, stub, kind, program, archive, licence, identity, reason);
-}
-
-EmbeddedArchive LoadEmbeddedArchive(const std::string& program, ArchiveExtractor& extractor,
-                                    std::string& reason) {
-    ResourceFile file;
-    if (!file.Open(program)) return EmbeddedArchive::kNone;
-    if (IsWindowsProgram(file)) return LoadFromWindowsProgram(program, extractor, reason);
-    if (file.status() == TableStatus::kCorrupt) {
-        reason =
-            Concerning("damaged program file: its resource table does not hold together", program);
-        return EmbeddedArchive::kDamaged;
-    }
-    const ResourceEntry* entry = file.Find(kSetupArchiveType, kSetupArchiveId);
-    std::vector<uint8_t> image;
-    if (entry == nullptr) return EmbeddedArchive::kNone;
-    if (!file.Read(*entry, kMaxArchiveBytes, image)) {
-        reason = Concerning("cannot read the archive inside the program", program);
-        return EmbeddedArchive::kDamaged;
-    }
-    return LoadImage(image, program, extractor, reason);
 }
 
 }  // namespace winqor::aze
