@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "engine/archive_extractor.h"
-#include "engine/confinement_probe.h"
 #include "engine/decoder_threads.h"
+#include "engine/extraction_hooks.h"
 #include "format/bzip2_support.h"
 #include "platform/processors.h"
 
@@ -48,7 +48,7 @@ void SetDecoderMemoryBudget(uint64_t bytes) {
 
 uint64_t DecoderMemoryBudget() {
     if (g_decoderBudget != 0) return g_decoderBudget;
-    return DecoderBudgetForTests(DecoderBudgetFor(ReadUsableMemory()));
+    return CurrentExtractionHooks().DecoderMemoryBudget(DecoderBudgetFor(ReadUsableMemory()));
 }
 
 Bzip2Decoder::Bzip2Decoder() : state(kClosed) {

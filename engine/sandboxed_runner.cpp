@@ -20,8 +20,8 @@
 #include "engine/bzip2_decoder.h"
 #include "engine/bzip2_parallel.h"
 #include "engine/child_messages.h"
-#include "engine/confinement_probe.h"
 #include "engine/decoded_archive.h"
+#include "engine/extraction_hooks.h"
 #include "engine/json_listing.h"
 #include "engine/record_listing.h"
 #include "engine/tree_writer.h"
@@ -216,7 +216,7 @@ bool WorkInChild(const ChildChannel& channel) {
         Utf8ToUtf16(whyNot, unconfined.failureWhere);
         return send(kOutcomeMessage + EncodeOutcome(unconfined, {}));
     }
-    ProbeSandbox();
+    CurrentExtractionHooks().ChildConfined();
     ExtractionRequest request;
     if (!TakeRequest(channel, request)) return false;
     std::vector<std::u16string> lastFolder;
@@ -224,7 +224,7 @@ bool WorkInChild(const ChildChannel& channel) {
         request,
         [&send](std::string_view piece) { return send(kOutputMessage + std::string(piece)); },
         &lastFolder);
-    if (ChildLieForTests(lastFolder) == "flood") {
+    if (CurrentExtractionHooks().ChildAboutToReport(lastFolder) == ChildReportForm::kOversized) {
         send(std::string(kMaxMessageBytes + 1, kDebugMessage));
     }
     return send(kOutcomeMessage + EncodeOutcome(result, lastFolder));
@@ -310,9 +310,9 @@ ExtractionResult RunHere(const ExtractionRequest& request) {
 }  // namespace
 
 bool ConfineToRoot(DirectoryHandle root, const ConfinementRules& rules, std::string& whyNot) {
-    if (ConfinementSkippedForTests()) {
-        DebugPrint(u"extraction is not confined to its folder: %s\n",
-                   u"confinement is switched off for this test");
+    std::string unwanted;
+    if (!CurrentExtractionHooks().ConfinementWanted(unwanted)) {
+        SayUtf8(u"extraction is not confined to its folder: %s\n", unwanted);
         return true;
     }
     const ConfinementWalls walls = ConfineToFolder(root, rules);
@@ -375,13 +375,14 @@ ExtractionResult RunExtraction(const ExtractionRequest& request) {
     start.root = extract ? request.root : kInvalidDirectory;
     start.debug = static_cast<bool>(CurrentDebugSink());
     start.flags = ChildFlags(request);
-    start.started = ObserveChildForTests;
-    std::string why = "cannot start the sandboxed process: refused for this test";
-    const ChildLimits limits{kMaxMessageBytes, ChildSecondsForTests(kMaxChildSeconds)};
+    const ExtractionHooks& hooks = CurrentExtractionHooks();
+    start.started = [&hooks](int64_t pid) { hooks.ChildStarted(pid); };
+    std::string why;
+    const ChildLimits limits{kMaxMessageBytes, hooks.ChildSecondsLimit(kMaxChildSeconds)};
     FolderStanding before;
     const bool rooted = extract && ReadFolderStanding(request.root, before);
-    const ChildEnd end = ChildStartRefusedForTests() ? ChildEnd::kNotStarted
-                                                     : RunChildProgram(start, receive, limits, why);
+    const ChildEnd end = hooks.ChildMayStart(why) ? RunChildProgram(start, receive, limits, why)
+                                                  : ChildEnd::kNotStarted;
     if (end == ChildEnd::kUnsupported) return RunHere(request);
     if (end == ChildEnd::kNotStarted) return SandboxFailed(Failure::kSandboxUnavailable, why);
     if (end != ChildEnd::kEnded || !report.reported) {

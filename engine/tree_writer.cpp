@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "base/text.h"
-#include "engine/confinement_probe.h"
+#include "engine/extraction_hooks.h"
 #include "engine/file_ops.h"
 #include "engine/record_names.h"
 #include "format/archive_header.h"
@@ -154,7 +154,7 @@ int TreeWriter::OutputArchive() {
     }
     // Every front end writes through here: a tree the disk cannot hold is refused whole.
     if (sink_ == nullptr && !HasRoomForTree()) return 0;
-    if (sink_ == nullptr) ProbeConfinement();
+    if (sink_ == nullptr) CurrentExtractionHooks().OutputAboutToWrite();
     while (remaining > 0) {
         const uint32_t consumed = OutputDirectory(remaining);
         if (consumed == 0 || consumed > remaining) {

@@ -27,9 +27,9 @@ run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TEST_SEAMS=ON
 # One test at a time: a program that Wine starts without a display can leave the prefix's
 # desktop without one for a moment, and a dialog test opening its window then would fail.
 (cd build/release/windows && ctest --output-on-failure -j1)
-# The configuration that ships: no test probes. Every end-to-end test runs (those that need a
-# probe say so and are skipped), the Debian package among them, which a build with the probes
-# refuses to make.
+# The configuration that ships: no test probes (e2e_seams_in_programs finds none in its
+# programs). Every end-to-end test runs (those that need a probe say so and are skipped), the
+# Debian package among them, which a build with the probes refuses to make.
 cmake -S . -B build/shipped -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TEST_SEAMS=OFF \
   -DWINQOR_WARNINGS_AS_ERRORS=ON > build/shipped.configure.log 2>&1 ||
   { cat build/shipped.configure.log; exit 1; }

@@ -8,7 +8,7 @@
 
 #include "base/text.h"
 #include "platform/process.h"
-#include "platform/win32/process_seam.h"
+#include "platform/program_start_hooks.h"
 
 namespace winqor {
 
@@ -93,7 +93,7 @@ std::wstring ArgumentLine(const std::vector<std::u16string>& arguments) {
 // starts suspended, so that it is in the job before it can start anything.
 Handle Start(const std::wstring& path, const std::wstring& argumentLine, const ProgramJob& job,
              bool& needsElevation) {
-    if (ElevationRequiredForTests()) {
+    if (CurrentProgramStartHooks().ElevationRequired()) {
         needsElevation = true;
         return Handle();
     }

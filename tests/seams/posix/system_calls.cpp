@@ -37,7 +37,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sandbox_probe.h"
+#include "seams/system_calls.h"
 
 #include "platform/posix/support.h"
 
@@ -213,7 +213,7 @@ std::string HeldCapabilities() {
 
 }  // namespace
 
-std::string TryCallForTests(const std::string& call, const std::string& outside) {
+std::string TryCall(const std::string& call, const std::string& outside) {
     const char* path = outside.c_str();
     const std::map<std::string, std::function<int()>> calls = {
         {"read", [&] { return Opened(::open(path, O_RDONLY | O_CLOEXEC)); }},
@@ -344,7 +344,7 @@ std::string TryCallForTests(const std::string& call, const std::string& outside)
     return found->second() < 0 ? SystemReason(errno) : "done";
 }
 
-std::string DescribeProcessForTests(int64_t pid) {
+std::string DescribeProcess(int64_t pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
     struct stat child, self;
     const bool same = ::stat((proc + "/exe").c_str(), &child) == 0 &&
