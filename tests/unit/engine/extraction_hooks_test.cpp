@@ -87,6 +87,7 @@ TEST(ExtractionHooksTest, OutputAnnouncesItsWritesBeforeTheFirstOne) {
         Utf8ToUtf16((dir.path() / "out").string(), rootPath);
         ASSERT_EQ(OpenRootFolder(rootPath.c_str(), RootTrust::kOwned, request.root),
                   OpenRootResult::kOpened);
+        test::DebugCapture quiet;
         const ExtractionResult result =
             ServeExtraction(request, [](std::string_view) { return true; });
         CloseDirectory(request.root);
