@@ -60,7 +60,7 @@ bool JsonListingSink::Directory(const char16_t*, const char16_t* const* componen
         folder_ += components[i];
     }
     // The root is where everything goes, not one of the archive's folders.
-    if (count > 0) out_ << R"({"type":"folder","path":)" << JsonString(folder_) << "}\n";
+    if (count > 0) writeLine_(R"({"type":"folder","path":)" + JsonString(folder_) + "}\n");
     return true;
 }
 
@@ -68,12 +68,13 @@ bool JsonListingSink::File(const char16_t* name, uint32_t attributes,
                            std::optional<uint32_t> permissions, const uint8_t*, uint32_t size) {
     const std::u16string path = folder_.empty() ? std::u16string(name) : folder_ + u'/' + name;
     const bool readOnly = (attributes & kAttributeReadOnly) != 0;
-    out_ << R"({"type":"file","path":)" << JsonString(path) << R"(,"size":)" << size
-         << R"(,"readOnly":)" << (readOnly ? "true" : "false");
+    std::string line = R"({"type":"file","path":)" + JsonString(path) + R"(,"size":)" +
+                       std::to_string(size) + R"(,"readOnly":)" + (readOnly ? "true" : "false");
     if (permissions) {
-        out_ << R"(,"executable":)" << ((*permissions & kExecuteBits) != 0 ? "true" : "false");
+        line += R"(,"executable":)";
+        line += (*permissions & kExecuteBits) != 0 ? "true" : "false";
     }
-    out_ << "}\n";
+    writeLine_(line + "}\n");
     return true;
 }
 

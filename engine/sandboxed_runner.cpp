@@ -11,8 +11,6 @@
 #include "engine/sandboxed_runner.h"
 
 #include <algorithm>
-#include <ostream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -96,34 +94,24 @@ void SayUtf8(const char16_t* format, const std::string& text) {
 
 // The listing, gathered into pieces that are sent whole; a piece that cannot be sent ends the
 // listing.
-class ListingPieces : public std::streambuf {
+class ListingPieces {
   public:
     explicit ListingPieces(const ListingSender& send) : send_(send) {}
-    ~ListingPieces() override { sync(); }
-    void Line(std::string_view line) {
-        xsputn(line.data(), static_cast<std::streamsize>(line.size()));
-    }
+    ~ListingPieces() { Flush(); }
+    ListingPieces(const ListingPieces&) = delete;
+    ListingPieces& operator=(const ListingPieces&) = delete;
 
-  protected:
-    int_type overflow(int_type c) override {
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            const char one = traits_type::to_char_type(c);
-            xsputn(&one, 1);
-        }
-        return traits_type::not_eof(c);
-    }
-    std::streamsize xsputn(const char* text, std::streamsize count) override {
-        text_.append(text, static_cast<size_t>(count));
-        if (text_.size() >= kOutputPieceBytes / 2) sync();
-        return count;
-    }
-    int sync() override {
-        if (!text_.empty() && send_) send_(text_);
-        text_.clear();
-        return 0;
+    void Line(std::string_view line) {
+        text_.append(line);
+        if (text_.size() >= kOutputPieceBytes / 2) Flush();
     }
 
   private:
+    void Flush() {
+        if (!text_.empty() && send_) send_(text_);
+        text_.clear();
+    }
+
     const ListingSender& send_;
     std::string text_;
 };
@@ -162,12 +150,10 @@ ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, Decod
 ExtractionOutcome WalkWithSink(const ExtractionRequest& request, const ListingSender& listing,
                                DecodedArchive& archive, TreeWriter& tree, std::string& summary) {
     ListingPieces pieces(listing);
-    std::ostream out(&pieces);
-    ListingSink counting(
-        request.mode == ExtractionMode::kList
-            ? ListingSink::LineWriter([&pieces](std::string_view line) { pieces.Line(line); })
-            : ListingSink::LineWriter());
-    JsonListingSink json(out);
+    const auto toPieces = [&pieces](std::string_view line) { pieces.Line(line); };
+    ListingSink counting(request.mode == ExtractionMode::kList ? ListingSink::LineWriter(toPieces)
+                                                               : ListingSink::LineWriter());
+    JsonListingSink json(toPieces);
     RecordSink& sink =
         request.mode == ExtractionMode::kListJson ? static_cast<RecordSink&>(json) : counting;
     const ExtractionOutcome outcome = Walk(request, sink, archive, tree);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "format/record_stream.h"
 
 namespace winqor {
@@ -36,8 +34,8 @@ TEST(JsonStringTest, EveryNameGivesValidJson) {
 }
 
 TEST(JsonListingSinkTest, PrintsFoldersBelowTheRootAndFilesWithTheirPathsAndKeptExecuteBits) {
-    std::ostringstream out;
-    JsonListingSink sink(out);
+    std::string out;
+    JsonListingSink sink([&out](std::string_view line) { out += line; });
     const char16_t* sub[] = {u"sub", u"deep"};
     EXPECT_TRUE(sink.Directory(u"", nullptr, 0));
     EXPECT_TRUE(sink.File(u"top.txt", kAttributeReadOnly, std::nullopt, nullptr, 3));
@@ -45,7 +43,7 @@ TEST(JsonListingSinkTest, PrintsFoldersBelowTheRootAndFilesWithTheirPathsAndKept
     EXPECT_TRUE(sink.File(u"a.txt", 0, std::nullopt, nullptr, 12));
     EXPECT_TRUE(sink.File(u"notes", 0, 0644, nullptr, 1));
     EXPECT_TRUE(sink.File(u"tool", 0, 0701, nullptr, 2));
-    EXPECT_EQ(out.str(),
+    EXPECT_EQ(out,
               "{\"type\":\"file\",\"path\":\"top.txt\",\"size\":3,\"readOnly\":true}\n"
               "{\"type\":\"folder\",\"path\":\"sub/deep\"}\n"
               "{\"type\":\"file\",\"path\":\"sub/deep/a.txt\",\"size\":12,\"readOnly\":false}\n"
