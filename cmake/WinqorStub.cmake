@@ -10,7 +10,10 @@
 # On Windows, visibility means nothing to a PE program, and mingw-w64's GCC 12 stops with an
 # internal error in its link-time optimisation of these sources: the stub there is -Os with
 # sections collected.
-set(WINQOR_STUB_COMPILE_OPTIONS -Os -ffunction-sections -fdata-sections)
+set(WINQOR_STUB_COMPILE_OPTIONS -Os -ffunction-sections)
+if(NOT WIN32)
+  list(APPEND WINQOR_STUB_COMPILE_OPTIONS -fdata-sections)
+endif()
 set(WINQOR_STUB_LINK_OPTIONS -Wl,--gc-sections)
 set(WINQOR_STUB_LTO OFF)
 if(NOT WIN32)
