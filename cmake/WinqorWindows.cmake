@@ -10,8 +10,13 @@ endif()
 set(bzip2_files blocksort.c bzlib.c compress.c crctable.c decompress.c huffman.c randtable.c)
 list(TRANSFORM bzip2_files PREPEND ${WINQOR_BZIP2_SOURCE}/)
 add_library(bz2 STATIC ${bzip2_files})
-# The library's own code, not ours: its warnings are not looked at.
-target_compile_options(bz2 PRIVATE -w)
+# The library's own code, not ours: its warnings are not looked at. Built as Debian builds it
+# (-O2; a Release build would give -O3), each function in a section of its own, so that
+# winqor.exe, which only decodes, keeps none of the compressor. Its messages (verbose output,
+# the assertion's) go through the system's C library rather than mingw-w64's own printf,
+# which would add its formatting code to every program for lines that only say numbers.
+target_compile_options(bz2 PRIVATE -w -O2 -ffunction-sections)
+target_compile_definitions(bz2 PRIVATE __USE_MINGW_ANSI_STDIO=0)
 target_include_directories(bz2 SYSTEM PUBLIC ${WINQOR_BZIP2_SOURCE})
 # bzlib.h includes <windows.h> on Windows; these keep that include small and free of the
 # min/max macros. BZ_IMPORT must never be set: the library is linked in, not imported.
