@@ -72,8 +72,11 @@ bool MakePrivateTemporaryFolder(std::u16string& path, std::string& reason) {
     }
     const unsigned seed = ::GetCurrentProcessId() ^ ::GetTickCount();
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        // The digits through std::to_string: std::to_wstring would bring mingw-w64's wide
+        // printf into the program for them.
+        const std::string digits = std::to_string(seed + attempt);
         const std::wstring candidate =
-            std::wstring(base, length) + L"winqor-" + std::to_wstring(seed + attempt);
+            std::wstring(base, length) + L"winqor-" + std::wstring(digits.begin(), digits.end());
         if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
             path = Utf16Of(candidate);
             return true;
