@@ -16,6 +16,14 @@ if(NOT WIN32)
 endif()
 set(WINQOR_STUB_LINK_OPTIONS -Wl,--gc-sections)
 set(WINQOR_STUB_LTO OFF)
+if(WIN32)
+  # The standard library's default end for an uncaught exception names the exception's type,
+  # which links its symbol demangler (45 kB, and mingw-w64's printf with it) into the program.
+  # The program throws nothing itself; what the library might throw (memory exhausted) still
+  # ends it the same way, through abort(), only without the line naming the type, on a
+  # standard error that a windowed program does not show.
+  list(APPEND WINQOR_STUB_LINK_OPTIONS -Wl,--defsym,_ZN9__gnu_cxx27__verbose_terminate_handlerEv=abort)
+endif()
 if(NOT WIN32)
   include(CheckIPOSupported)
   check_ipo_supported(RESULT WINQOR_STUB_LTO OUTPUT lto_output LANGUAGES C CXX)
