@@ -15,7 +15,10 @@ add_library(bz2 STATIC ${bzip2_files})
 # winqor.exe, which only decodes, keeps none of the compressor. Its messages (verbose output,
 # the assertion's) go through the system's C library rather than mingw-w64's own printf,
 # which would add its formatting code to every program for lines that only say numbers.
-target_compile_options(bz2 PRIVATE -w -O2 -ffunction-sections)
+# Without unwind tables: the linker keeps every function that has an entry in .pdata, so
+# sections alone would drop nothing; no exception crosses the library (its allocator
+# callbacks catch their own), so nothing ever unwinds through its frames.
+target_compile_options(bz2 PRIVATE -w -O2 -ffunction-sections -fno-asynchronous-unwind-tables)
 target_compile_definitions(bz2 PRIVATE __USE_MINGW_ANSI_STDIO=0)
 target_include_directories(bz2 SYSTEM PUBLIC ${WINQOR_BZIP2_SOURCE})
 # bzlib.h includes <windows.h> on Windows; these keep that include small and free of the
