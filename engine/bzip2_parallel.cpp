@@ -10,6 +10,8 @@
 #include <span>
 #include <vector>
 
+#include "base/bzip2_memory.h"
+#include "base/work_threads.h"
 #include "engine/bzip2_blocks.h"
 #include "engine/bzip2_decoder.h"
 #include "engine/decoder_threads.h"

@@ -34,7 +34,7 @@ std::array<uint8_t, 4> ContentKeySeed(const std::array<uint8_t, 16>& passwordDig
                                       std::span<const uint8_t> records);
 
 // bzip2 at level 9 on up to threads threads (0: one per processor this process may use,
-// UsableProcessors in format/bzip2_support.h); false when the library
+// UsableProcessors in platform/processors.h); false when the library
 // fails. The input is cut into blocks at places that depend on its size alone, so the bytes
 // are the same whatever the number of threads. (writer/bzip2_compressor.cpp)
 bool CompressBzip2(std::span<const uint8_t> in, std::vector<uint8_t>& out, unsigned threads = 0);

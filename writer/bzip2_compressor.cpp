@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <atomic>
 
+#include "base/bzip2_memory.h"
+#include "base/work_threads.h"
 #include "format/bzip2_support.h"
+#include "platform/processors.h"
 #include "writer/archive_writer.h"
 #include "writer/bzip2_join.h"
 
