@@ -1,6 +1,8 @@
 // One extraction: an archive from its stored form to decoded records in memory, and from
 // there to folders and files below a root. The extractor composes the three duties, each a
-// class of its own, and drives them through the operations its callers know it by.
+// class of its own and all three private, and drives them through the operations its callers
+// know it by; what else a caller needs (the failure, Setup.exe's start and status, the header)
+// it answers itself.
 #pragma once
 
 #include <cstdint>

@@ -40,19 +40,22 @@ EmbeddedArchive LoadImage(std::span<const uint8_t> image, ArchiveExtractor& extr
 // A Windows program is read whole and its resource tree searched as FindResourceW searches
 // it: the neutral SETUP_ARCHIVE/131 first.
 EmbeddedArchive LoadFromWindowsProgram(const std::string& path, ArchiveExtractor& extractor,
-                                       std::string& why) {
+                                       std::string& reason) {
     std::vector<uint8_t> bytes;
+    std::string why;
     const ReadOutcome read = ReadWholeFile(path, kMaxWindowsProgramBytes, bytes, why);
     if (read != ReadOutcome::kRead) {
-        why = read == ReadOutcome::kTooLarge
-                  ? "not read: a Windows program larger than a stub and an archive can be"
-                  : "cannot read the program";
+        reason = read == ReadOutcome::kTooLarge
+                     ? "not read: a Windows program larger than a stub and an archive can be"
+                     : "cannot read the program";
         return EmbeddedArchive::kDamaged;
     }
     std::vector<PeResource> resources;
     const PeStatus status = ReadPeResources(bytes, resources, why);
-    if (status == PeStatus::kDamaged) return EmbeddedArchive::kDamaged;
-    why.clear();
+    if (status == PeStatus::kDamaged) {
+        reason = why;
+        return EmbeddedArchive::kDamaged;
+    }
     const PeResource* entry = FindPeResource(resources, kSetupArchiveTypeUtf16, kSetupArchiveId);
     if (status != PeStatus::kValid || entry == nullptr) return EmbeddedArchive::kNone;
     const uint64_t size = std::min<uint64_t>(entry->size, kMaxArchiveBytes);
@@ -69,20 +72,19 @@ bool IsWindowsProgram(const ResourceFile& file) {
 }  // namespace
 
 EmbeddedArchive LoadEmbeddedArchive(const std::string& path, ArchiveExtractor& extractor,
-                                    std::string& why) {
-    why.clear();
+                                    std::string& reason) {
     ResourceFile file;
     if (!file.Open(path)) return EmbeddedArchive::kNone;
-    if (IsWindowsProgram(file)) return LoadFromWindowsProgram(path, extractor, why);
+    if (IsWindowsProgram(file)) return LoadFromWindowsProgram(path, extractor, reason);
     if (file.status() == TableStatus::kCorrupt) {
-        why = "damaged program file: its resource table does not hold together";
+        reason = "damaged program file: its resource table does not hold together";
         return EmbeddedArchive::kDamaged;
     }
     const ResourceEntry* entry = file.Find(kSetupArchiveType, kSetupArchiveId);
     if (entry == nullptr) return EmbeddedArchive::kNone;
     std::vector<uint8_t> image;
     if (!file.Read(*entry, kMaxArchiveBytes, image)) {
-        why = "cannot read the archive inside the program";
+        reason = "cannot read the archive inside the program";
         return EmbeddedArchive::kDamaged;
     }
     return LoadImage(image, extractor);

@@ -16,10 +16,10 @@ enum class EmbeddedArchive {
 };
 
 // Loads the archive carried inside the program at path into extractor (as LoadFromImage does),
-// reading no more of its entry than an archive can hold. With kDamaged, why says what is
-// wrong with the program's file; it stays empty when the archive itself was refused, whose
-// failure the extractor then holds.
+// reading no more of its entry than an archive can hold. With kDamaged, reason says what is
+// wrong with the program's file, or is left alone when the archive itself was refused: the
+// extractor then holds its failure.
 EmbeddedArchive LoadEmbeddedArchive(const std::string& path, ArchiveExtractor& extractor,
-                                    std::string& why);
+                                    std::string& reason);
 
 }  // namespace winqor

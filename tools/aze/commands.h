@@ -131,8 +131,9 @@ bool RecordsCarrySetup(ArchiveExtractor& extractor);
 
 // Why the self-extracting program at program carries no usable archive, when
 // LoadEmbeddedArchive (engine/embedded_archive.h) found it damaged: what is wrong with its file
-// (why), else the failure of the archive it carries, which extractor holds.
-std::string DamagedProgramReason(const std::string& why, const ArchiveExtractor& extractor,
+// (fileReason, as LoadEmbeddedArchive gave it), else the failure of the archive it carries,
+// which extractor holds.
+std::string DamagedProgramReason(const std::string& fileReason, const ArchiveExtractor& extractor,
                                  const std::string& program);
 
 // Ends a command, the one place where a failure becomes a message: a failed command's reason

@@ -34,9 +34,9 @@ std::string FailureReason(const ArchiveExtractor& extractor, const std::string& 
     return Concerning(DescribeFailure(extractor.failure()), where);
 }
 
-std::string DamagedProgramReason(const std::string& why, const ArchiveExtractor& extractor,
+std::string DamagedProgramReason(const std::string& fileReason, const ArchiveExtractor& extractor,
                                  const std::string& program) {
-    return why.empty() ? FailureReason(extractor, program) : Concerning(why, program);
+    return fileReason.empty() ? FailureReason(extractor, program) : Concerning(fileReason, program);
 }
 
 namespace {

@@ -87,14 +87,14 @@ std::unique_ptr<ArchiveExtractor> LoadForInfo(const std::string& path, ArchiveIn
     const Failure failure = extractor->failure();
     if (failure == Failure::kHeaderRejected || failure == Failure::kShortHeader) {
         auto embedded = std::make_unique<ArchiveExtractor>();
-        std::string why;
-        const EmbeddedArchive found = LoadEmbeddedArchive(path, *embedded, why);
+        std::string fileReason;
+        const EmbeddedArchive found = LoadEmbeddedArchive(path, *embedded, fileReason);
         if (found == EmbeddedArchive::kLoaded) {
             TakeProgramResources(path, info);
             return embedded;
         }
         if (found == EmbeddedArchive::kDamaged) {
-            reason = DamagedProgramReason(why, *embedded, path);
+            reason = DamagedProgramReason(fileReason, *embedded, path);
             return nullptr;
         }
     }

@@ -34,11 +34,11 @@ std::unique_ptr<ArchiveExtractor> LoadArchive(const std::string& archive, std::s
     if (loaded != 0) return extractor;
     if (IsNotAnArchive(extractor->failure())) {
         auto embedded = std::make_unique<ArchiveExtractor>();
-        std::string why;
-        const EmbeddedArchive found = LoadEmbeddedArchive(archive, *embedded, why);
+        std::string fileReason;
+        const EmbeddedArchive found = LoadEmbeddedArchive(archive, *embedded, fileReason);
         if (found == EmbeddedArchive::kLoaded) return embedded;
         if (found == EmbeddedArchive::kDamaged) {
-            reason = DamagedProgramReason(why, *embedded, archive);
+            reason = DamagedProgramReason(fileReason, *embedded, archive);
             return nullptr;
         }
     }

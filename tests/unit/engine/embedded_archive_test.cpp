@@ -75,8 +75,8 @@ TEST(EmbeddedArchiveTest, FindsTheCarriedArchiveOrSaysWhyNot) {
         const char* name;
         std::function<Bytes()> program;
         EmbeddedArchive found;
-        bool whyGiven;    // the program's file is what is wrong
-        Failure failure;  // the extractor's
+        bool reasonGiven;  // the program's file is what is wrong
+        Failure failure;   // the extractor's
     };
     const Case cases[] = {
         {"a plain file", [] { return test::Bytes("not a program"); }, EmbeddedArchive::kNone, false,
@@ -103,9 +103,9 @@ TEST(EmbeddedArchiveTest, FindsTheCarriedArchiveOrSaysWhyNot) {
         SCOPED_TRACE(c.name);
         test::WriteFileBytes(path, c.program());
         ArchiveExtractor extractor;
-        std::string why = "left from before";
-        EXPECT_EQ(LoadEmbeddedArchive(path, extractor, why), c.found);
-        EXPECT_EQ(!why.empty(), c.whyGiven) << why;
+        std::string reason = "left alone";
+        EXPECT_EQ(LoadEmbeddedArchive(path, extractor, reason), c.found);
+        EXPECT_EQ(reason != "left alone", c.reasonGiven) << reason;
         EXPECT_EQ(extractor.failure(), c.failure) << DescribeFailure(extractor.failure());
         if (c.found == EmbeddedArchive::kLoaded) {
             EXPECT_NE(extractor.header(), nullptr);
@@ -116,10 +116,10 @@ TEST(EmbeddedArchiveTest, FindsTheCarriedArchiveOrSaysWhyNot) {
 TEST(EmbeddedArchiveTest, AMissingFileCarriesNoArchive) {
     test::TempDir dir;
     ArchiveExtractor extractor;
-    std::string why;
-    EXPECT_EQ(LoadEmbeddedArchive((dir.path() / "absent").string(), extractor, why),
+    std::string reason;
+    EXPECT_EQ(LoadEmbeddedArchive((dir.path() / "absent").string(), extractor, reason),
               EmbeddedArchive::kNone);
-    EXPECT_TRUE(why.empty());
+    EXPECT_TRUE(reason.empty());
 }
 
 }  // namespace
