@@ -14,8 +14,8 @@
 #include "engine/decoded_archive.h"
 #include "engine/extraction_report.h"
 #include "engine/extraction_request.h"
+#include "engine/output_stage.h"
 #include "engine/record_sink.h"
-#include "engine/tree_writer.h"
 #include "format/archive_header.h"
 #include "platform/tree_writing.h"
 
@@ -45,7 +45,7 @@ class ArchiveExtractor {
         return archive_.UseDecodedStream(stream, size);
     }
 
-    // The walk's operations (see TreeWriter).
+    // The walk's operations (see OutputStage).
     int EnterRoot(const char16_t* folderPath, RootTrust trust = RootTrust::kChosen) {
         rootTrust_ = trust;
         return tree_.EnterRoot(folderPath, trust);
@@ -104,7 +104,7 @@ class ArchiveExtractor {
     // The duties, in the order they are made: each later one works on those before it.
     ExtractionReport report_;  // the first failure, and Setup.exe's exit status
     DecodedArchive archive_{report_};
-    TreeWriter tree_{archive_, report_};
+    OutputStage tree_{archive_, report_};
     RootTrust rootTrust_ = RootTrust::kChosen;
 };
 

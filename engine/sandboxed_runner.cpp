@@ -21,8 +21,9 @@
 #include "engine/decoded_archive.h"
 #include "engine/extraction_hooks.h"
 #include "engine/json_listing.h"
+#include "engine/output_stage.h"
 #include "engine/record_listing.h"
-#include "engine/tree_writer.h"
+#include "engine/record_walk.h"
 #include "format/archive_header.h"
 #include "platform/confine.h"
 #include "platform/debug.h"
@@ -116,10 +117,18 @@ class ListingPieces {
     std::string text_;
 };
 
+// What the child's one extraction is made of, each later duty working on those before it.
+struct Duties {
+    ExtractionReport report;
+    DecodedArchive archive{report};
+    OutputStage tree{archive, report};
+};
+
 // Decodes the request's archive and checks every record through sink; for kExtract the walk
 // then writes them below the root.
-ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, DecodedArchive& archive,
-                       TreeWriter& tree) {
+ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, Duties& duties) {
+    DecodedArchive& archive = duties.archive;
+    OutputStage& tree = duties.tree;
     if (request.passwordDigest) archive.SetPasswordDigest(request.passwordDigest->data());
     if (archive.LoadFromImage(request.archive.data(), request.archive.size()) == 0 ||
         archive.DecodePayload() == 0) {
@@ -133,10 +142,9 @@ ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, Decod
     }
     if (!extract) {
         // Listing and checking are one traced walk that writes nothing.
-        tree.SetSink(&sink);
-        const int walked = tree.OutputArchive();
-        tree.SetSink(nullptr);
-        return walked != 0 ? ExtractionOutcome::kComplete : ExtractionOutcome::kRefused;
+        RecordWalk walk(archive, duties.report);
+        walk.SetTraced(true);
+        return walk.Records(sink) != 0 ? ExtractionOutcome::kComplete : ExtractionOutcome::kRefused;
     }
     if (!request.watch.empty()) tree.WatchRootFile(request.watch);
     // A name that would be refused, anywhere in the stream, is found before the first write;
@@ -148,7 +156,7 @@ ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, Decod
 
 // The sink that counts the records and, as the mode asks, lists them.
 ExtractionOutcome WalkWithSink(const ExtractionRequest& request, const ListingSender& listing,
-                               DecodedArchive& archive, TreeWriter& tree, std::string& summary) {
+                               Duties& duties, std::string& summary) {
     ListingPieces pieces(listing);
     const auto toPieces = [&pieces](std::string_view line) { pieces.Line(line); };
     ListingSink counting(request.mode == ExtractionMode::kList ? ListingSink::LineWriter(toPieces)
@@ -156,7 +164,7 @@ ExtractionOutcome WalkWithSink(const ExtractionRequest& request, const ListingSe
     JsonListingSink json(toPieces);
     RecordSink& sink =
         request.mode == ExtractionMode::kListJson ? static_cast<RecordSink&>(json) : counting;
-    const ExtractionOutcome outcome = Walk(request, sink, archive, tree);
+    const ExtractionOutcome outcome = Walk(request, sink, duties);
     if (outcome == ExtractionOutcome::kComplete || outcome == ExtractionOutcome::kWritingStopped) {
         summary = counting.Summary();
     }
@@ -319,13 +327,12 @@ bool ConfineToRoot(DirectoryHandle root, const ConfinementRules& rules, std::str
 ExtractionResult ServeExtraction(const ExtractionRequest& request, const ListingSender& listing,
                                  std::vector<std::u16string>* lastFolder) {
     SetDecoderVerbosity(request.decoderVerbosity);
-    ExtractionReport report;
-    DecodedArchive archive(report);
-    TreeWriter tree(archive, report);
+    Duties duties;
+    OutputStage& tree = duties.tree;
     ExtractionResult result;
-    result.outcome = WalkWithSink(request, listing, archive, tree, result.summary);
-    result.failure = report.failure();
-    result.failureWhere = report.failureWhere();
+    result.outcome = WalkWithSink(request, listing, duties, result.summary);
+    result.failure = duties.report.failure();
+    result.failureWhere = duties.report.failureWhere();
     FileId watched;
     if (tree.WatchedFileWritten(watched)) result.watched = watched;
     if (lastFolder != nullptr) *lastFolder = tree.lastFolder();

@@ -9,6 +9,7 @@
 #include "base/little_endian.h"
 #include "base/text.h"
 #include "engine/archive_extractor.h"
+#include "engine/sandboxed_runner.h"
 #include "format/record_stream.h"
 #include "protection/password.h"
 #include "support/file_fixtures.h"
@@ -290,6 +291,71 @@ TEST_F(OutputStageTest, WalkEdgeCases) {
         EXPECT_EQ(Walk(c.stream()), c.result);
         EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
         EXPECT_EQ(test::DescribeTree(root_), c.tree);
+    }
+}
+
+// The check before the first write is the walk that writes, with nothing written: it refuses
+// every stream the write would refuse for its records (a folder the disk refuses is the write's
+// alone), and leaves the stream for the write to walk from its start.
+TEST_F(OutputStageTest, TheCheckRefusesWhatTheWriteWouldAndWritesNothing) {
+    for (const auto& c : kWalkCases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root_);
+        std::vector<uint8_t> archive;
+        std::string error;
+        ASSERT_TRUE(WriteArchive(c.stream(), {}, archive, error)) << error;
+        ArchiveExtractor extractor;
+        ASSERT_EQ(extractor.LoadFromImage(archive.data(), archive.size()), 1);
+        ASSERT_EQ(extractor.EnterRoot(Wide(root_).c_str()), 1);
+        ASSERT_EQ(extractor.DecodePayload(), 1);
+        const bool diskOnly = c.failure == Failure::kFolderFailed;
+        test::DebugCapture checked;
+        EXPECT_EQ(extractor.CheckRecords(), diskOnly ? 1 : c.result);
+        EXPECT_EQ(extractor.failure(), diskOnly ? Failure::kNone : c.failure);
+        EXPECT_EQ(test::DescribeTree(root_), std::vector<std::string>{"D ."});
+        for (const auto& line : checked.messages()) {
+            EXPECT_EQ(line.find("OutputFolder:"), std::string::npos) << "the check is silent";
+        }
+        if (c.result == 0 && !diskOnly) continue;
+        EXPECT_EQ(extractor.OutputArchive(), c.result);
+        EXPECT_EQ(test::DescribeTree(root_), c.tree);
+    }
+}
+
+// Whatever the mode, the trace shows each record once: below the root by its full path when
+// the walk writes, by its path below the root ("." for the root itself) when it only reads.
+TEST_F(OutputStageTest, EveryModeTracesEachRecordOnce) {
+    std::vector<uint8_t> archive;
+    std::string error;
+    ASSERT_TRUE(WriteArchive(RootAndFolder(u"a", "a"), {}, archive, error)) << error;
+    const std::vector<std::string> reading = {"OutputFolder:.\n", "a\t\tfilesize = 1\n",
+                                              "OutputFolder:d\n", "b\t\tfilesize = 2\n"};
+    const std::vector<std::string> writing = {
+        "OutputFolder:" + root_.string() + "\n", "a\t\tfilesize = 1\n",
+        "OutputFolder:" + (root_ / "d").string() + "\n", "b\t\tfilesize = 2\n"};
+    const struct {
+        ExtractionMode mode;
+        const std::vector<std::string>& trace;
+    } cases[] = {{ExtractionMode::kCheck, reading},
+                 {ExtractionMode::kList, reading},
+                 {ExtractionMode::kListJson, reading},
+                 {ExtractionMode::kExtract, writing}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.mode));
+        fs::remove_all(root_);
+        ArchiveExtractor extractor;
+        ASSERT_EQ(extractor.LoadFromImage(archive.data(), archive.size()), 1);
+        if (c.mode == ExtractionMode::kExtract) {
+            ASSERT_EQ(extractor.EnterRoot(Wide(root_).c_str()), 1);
+        }
+        test::DebugCapture capture;
+        const ExtractionResult result = ServeExtraction(extractor.Request(c.mode), {});
+        EXPECT_EQ(result.outcome, ExtractionOutcome::kComplete);
+        std::vector<std::string> trace = capture.messages();
+        std::erase_if(trace, [](const std::string& line) {
+            return line.rfind("OutputFolder:", 0) != 0 && line.find("\t\tfilesize") == line.npos;
+        });
+        EXPECT_EQ(trace, c.trace);
     }
 }
 

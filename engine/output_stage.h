@@ -1,6 +1,6 @@
-// The output stage: walks a decoded record stream and turns it into folders and files below
-// a root, or hands each record to a sink. Each directory record makes its folder the walk's
-// current one and the files that follow are created there.
+// The output stage: turns the records of a decoded stream into folders and files below a root.
+// The stream's one walk (RecordWalk) hands it each record: a directory record makes its folder
+// the stage's current one, and the files that follow are created there.
 #pragma once
 
 #include <cstdint>
@@ -12,19 +12,20 @@
 #include "engine/decoded_archive.h"
 #include "engine/extraction_report.h"
 #include "engine/record_sink.h"
+#include "engine/record_walk.h"
 #include "format/record_stream.h"
 #include "platform/file.h"
 #include "platform/tree_writing.h"
 
 namespace winqor {
 
-class TreeWriter {
+class OutputStage : private RecordSink {
   public:
-    // Walks archive's decoded stream; failures go to report.
-    TreeWriter(DecodedArchive& archive, ExtractionReport& report);
-    TreeWriter(const TreeWriter&) = delete;
-    TreeWriter& operator=(const TreeWriter&) = delete;
-    ~TreeWriter();
+    // Writes archive's decoded stream; failures go to report.
+    OutputStage(DecodedArchive& archive, ExtractionReport& report);
+    OutputStage(const OutputStage&) = delete;
+    OutputStage& operator=(const OutputStage&) = delete;
+    ~OutputStage() override;
 
     // Makes folderPath, opens it once as the root of the walk, makes it current and records
     // its path in folder; 1 on success. Everything below it is reached from that descriptor.
@@ -34,7 +35,7 @@ class TreeWriter {
     // The bytes the tree's files take, plus this much for each folder and file: the blocks a
     // file's last bytes round up to, its directory entry.
     static constexpr uint64_t kRoomPerEntry = 4096;
-    // Takes root, already open and current (entered by another TreeWriter, here or in the
+    // Takes root, already open and current (entered by another OutputStage, here or in the
     // process that started this one), as the root of the walk; path is its path, for
     // messages. true when the walk can start there. The root stays the caller's: ReleaseRoot
     // gives it back before this writer closes its folders.
@@ -45,17 +46,17 @@ class TreeWriter {
     void ReleaseRoot() { root_ = kInvalidDirectory; }
     // Closes the root and the folder of the walk; done when an extraction ends.
     void CloseFolders();
-    // Walks the stream from its position and writes every record below folder.
+    // Walks the stream from its position and writes every record below folder, each traced
+    // as it is written.
     int OutputArchive();
-    // Walks the decoded records as OutputArchive does, with every check of its names and
-    // records, but writes nothing and sends no trace: each record goes to sink (null: none).
-    // 1 when the whole stream passed; the walk's cursor is back at the stream's start.
+    // The walk OutputArchive makes, with every check of its names and records and the root's
+    // path in each joined path, but it writes nothing and sends no trace: each record goes to
+    // sink (null: none). 1 when the whole stream passed; the walk's cursor is then back at the
+    // stream's start, and the room the tree needs is known to the OutputArchive that follows.
     int CheckRecords(RecordSink* sink = nullptr);
-    uint32_t OutputDirectory(uint32_t remaining);
-    uint32_t OutputFiles(uint32_t expected);
-    uint32_t OutputFile();
-    // Sends the walk's folders and files to sink instead of the disk (null: the disk).
-    void SetSink(RecordSink* sink) { sink_ = sink; }
+    uint32_t OutputDirectory(uint32_t remaining) { return records_.Directory(remaining, *this); }
+    uint32_t OutputFiles(uint32_t expected) { return records_.Files(expected, *this); }
+    uint32_t OutputFile() { return records_.File(*this); }
 
     // The walk notes the identity of the file it writes with this name in the root, so that
     // a caller can tell that file from anything put there by someone else. That file is to be
@@ -84,31 +85,28 @@ class TreeWriter {
     // when the system could not say how much is free, or the records break the rules (the walk
     // then fails where it meets them).
     bool HasRoomForTree();
-    bool TallyRecords(RecordSink& tally);
-    // A name longer than any path the platform takes fails as too long.
-    bool CopyNameOrFail(const RecordView& record, char16_t* name);
-    bool ReadDirectoryRecord(uint32_t remaining, RecordView& record, char16_t* name);
-    // Checks the name, joins it to folder, and splits it into components (pointing into parts).
-    bool ResolveDirectory(const char16_t* name, char16_t* joined, char16_t* parts,
-                          const char16_t** components, uint32_t& count);
-    bool EnterDirectory(const char16_t* joined, const char16_t* const* components, uint32_t count);
+    // The room the records from the walk's position on need, walked without a word; none when
+    // they break the rules.
+    std::optional<uint64_t> TallyRecords();
+    // What the walk hands the stage: the folder entered (made if need be) and each of its
+    // files written through a new file renamed over its name.
+    bool Directory(const char16_t* joined, const char16_t* const* components,
+                   uint32_t count) override;
+    bool File(const char16_t* name, uint32_t attributes, std::optional<uint32_t> permissions,
+              const uint8_t* content, uint32_t size) override;
     void RecordEnterFailure(EnterResult result, const char16_t* const* components, uint32_t count,
                             uint32_t reached);
-    // Creates the file (or hands it to the sink) and writes all its content.
-    bool WriteFileContent(const char16_t* name, const RecordView& record);
-    // Writes the file through a new file renamed over its name.
-    bool ReplaceFile(const char16_t* name, const uint8_t* content, const RecordView& record);
     void RecordFileFailure(ReplacingFile::Outcome outcome, const char16_t* name);
     std::u16string CurrentPathOf(const char16_t* name) const;
-    void RecordMalformed();
     // The stream being walked: the archive's decoded records, which exist once a walk started.
     ByteBuffer& stream() { return *archive_.output(); }
 
     DecodedArchive& archive_;
     ExtractionReport& report_;
     char16_t folder_[kMaxPath];
-    RecordSink* sink_ = nullptr;
-    bool traced_ = true;  // the walk sends each folder and file to the debug channel
+    RecordWalk records_;
+    // What CheckRecords found the tree needs, for the OutputArchive that follows it.
+    std::optional<uint64_t> checkedRoom_;
     DirectoryHandle root_ = kInvalidDirectory;
     // Taken by EnterRoot, in this process: the sandboxed child that writes needs no call for it.
     std::optional<uint64_t> freeBytes_;
