@@ -149,18 +149,7 @@ void OutputStage::RecordEnterFailure(EnterResult result, const char16_t* const* 
 bool OutputStage::File(const char16_t* name, uint32_t attributes,
                        std::optional<uint32_t> permissions, const uint8_t* content, uint32_t size) {
     ReplacingFile file;
-    if (!CreateOutputFile(walk_.current(), name, file)) {
-        report_.RecordFailure(Failure::kCreateFailed, CurrentPathOf(name));
-        return false;
-    }
-    // The content is written in one call straight from the decoded block. A file that is not
-    // complete never takes its name: the entry there stays as it was.
-    const uint32_t written = size == 0 ? 0 : WriteBytes(file.handle(), content, size);
-    if (written != size) {
-        file.Abandon();
-        report_.RecordFailure(Failure::kWriteFailed, CurrentPathOf(name));
-        return false;
-    }
+    if (!WriteWhole(name, content, size, file)) return false;
     const bool watched = inRoot_ && !watchedName_.empty() && Utf16View(name) == watchedName_;
     FileId id;
     if (watched && !file.Identify(id)) file.Abandon();
@@ -171,11 +160,23 @@ bool OutputStage::File(const char16_t* name, uint32_t attributes,
         RecordFileFailure(outcome, name);
         return false;
     }
-    if (watched) {
-        watchedId_ = id;
-        watchedWritten_ = true;
-    }
+    if (watched) NoteWatchedFile(id);
     return true;
+}
+
+bool OutputStage::WriteWhole(const char16_t* name, const uint8_t* content, uint32_t size,
+                             ReplacingFile& file) {
+    if (!CreateOutputFile(walk_.current(), name, file)) {
+        report_.RecordFailure(Failure::kCreateFailed, CurrentPathOf(name));
+        return false;
+    }
+    // The content is written in one call straight from the decoded block. A file that is not
+    // complete never takes its name: the entry there stays as it was.
+    const uint32_t written = size == 0 ? 0 : WriteBytes(file.handle(), content, size);
+    if (written == size) return true;
+    file.Abandon();
+    report_.RecordFailure(Failure::kWriteFailed, CurrentPathOf(name));
+    return false;
 }
 
 void OutputStage::RecordFileFailure(ReplacingFile::Outcome outcome, const char16_t* name) {

@@ -94,6 +94,9 @@ class OutputStage : private RecordSink {
                    uint32_t count) override;
     bool File(const char16_t* name, uint32_t attributes, std::optional<uint32_t> permissions,
               const uint8_t* content, uint32_t size) override;
+    // Creates the new file beside name and writes all its content; false, recorded, when not.
+    bool WriteWhole(const char16_t* name, const uint8_t* content, uint32_t size,
+                    ReplacingFile& file);
     void RecordEnterFailure(EnterResult result, const char16_t* const* components, uint32_t count,
                             uint32_t reached);
     void RecordFileFailure(ReplacingFile::Outcome outcome, const char16_t* name);

@@ -24,6 +24,8 @@ expect_status 3 "extraction onto a full disk" -- bash -c 'ulimit -f 40; exec "$0
 expect_equal "full disk message" "$err" "aze: cannot write a file completely: $PWD/full/tool.bin"
 expect_equal "the file written before stays" "$(md5sum <full/README.txt | cut -d' ' -f1)" "$readme_md5"
 expect_equal "what existed stays" "$(cat full/keep.txt)" "kept"
+expect_equal "no temporary of the file cut short is left" "$(ls -A full | LC_ALL=C sort | tr '\n' ' ')" \
+  "README.txt keep.txt "
 expect_equal "nothing outside the destination" "$(outside full)" "$before"
 
 mkdir dist
