@@ -38,7 +38,7 @@ class OutputStage : private RecordSink {
     // Takes root, already open and current (entered by another OutputStage, here or in the
     // process that started this one), as the root of the walk; path is its path, for
     // messages. true when the walk can start there. The root stays the caller's: ReleaseRoot
-    // gives it back before this writer closes its folders.
+    // gives it back before this stage closes its folders.
     bool AdoptRoot(DirectoryHandle root, std::u16string_view path, RootTrust trust,
                    std::optional<uint64_t> freeBytes);
     // The free space EnterRoot found below the root; none when it could not tell.
