@@ -359,6 +359,36 @@ TEST_F(OutputStageTest, EveryModeTracesEachRecordOnce) {
     }
 }
 
+// A write that fails after files were written keeps those files, and leaves no new file of its
+// own behind: neither the one cut short nor any other temporary.
+TEST_F(OutputStageTest, AFailedWriteLeavesNoTemporaryBehind) {
+    const struct {
+        const char* what;
+        void (*prepare)(const fs::path& root);
+        Failure failure;
+    } cases[] = {
+        {"a folder in the way of the second file",
+         [](const fs::path& root) { fs::create_directories(root / "d" / "b"); },
+         Failure::kFolderInTheWay},
+        {"a file in the way of the second folder",
+         [](const fs::path& root) { test::WriteFileBytes(root / "d", Bytes("x")); },
+         Failure::kFolderFailed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        c.prepare(root_);
+        EXPECT_EQ(Walk(RootAndFolder(u"a", "a")), 0);
+        EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
+        EXPECT_EQ(test::ReadFileBytes(root_ / "a"), Bytes("a"));
+        for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+            EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos)
+                << entry.path();
+        }
+    }
+}
+
 TEST_F(OutputStageTest, ExistingReadOnlyFileIsReplaced) {
     fs::create_directories(root_);
     test::WriteFileBytes(root_ / "a", Bytes("old content"));
