@@ -38,6 +38,7 @@ int OutputStage::CheckRecords(RecordSink* sink) {
     const int checked = records_.Records(both);
     archive_.RewindOutput();
     checkedRoom_ = checked != 0 ? std::optional<uint64_t>(tally.needed()) : std::nullopt;
+    checkedStream_ = archive_.output() != nullptr ? stream().data : nullptr;
     return checked;
 }
 
@@ -57,10 +58,17 @@ std::optional<uint64_t> OutputStage::TallyRecords() {
     return walked != 0 ? std::optional<uint64_t>(tally.needed()) : std::nullopt;
 }
 
+std::optional<uint64_t> OutputStage::CheckedRoom() {
+    const ByteBuffer* out = archive_.output();
+    if (out == nullptr || out->data != checkedStream_ || out->position != 0) return std::nullopt;
+    return checkedRoom_;
+}
+
 bool OutputStage::HasRoomForTree() {
     // Where the system cannot say, the writes themselves will.
     if (!freeBytes_) return true;
-    const std::optional<uint64_t> needed = checkedRoom_ ? checkedRoom_ : TallyRecords();
+    const std::optional<uint64_t> checked = CheckedRoom();
+    const std::optional<uint64_t> needed = checked ? checked : TallyRecords();
     // Records that break the rules fail the walk itself where they stand, as they always did.
     if (!needed || *needed <= *freeBytes_) return true;
     const std::string figures =

@@ -88,6 +88,8 @@ class OutputStage : private RecordSink {
     // The room the records from the walk's position on need, walked without a word; none when
     // they break the rules.
     std::optional<uint64_t> TallyRecords();
+    // What CheckRecords found, when the walk is where that check started, on the same stream.
+    std::optional<uint64_t> CheckedRoom();
     // What the walk hands the stage: the folder entered (made if need be) and each of its
     // files written through a new file renamed over its name.
     bool Directory(const char16_t* joined, const char16_t* const* components,
@@ -108,8 +110,10 @@ class OutputStage : private RecordSink {
     ExtractionReport& report_;
     char16_t folder_[kMaxPath];
     RecordWalk records_;
-    // What CheckRecords found the tree needs, for the OutputArchive that follows it.
+    // What CheckRecords found the tree needs, for an OutputArchive that follows it from the
+    // start of the same stream.
     std::optional<uint64_t> checkedRoom_;
+    const uint8_t* checkedStream_ = nullptr;
     DirectoryHandle root_ = kInvalidDirectory;
     // Taken by EnterRoot, in this process: the sandboxed child that writes needs no call for it.
     std::optional<uint64_t> freeBytes_;

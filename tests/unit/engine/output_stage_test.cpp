@@ -389,6 +389,42 @@ TEST_F(OutputStageTest, AFailedWriteLeavesNoTemporaryBehind) {
     }
 }
 
+// The room the check found is the room the write compares, to the byte: the root, d, a (1
+// byte) and b (2 bytes) need four entries and three bytes.
+TEST_F(OutputStageTest, TheWriteComparesTheRoomTheCheckFound) {
+    std::vector<uint8_t> archive;
+    std::string error;
+    ASSERT_TRUE(WriteArchive(RootAndFolder(u"a", "a"), {}, archive, error)) << error;
+    const uint64_t needed = 4 * OutputStage::kRoomPerEntry + 3;
+    const struct {
+        uint64_t free;
+        bool checkedFirst;
+        int result;
+    } cases[] = {
+        {needed - 1, true, 0}, {needed - 1, false, 0}, {needed, true, 1}, {needed, false, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.free) + (c.checkedFirst ? " checked first" : ""));
+        fs::remove_all(root_);
+        ExtractionReport report;
+        DecodedArchive decoded(report);
+        ASSERT_EQ(decoded.LoadFromImage(archive.data(), archive.size()), 1);
+        ASSERT_EQ(decoded.DecodePayload(), 1);
+        DirectoryHandle root = kInvalidDirectory;
+        ASSERT_EQ(OpenRootFolder(Wide(root_).c_str(), RootTrust::kChosen, root),
+                  OpenRootResult::kOpened);
+        OutputStage stage(decoded, report);
+        ASSERT_TRUE(stage.AdoptRoot(root, Wide(root_), RootTrust::kChosen, c.free));
+        if (c.checkedFirst) {
+            ASSERT_EQ(stage.CheckRecords(), 1);
+        }
+        test::DebugCapture quiet;
+        EXPECT_EQ(stage.OutputArchive(), c.result);
+        EXPECT_EQ(report.failure(), c.result == 1 ? Failure::kNone : Failure::kNoRoom);
+        EXPECT_EQ(test::DescribeTree(root_).size(), c.result == 1 ? 4u : 1u);
+        stage.CloseFolders();
+    }
+}
+
 TEST_F(OutputStageTest, ExistingReadOnlyFileIsReplaced) {
     fs::create_directories(root_);
     test::WriteFileBytes(root_ / "a", Bytes("old content"));
