@@ -6,8 +6,9 @@
 # build/coverage/coverage.txt.
 #   scripts/coverage.sh            build, run the suite, report
 #   scripts/coverage.sh --report   report what the last run counted, without building or running
-# Code that runs only inside the sandboxed child is not counted: the child ends with _exit and
-# never writes its counters (docs/fuzzing.md, "Coverage").
+# The sandboxed child writes its own counts before it ends: in this build alone its walls admit
+# the build's folder and gcov's calls (platform/posix/coverage_counts_gcov.cpp; docs/fuzzing.md,
+# "Coverage").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${WINQOR_COVERAGE_BUILD:-build/coverage}

@@ -13,6 +13,7 @@
 #include "platform/confine.h"
 
 #include "platform/posix/confine_parts.h"
+#include "platform/posix/coverage_counts.h"
 #include "platform/posix/support.h"
 
 // Rights and fields of later ABIs than the build machine's headers know; the kernel is asked
@@ -78,6 +79,18 @@ bool AllowBeneath(int ruleset, DirectoryHandle folder, uint64_t rights) {
     return ::syscall(__NR_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &beneath, 0) == 0;
 }
 
+// A coverage build's counts files, beneath the build's folder: read, rewritten, made where
+// missing. Nothing in other builds.
+bool AllowCountsBeneath(int ruleset, uint64_t handled) {
+    constexpr uint64_t kCountsRights = LANDLOCK_ACCESS_FS_READ_FILE |
+                                       LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_MAKE_REG |
+                                       LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_TRUNCATE;
+    const Descriptor counts(OpenCountsFolder());
+    if (counts.get() < 0) return true;
+    return AllowBeneath(ruleset, static_cast<DirectoryHandle>(counts.get()),
+                        handled & kCountsRights);
+}
+
 void NoteLandlockWalls(int abi, const RulesetAttributes& rights, ConfinementWalls& walls) {
     walls.files = true;
     walls.network = rights.handledAccessNet != 0;
@@ -106,6 +119,7 @@ void PutUpLandlock(DirectoryHandle folder, ConfinementWalls& walls) {
         ::syscall(__NR_landlock_create_ruleset, &rights, AttributeBytesOf(abi), 0)));
     if (ruleset.get() < 0 ||
         !AllowBeneath(ruleset.get(), folder, rights.handledAccessFs & kExtractionRights) ||
+        !AllowCountsBeneath(ruleset.get(), rights.handledAccessFs) ||
         ::syscall(__NR_landlock_restrict_self, ruleset.get(), 0) != 0) {
         Note(walls.missing, "Landlock refused: " + SystemReason(errno));
         return;

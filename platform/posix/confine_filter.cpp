@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "platform/posix/confine_parts.h"
+#include "platform/posix/coverage_counts.h"
 #include "platform/posix/support.h"
 
 namespace winqor::posix {
@@ -163,7 +164,7 @@ void AllowModes(Filter& filter, int call, unsigned index, mode_t allowed) {
 }
 
 void AllowFileCalls(Filter& filter, const ModeBits& modes) {
-    AllowModes(filter, SCMP_SYS(openat), 3, modes.files);
+    AllowModes(filter, SCMP_SYS(openat), 3, modes.files | CountsFileModes());
     AllowModes(filter, SCMP_SYS(fchmod), 1, modes.files);
     AllowModes(filter, SCMP_SYS(mkdirat), 2, modes.folders);
     AllowModes(filter, SCMP_SYS(mkdir), 1, modes.folders);
@@ -235,7 +236,12 @@ bool CatchRefusedCalls() {
 
 // The sanitizers' runtime, in the test builds that carry it, calls more than the program does:
 // it tests whether memory is readable by writing it to a pipe, and reads its own file's name.
+// gcov's, in coverage builds, locks each counts file while it merges the process's counts in.
 void AllowCallsOfThisBuild(Filter& filter) {
+    if (CountsAreWritten()) {
+        for (const int command : {F_SETLKW, F_SETLK, F_GETLK})
+            filter.Allow(SCMP_SYS(fcntl), {Equal(1, command)});
+    }
     if (!kSanitizedBuild) return;
     for (const int call :
          {SCMP_SYS(pipe2), SCMP_SYS(readlink), SCMP_SYS(getrlimit), SCMP_SYS(mincore)}) {

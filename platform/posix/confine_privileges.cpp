@@ -8,12 +8,14 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/posix/confine_parts.h"
+#include "platform/posix/coverage_counts.h"
 #include "platform/posix/support.h"
 
 namespace winqor::posix {
@@ -169,7 +171,7 @@ bool SetLimits(const ConfinementRules& rules, std::string& why, std::string& sof
         uint64_t value;
         const char* name;
     } limits[] = {
-        {RLIMIT_FSIZE, rules.maxFileBytes, "the file-size limit"},
+        {RLIMIT_FSIZE, std::max(rules.maxFileBytes, CountsFileBytes()), "the file-size limit"},
         {RLIMIT_NOFILE, rules.maxDescriptors, "the descriptor limit"},
         {RLIMIT_CORE, 0, "the core limit"},
         {RLIMIT_MEMLOCK, 0, "the locked-memory limit"},

@@ -25,6 +25,7 @@
 
 extern char** environ;
 
+#include "platform/posix/coverage_counts.h"
 #include "platform/posix/support.h"
 
 namespace winqor {
@@ -59,6 +60,7 @@ bool MakeOwnerExecutable(int program) {
 // In the child: a binary starts from its descriptor, which closes on the way. A script's
 // interpreter reads it through the descriptor, so that one stays open for it.
 [[noreturn]] void ExecuteInChild(int program, int report, char* const* argv) {
+    WriteCounts();
     ::execveat(program, "", argv, environ, AT_EMPTY_PATH);
     if (errno == ENOENT && ::fcntl(program, F_SETFD, 0) == 0) {
         ::execveat(program, "", argv, environ, AT_EMPTY_PATH);
@@ -115,7 +117,10 @@ pid_t Spawn(int program, char* const* argv) {
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) return -1;
     const pid_t child = ::fork();
-    if (child == 0) ExecuteInChild(program, report[1], argv);
+    if (child == 0) {
+        ForgetInheritedCounts();
+        ExecuteInChild(program, report[1], argv);
+    }
     ::close(report[1]);
     const int error = ReadStartError(report[0]);
     if (child > 0 && error != 0) {
@@ -233,8 +238,10 @@ bool PlaceChildDescriptors(const ChildDescriptors& given, int report) {
     // The child never outlives this process (not even one killed before it could wait).
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent ||
         !PlaceChildDescriptors(given, report)) {
+        WriteCounts();
         ::_exit(127);
     }
+    WriteCounts();
     // The file behind the descriptor, whatever stands at the program's path now. Through
     // /proc first, as fexecve does: execveat stays the call that starts Setup.exe alone, and
     // tools that run the program (valgrind) know this way; execveat where /proc is missing.
@@ -263,7 +270,10 @@ pid_t StartChildProgram(const ChildDescriptors& given, const ChildStart& start, 
     }
     const pid_t parent = ::getpid();
     const pid_t child = ::fork();
-    if (child == 0) ExecuteChildProgram(given, report[1], parent, const_cast<char* const*>(argv));
+    if (child == 0) {
+        ForgetInheritedCounts();
+        ExecuteChildProgram(given, report[1], parent, const_cast<char* const*>(argv));
+    }
     const int forkError = errno;
     ::close(report[1]);
     const int error = ReadStartError(report[0]);
@@ -521,6 +531,7 @@ bool IsSandboxedChildStart(int argc, const char* const* argv, ChildChannel& chan
 }
 
 void EndChildProcess(int status) {
+    WriteCounts();
     ::_exit(status);
 }
 
