@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/limits.h"
+
 namespace winqor {
 namespace {
 
@@ -41,6 +43,70 @@ TEST(ExtractionRequestTest, TravelsWhole) {
     std::string badMode = wire;
     badMode[0] = 9;
     EXPECT_FALSE(DecodeRequest(badMode, taken)) << "an unknown mode";
+}
+
+// The child takes from the request only what this program writes: each field bent past what
+// it may hold is refused, and so is a text longer than the bytes or than any path.
+TEST(ExtractionRequestTest, RefusesEveryBentField) {
+    ExtractionRequest sent;
+    sent.rootPath = u"/tmp/out";
+    sent.watch = u"Setup.exe";
+    const std::string wire = EncodeRequest(sent);
+    // The fixed part: mode, digest flag, trust, listing, verbosity, free-space flag (a byte
+    // each), two reserved, the digest (16), then the texts' lengths in units.
+    const auto patchedByte = [&](size_t offset, uint8_t value) {
+        std::string bytes = wire;
+        bytes[offset] = static_cast<char>(value);
+        return bytes;
+    };
+    const auto patchedLength = [&](size_t offset, uint32_t value) {
+        std::string bytes = wire;
+        std::memcpy(bytes.data() + offset, &value, sizeof value);
+        return bytes;
+    };
+    // Whole in the bytes, so that only the bound on a path refuses it.
+    const auto tooLong = [&](std::u16string ExtractionRequest::*text) {
+        ExtractionRequest bent = sent;
+        bent.*text = std::u16string(kMaxPath, u'a');
+        return EncodeRequest(bent);
+    };
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"a mode past the last", patchedByte(0, uint8_t(ExtractionMode::kExtract) + 1)},
+        {"a digest flag other than 0 or 1", patchedByte(1, 2)},
+        {"a trust past the last", patchedByte(2, uint8_t(RootTrust::kOwned) + 1)},
+        {"a listing output past the last",
+         patchedByte(3, uint8_t(ListingOutput::kStandardOutput) + 1)},
+        {"a decoder verbosity above 4", patchedByte(4, 5)},
+        {"a free-space flag other than 0 or 1", patchedByte(5, 2)},
+        {"a root path longer than the bytes", patchedLength(24, 100)},
+        {"a root path as long as no path may be", tooLong(&ExtractionRequest::rootPath)},
+        {"a watched name as long as no path may be", tooLong(&ExtractionRequest::watch)},
+        {"a watched name longer than the bytes", patchedLength(28, 10)},
+        {"nothing but the mode", wire.substr(0, 1)},
+        {"half a unit of text", wire.substr(0, wire.size() - 1)},
+    };
+    for (const Case& c : cases) {
+        ExtractionRequest taken;
+        EXPECT_FALSE(DecodeRequest(c.bytes, taken)) << c.what;
+    }
+    // The edges that stay in: the last value of each field.
+    ExtractionRequest edge;
+    edge.mode = ExtractionMode::kExtract;
+    edge.trust = RootTrust::kOwned;
+    edge.listing = ListingOutput::kStandardOutput;
+    edge.decoderVerbosity = 4;
+    edge.rootPath = std::u16string(kMaxPath - 1, u'a');
+    ExtractionRequest taken;
+    taken.freeBytes = 1;
+    taken.passwordDigest.emplace();
+    ASSERT_TRUE(DecodeRequest(EncodeRequest(edge), taken));
+    EXPECT_EQ(taken.rootPath.size(), size_t(kMaxPath - 1));
+    EXPECT_FALSE(taken.freeBytes) << "a request without free space leaves none from before";
+    EXPECT_FALSE(taken.passwordDigest) << "a request without a digest leaves none from before";
 }
 
 // The parent takes from the child's outcome only what holds together: each way a hostile child
@@ -91,6 +157,13 @@ TEST(ExtractionOutcomeTest, RefusesEveryBentField) {
         {"a summary past its bound",
          [&] { return with([](auto& r) { r.summary = std::string(200, '1'); }); }},
         {"a folder above the root", [&] { return with([](auto&) {}, {u".."}); }},
+        {"the folder itself",
+         [&] {
+             return with([](auto&) {}, {u"sub", u"."});
+         }},
+        {"a folder holding a backslash", [&] { return with([](auto&) {}, {u"a\\b"}); }},
+        {"a listing-lost flag other than 0 or 1", [&] { return patched(36, 2); }},
+        {"a summary longer than the message", [&] { return patched(32, 1000); }},
         {"a folder that is a path", [&] { return with([](auto&) {}, {u"a/b"}); }},
         {"an empty folder name", [&] { return with([](auto&) {}, {u""}); }},
         {"a folder without its end",
