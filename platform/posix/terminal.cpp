@@ -9,6 +9,7 @@
 
 #include "platform/terminal.h"
 
+#include "platform/posix/coverage_counts.h"
 #include "platform/posix/support.h"
 
 namespace winqor {
@@ -22,9 +23,11 @@ constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 struct termios g_savedSettings;
 volatile sig_atomic_t g_echoIsOff = 0;
 
-// An interrupt while echo is off would leave the user's terminal without echo.
+// An interrupt while echo is off would leave the user's terminal without echo. (A coverage
+// build writes its counts first: the signal ends the program without its normal exit.)
 void RestoreAndRaise(int signal) {
     if (g_echoIsOff != 0) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_savedSettings);
+    posix::WriteCounts();
     ::signal(signal, SIG_DFL);
     ::raise(signal);
 }
