@@ -39,6 +39,12 @@ done <<'TABLE'
 0|^aze: warning: the archive is encrypted, so whether it carries the Setup.exe|sfx --stub "$probe" -o encrypted.run asks-encrypted.aze
 0|^aze: warning: skipped the temporary file of an interrupted extraction \(it may be deleted\): leftover/\.winqor-1234-5678\.partial$|create -o leftover.aze leftover
 TABLE
+# An encrypted archive with no password file and no terminal to ask on: refused, nothing written.
+for command in list test "extract -C out"; do
+  expect_status 1 "aze $command of an encrypted archive, no terminal" -- \
+    sh -c 'exec "$0" $1 encrypted.aze </dev/null' "$aze" "$command"
+  expect_equal "aze $command: it says why" "$err" "aze: the archive is encrypted: give --password-file"
+done
 [ ! -e x.aze ] && [ ! -e x.run ] && [ ! -e out ] || fail "a refused command wrote something"
 expect_status 0 "aze list of the archive without the leftover" -- "$aze" list leftover.aze
 expect_equal "the leftover is not in it" "$out" "$(printf 'D .\nF a.txt 2')"
