@@ -7,27 +7,31 @@
 # The decoder's own loops stay at the speed of the build (-O2): the block search and the bit
 # copies run over every byte of the payload, and they are a few kilobytes.
 #
-# On Windows, visibility means nothing to a PE program, and mingw-w64's GCC 12 stops with an
-# internal error in its link-time optimisation of these sources: the stub there is -Os with
-# sections collected.
+# On Windows, visibility means nothing to a PE program, and three things differ:
+# - mingw-w64 puts every writable variable that has a section of its own into .data, zero-filled
+#   or not, so -fdata-sections would store the zeros of every table (the block search's 128 kB)
+#   in the file instead of leaving them to .bss;
+# - its linker keeps every function that has unwind information (.pdata is always kept), so
+#   collecting sections drops next to nothing: link-time optimisation is what removes the
+#   functions the stub never calls;
+# - mingw-w64's GCC 12 stops with an internal error (in binds_to_current_def_p) when it splits
+#   the link-time optimisation into partitions; one partition builds, and at this size the link
+#   is no slower for it.
 set(WINQOR_STUB_COMPILE_OPTIONS -Os -ffunction-sections)
-if(NOT WIN32)
-  list(APPEND WINQOR_STUB_COMPILE_OPTIONS -fdata-sections)
-endif()
 set(WINQOR_STUB_LINK_OPTIONS -Wl,--gc-sections)
-set(WINQOR_STUB_LTO OFF)
+include(CheckIPOSupported)
+check_ipo_supported(RESULT WINQOR_STUB_LTO OUTPUT lto_output LANGUAGES C CXX)
 if(WIN32)
+  list(APPEND WINQOR_STUB_LINK_OPTIONS -flto-partition=one)
   # The standard library's default end for an uncaught exception names the exception's type,
   # which links its symbol demangler (45 kB, and mingw-w64's printf with it) into the program.
   # The program throws nothing itself; what the library might throw (memory exhausted) still
   # ends it the same way, through abort(), only without the line naming the type, on a
   # standard error that a windowed program does not show.
-  list(APPEND WINQOR_STUB_LINK_OPTIONS -Wl,--defsym,_ZN9__gnu_cxx27__verbose_terminate_handlerEv=abort)
-endif()
-if(NOT WIN32)
-  include(CheckIPOSupported)
-  check_ipo_supported(RESULT WINQOR_STUB_LTO OUTPUT lto_output LANGUAGES C CXX)
-  list(APPEND WINQOR_STUB_COMPILE_OPTIONS -fvisibility=hidden
+  list(APPEND WINQOR_STUB_LINK_OPTIONS
+       -Wl,--defsym,_ZN9__gnu_cxx27__verbose_terminate_handlerEv=abort)
+else()
+  list(APPEND WINQOR_STUB_COMPILE_OPTIONS -fdata-sections -fvisibility=hidden
        $<$<COMPILE_LANGUAGE:CXX>:-fvisibility-inlines-hidden>)
   # Only what the program needs, and only the libraries it calls.
   list(APPEND WINQOR_STUB_LINK_OPTIONS -Wl,--as-needed -Wl,-O1)
