@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 # Absolute paths: the archive targets move the current directory while they extract.
 top=$(pwd)
 targets=(archive archive_stream archive_payload walk password resource_table pe_resources identity
-  child_messages sfx_switches password_file desktop_uri parallel_decode)
+  child_messages sfx_switches password_file desktop_uri parallel_decode licence)
 build=$top/build/fuzz
 
 usage() {
