@@ -58,6 +58,8 @@ make_many_files_tree() {
 make_work_dir() { mktemp -d "${TMPDIR:-/tmp}/winqor-bench.XXXXXX"; }
 
 now_ns() { date +%s%N; }
+# The nanoseconds a command takes, its output dropped.
+elapsed() { local start; start=$(now_ns); "$@" > /dev/null; echo $(( $(now_ns) - start )); }
 ms() { awk -v n="$1" 'BEGIN { printf "%.1f", n / 1000000 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 

@@ -19,8 +19,6 @@ trap 'rm -rf "$work"' EXIT
 n=$(nproc)
 one=(taskset -c 0)
 
-elapsed() { local start; start=$(now_ns); "$@" > /dev/null; echo $(( $(now_ns) - start )); }
-
 # The header's 32-bit little-endian field at offset $2 of the archive $1.
 header_field() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
 

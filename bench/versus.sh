@@ -11,8 +11,6 @@ reps=${3:-11}
 work=$(make_work_dir)
 trap 'rm -rf "$work"' EXIT
 
-elapsed() { local start; start=$(now_ns); "$@" > /dev/null; echo $(( $(now_ns) - start )); }
-
 # Both builds extract the archive the second one made; the order alternates by round so that
 # neither always runs on the cache the other warmed.
 run_case() {
