@@ -14,6 +14,7 @@
 #include "base/work_threads.h"
 #include "engine/bzip2_blocks.h"
 #include "engine/bzip2_decoder.h"
+#include "engine/decoded_prefix.h"
 #include "engine/decoder_threads.h"
 #include "format/bzip2_support.h"
 #include "platform/debug.h"
@@ -91,8 +92,13 @@ struct Parked {
 class BlockDecoding {
   public:
     BlockDecoding(std::span<const uint8_t> stream, int level, uint8_t* out, uint32_t outBytes,
-                  uint64_t memoryBudget)
-        : stream_(stream), level_(level), out_(out), outBytes_(outBytes), budget_(memoryBudget) {}
+                  uint64_t memoryBudget, DecodedPrefix* prefix)
+        : stream_(stream),
+          level_(level),
+          out_(out),
+          outBytes_(outBytes),
+          budget_(memoryBudget),
+          prefix_(prefix) {}
 
     bool DecodeAll(unsigned processors);
 
@@ -123,6 +129,7 @@ class BlockDecoding {
     uint8_t* const out_;
     const uint32_t outBytes_;
     const uint64_t budget_;
+    DecodedPrefix* const prefix_;  // told of each block in place; may be null
     // Block magics in the order of their bits, up to the first end magic and beyond it: the
     // segment i runs from marker i to marker i + 1.
     std::vector<StreamMarker> markers_;
@@ -363,13 +370,14 @@ void BlockDecoding::Commit(uint32_t size) {
         committedBytes_ += next.size;
         ++committed_;
     }
+    if (prefix_ != nullptr) prefix_->Advance(committedBytes_);
     changed_.notify_all();
 }
 
 }  // namespace
 
 int DecodeBlocksInParallel(const uint8_t* in, uint32_t inBytes, uint8_t* out, uint32_t outBytes,
-                           unsigned processors, uint64_t memoryBudget) {
+                           unsigned processors, uint64_t memoryBudget, DecodedPrefix* prefix) {
     const std::span<const uint8_t> stream(in, in == nullptr ? 0 : inBytes);
     const int level = StreamLevel(stream);
     if (level == 0 || out == nullptr) return 0;
@@ -382,7 +390,7 @@ int DecodeBlocksInParallel(const uint8_t* in, uint32_t inBytes, uint8_t* out, ui
     // Memory short for the list of blocks leaves the stream to the one call. The threads
     // never throw: they stop the run instead.
     try {
-        BlockDecoding decoding(stream, level, out, outBytes, memoryBudget);
+        BlockDecoding decoding(stream, level, out, outBytes, memoryBudget, prefix);
         return decoding.DecodeAll(processors) ? 1 : 0;
     } catch (const std::bad_alloc&) {
         return 0;

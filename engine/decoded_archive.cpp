@@ -93,6 +93,10 @@ void DecodedArchive::SetPasswordDigest(const uint8_t* digest) {
 }
 
 int DecodedArchive::DecodePayload() {
+    return CheckPayload() != 0 ? Decompress() : 0;
+}
+
+int DecodedArchive::CheckPayload() {
     // The header's packedSize is distrusted: it must still fit the block it was allocated for.
     if (!hasHeader_ || !input_ || input_->data == nullptr ||
         PackedSize(header_) > input_->capacity) {
@@ -113,18 +117,23 @@ int DecodedArchive::DecodePayload() {
         report_.RecordFailure(Failure::kDigestMismatch);
         return 0;
     }
-    return Decompress();
+    return 1;
 }
 
 int DecodedArchive::Decompress() {
-    if (!decoder_ || !output_ || !input_) return 0;
     // A whole stream of several blocks decodes on every processor. Anything else, a damaged
-    // stream included, takes the one call below, which decides how it fails.
-    if (DecodeBlocksInParallel(input_->data, packedSize_, output_->data, unpackedSize_,
-                               DecoderThreads(), DecoderMemoryBudget()) != 0) {
-        return 1;
-    }
-    if (!OpenDecoder()) return 0;
+    // stream included, takes the one call, which decides how it fails.
+    return DecompressInParallel(nullptr) != 0 ? 1 : DecompressInOneCall();
+}
+
+int DecodedArchive::DecompressInParallel(DecodedPrefix* prefix) {
+    if (!decoder_ || !output_ || !input_) return 0;
+    return DecodeBlocksInParallel(input_->data, packedSize_, output_->data, unpackedSize_,
+                                  DecoderThreads(), DecoderMemoryBudget(), prefix);
+}
+
+int DecodedArchive::DecompressInOneCall() {
+    if (!decoder_ || !output_ || !input_ || !OpenDecoder()) return 0;
     uint32_t outCount = unpackedSize_;
     uint32_t inCount = packedSize_;
     const int code = decoder_->Decode(output_->data, &outCount, input_->data, &inCount);

@@ -16,6 +16,7 @@
 namespace winqor {
 
 class Bzip2Decoder;
+class DecodedPrefix;
 
 // The decoder's own progress lines go to standard error at this verbosity (0 to 4; 4 unless
 // the hosting program sets another).
@@ -47,8 +48,15 @@ class DecodedArchive {
     void SetPasswordDigest(const uint8_t* digest);
     // Deciphers input in place when the header says so, checks the digest, decompresses.
     int DecodePayload();
+    // DecodePayload's first half: the payload deciphered and its digest checked.
+    int CheckPayload();
     // 1 when one decoder call produced exactly unpackedSize bytes.
     int Decompress();
+    // Decompress's two ways: the blocks on several threads, telling prefix (may be null) how
+    // far the output is in place, which records nothing and is 0 whenever it does not finish;
+    // and the one call, which decides how a stream fails.
+    int DecompressInParallel(DecodedPrefix* prefix);
+    int DecompressInOneCall();
     // Like LoadFromFile, from an image in memory of imageBytes bytes (an archive carried
     // inside a program): the header is copied, the payload to input.
     int LoadFromImage(const uint8_t* image, uint64_t imageBytes);

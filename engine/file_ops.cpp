@@ -20,11 +20,23 @@ bool CreateOutputFile(DirectoryHandle folder, const char16_t* name, ReplacingFil
     return file.Create(folder, name);
 }
 
+namespace {
+
+bool IsReadOnly(uint32_t attributes) {
+    const uint32_t creation = attributes == 0 ? kAttributeNormal : attributes;
+    return (creation & kAttributeReadOnly) != 0;
+}
+
+}  // namespace
+
 ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes,
                                         uint32_t keptExecute, bool ownerOnlyWrite) {
-    const uint32_t creation = attributes == 0 ? kAttributeNormal : attributes;
-    return file.Commit((creation & kAttributeReadOnly) != 0, keptExecute & kExecuteBits,
-                       ownerOnlyWrite);
+    return file.Commit(IsReadOnly(attributes), keptExecute & kExecuteBits, ownerOnlyWrite);
+}
+
+bool ParkOutputFile(ReplacingFile& file, uint32_t attributes, uint32_t keptExecute,
+                    bool ownerOnlyWrite) {
+    return file.Park(IsReadOnly(attributes), keptExecute & kExecuteBits, ownerOnlyWrite);
 }
 
 uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count) {

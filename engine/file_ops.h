@@ -21,6 +21,11 @@ bool CreateOutputFile(DirectoryHandle folder, const char16_t* name, ReplacingFil
 ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes,
                                         uint32_t keptExecute = 0, bool ownerOnlyWrite = false);
 
+// FinishOutputFile's mode for the file, which is then set aside under its temporary name
+// (ReplacingFile::Park); false when it cannot be.
+bool ParkOutputFile(ReplacingFile& file, uint32_t attributes, uint32_t keptExecute = 0,
+                    bool ownerOnlyWrite = false);
+
 // Writes count bytes; the bytes written, or 0 on an error, a null buffer or a count of 0.
 uint32_t WriteBytes(FileHandle file, const void* buffer, uint32_t count);
 

@@ -96,6 +96,7 @@ bool OutputStage::AdoptRoot(DirectoryHandle root, std::u16string_view path, Root
 
 void OutputStage::CloseFolders() {
     checkedRoom_.reset();
+    writesAnnounced_ = false;
     walk_.Close();
     CloseDirectory(root_);
     root_ = kInvalidDirectory;
@@ -116,15 +117,83 @@ int OutputStage::OutputArchive() {
     const bool room = HasRoomForTree();
     checkedRoom_.reset();
     if (!room) return 0;
-    CurrentExtractionHooks().OutputAboutToWrite();
+    if (StageRecords(nullptr) == 0) {
+        DiscardStaged();
+        return 0;
+    }
+    return CommitStaged() ? 1 : 0;
+}
+
+void OutputStage::AnnounceWrites() {
+    if (!writesAnnounced_) CurrentExtractionHooks().OutputAboutToWrite();
+    writesAnnounced_ = true;
+}
+
+int OutputStage::StageRecords(DecodedPrefix* prefix) {
+    AnnounceWrites();
     records_.SetTraced(true);
-    return records_.Records(*this);
+    records_.SetPrefix(prefix);
+    staging_ = true;
+    stagedRoom_ = 0;
+    roomShort_ = false;
+    const int walked = records_.Records(*this);
+    staging_ = false;
+    records_.SetPrefix(nullptr);
+    return walked;
+}
+
+bool OutputStage::CommitStaged() {
+    if (staged_.empty()) return true;
+    // Windows renames no folder that is held open or current.
+    walk_.Close();
+    MakeCurrent(root_);
+    std::u16string failed;
+    bool inTheWay = false;
+    const bool committed = staged_.Commit(root_, failed, inTheWay);
+    if (!committed) {
+        report_.RecordFailure(inTheWay ? Failure::kFolderInTheWay : Failure::kCreateFailed,
+                              std::u16string(Utf16View(folder_)) + kPathSeparator + failed);
+    }
+    ReenterLastFolder();
+    return committed;
+}
+
+void OutputStage::DiscardStaged() {
+    watchedWritten_ = false;
+    if (staged_.empty()) return;
+    walk_.Close();
+    MakeCurrent(root_);
+    staged_.Discard(root_);
+    ReenterLastFolder();
+}
+
+// Without making anything: a folder the walk entered may be gone with what was discarded.
+void OutputStage::ReenterLastFolder() {
+    walk_.Start(root_, trustBelowRoot_);
+    std::vector<const char16_t*> components;
+    for (const auto& component : lastFolder_) components.push_back(component.c_str());
+    DirectoryHandle entered = kInvalidDirectory;
+    if (EnterFolderBelow(root_, components.data(), static_cast<uint32_t>(components.size()),
+                         entered, /*createLast=*/false) != EnterResult::kEntered) {
+        lastFolder_.clear();
+        MakeCurrent(root_);
+    }
+    CloseDirectory(entered);
+}
+
+bool OutputStage::RoomFor(uint64_t bytes) {
+    stagedRoom_ += bytes;
+    if (!freeBytes_ || stagedRoom_ <= *freeBytes_) return true;
+    roomShort_ = true;
+    return false;
 }
 
 bool OutputStage::Directory(const char16_t* joined, const char16_t* const* components,
                             uint32_t count) {
     uint32_t reached = 0;
-    const EnterResult entered = walk_.Enter(components, count, reached);
+    if (staging_ && !RoomFor(kRoomPerEntry)) return false;
+    const EnterResult entered = staging_ ? staged_.Enter(walk_, components, count, reached)
+                                         : walk_.Enter(components, count, reached);
     if (entered == EnterResult::kEntered) {
         currentPath_ = Utf16View(joined);
         inRoot_ = count == 0;
@@ -146,11 +215,16 @@ void OutputStage::RecordEnterFailure(EnterResult result, const char16_t* const* 
     report_.RecordFailure(FailureOf(result, kEnterRefusals, Failure::kFolderFailed), path);
 }
 
+bool OutputStage::IsWatched(const char16_t* name) const {
+    return inRoot_ && !watchedName_.empty() && Utf16View(name) == watchedName_;
+}
+
 bool OutputStage::File(const char16_t* name, uint32_t attributes,
                        std::optional<uint32_t> permissions, const uint8_t* content, uint32_t size) {
+    if (staging_) return StageFile(name, attributes, permissions, content, size);
     ReplacingFile file;
     if (!WriteWhole(name, content, size, file)) return false;
-    const bool watched = inRoot_ && !watchedName_.empty() && Utf16View(name) == watchedName_;
+    const bool watched = IsWatched(name);
     FileId id;
     if (watched && !file.Identify(id)) file.Abandon();
     const ReplacingFile::Outcome outcome =
@@ -161,6 +235,40 @@ bool OutputStage::File(const char16_t* name, uint32_t attributes,
         return false;
     }
     if (watched) NoteWatchedFile(id);
+    return true;
+}
+
+// In a folder made by this walk the file takes its name at once, out of sight with the folder;
+// beside a name that was there before, it waits under its temporary name.
+bool OutputStage::StageFile(const char16_t* name, uint32_t attributes,
+                            std::optional<uint32_t> permissions, const uint8_t* content,
+                            uint32_t size) {
+    if (!RoomFor(kRoomPerEntry + uint64_t{size})) return false;
+    if (staged_.MadeFolder(name) || (!staged_.currentIsHidden() &&
+                                     WhatNameHolds(walk_.current(), name) == NameHolds::kFolder)) {
+        RecordFileFailure(ReplacingFile::Outcome::kFolderInTheWay, name);
+        return false;
+    }
+    if (staged_.currentIsHidden()) {
+        staging_ = false;
+        const bool written = File(name, attributes, permissions, content, size);
+        staging_ = true;
+        if (written) staged_.AddFile(name);
+        return written;
+    }
+    auto file = std::make_unique<ReplacingFile>();
+    if (!WriteWhole(name, content, size, *file)) return false;
+    const bool watched = IsWatched(name);
+    FileId id;
+    if ((watched && !file->Identify(id)) ||
+        !ParkOutputFile(*file, attributes, KeptExecuteBits(permissions, watched),
+                        /*ownerOnlyWrite=*/!watchedName_.empty())) {
+        file->Abandon();
+        RecordFileFailure(ReplacingFile::Outcome::kFailed, name);
+        return false;
+    }
+    if (watched) NoteWatchedFile(id);
+    staged_.AddParked(name, std::move(file));
     return true;
 }
 

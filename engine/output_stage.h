@@ -13,6 +13,7 @@
 #include "engine/extraction_report.h"
 #include "engine/record_sink.h"
 #include "engine/record_walk.h"
+#include "engine/staged_tree.h"
 #include "format/record_stream.h"
 #include "platform/file.h"
 #include "platform/tree_writing.h"
@@ -47,8 +48,22 @@ class OutputStage : private RecordSink {
     // Closes the root and the folder of the walk; done when an extraction ends.
     void CloseFolders();
     // Walks the stream from its position and writes every record below folder, each traced
-    // as it is written.
+    // as it is written. Nothing takes its name before the walk has passed the whole stream
+    // (see StagedTree); when it fails, what it wrote is removed.
     int OutputArchive();
+    // The walk of OutputArchive, without the room check before it, on a stream that may still
+    // be decoding (prefix; null: decoded), writing to the side: 1 when every record passed
+    // and was written; CommitStaged then gives them their names, DiscardStaged removes them.
+    // A walk that would need more room than EnterRoot found stops (roomShort()).
+    int StageRecords(DecodedPrefix* prefix);
+    // Tells the hooks that the walk is about to write: once for the root, however many times
+    // the walk starts (StageRecords does, unless done before, on the thread that asks).
+    void AnnounceWrites();
+    bool CommitStaged();
+    void DiscardStaged();
+    bool roomShort() const { return roomShort_; }
+    // Records kNoRoom, as OutputArchive does, when the stream needs more room than is free.
+    bool HasRoomForTree();
     // The walk OutputArchive makes, with every check of its names and records and the root's
     // path in each joined path, but it writes nothing and sends no trace: each record goes to
     // sink (null: none). 1 when the whole stream passed; the walk's cursor is then back at the
@@ -84,7 +99,6 @@ class OutputStage : private RecordSink {
     // records from the walk's position on. false, with kNoRoom recorded, when it does not; true
     // when the system could not say how much is free, or the records break the rules (the walk
     // then fails where it meets them).
-    bool HasRoomForTree();
     // The room the records from the walk's position on need, walked without a word; none when
     // they break the rules.
     std::optional<uint64_t> TallyRecords();
@@ -99,6 +113,15 @@ class OutputStage : private RecordSink {
     // Creates the new file beside name and writes all its content; false, recorded, when not.
     bool WriteWhole(const char16_t* name, const uint8_t* content, uint32_t size,
                     ReplacingFile& file);
+    // The staged walk's side of Directory and File.
+    bool StageFile(const char16_t* name, uint32_t attributes, std::optional<uint32_t> permissions,
+                   const uint8_t* content, uint32_t size);
+    // Counts what a staged record takes; false, roomShort_, once it passes the free space.
+    bool RoomFor(uint64_t bytes);
+    // The watched file's identity, when name in this folder is the watched file.
+    bool IsWatched(const char16_t* name) const;
+    // Back in the root after the folders' names changed, then in the folder entered last.
+    void ReenterLastFolder();
     void RecordEnterFailure(EnterResult result, const char16_t* const* components, uint32_t count,
                             uint32_t reached);
     void RecordFileFailure(ReplacingFile::Outcome outcome, const char16_t* name);
@@ -122,6 +145,11 @@ class OutputStage : private RecordSink {
     std::u16string currentPath_;              // its joined path, for messages
     bool inRoot_ = false;                     // the group being written is the root's
     std::vector<std::u16string> lastFolder_;  // the components of the folder entered last
+    StagedTree staged_;
+    bool staging_ = false;
+    uint64_t stagedRoom_ = 0;
+    bool roomShort_ = false;
+    bool writesAnnounced_ = false;
     std::u16string watchedName_;
     FileId watchedId_;
     bool watchedWritten_ = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "base/little_endian.h"
 #include "base/text.h"
 #include "engine/file_ops.h"
 #include "engine/record_names.h"
@@ -22,6 +23,7 @@ int RecordWalk::Records(RecordSink& sink) {
     }
     while (remaining > 0) {
         const uint32_t consumed = Directory(remaining, sink);
+        if (stopped_) return 0;
         if (consumed == 0 || consumed > remaining) {
             RecordMalformed();
             DebugPrint(u"qorOutputArchive:unexpected error\n");
@@ -39,7 +41,7 @@ uint32_t RecordWalk::Directory(uint32_t remaining, RecordSink& sink) {
     char16_t parts[kMaxPath];
     const char16_t* components[kMaxPath / 2];
     uint32_t count = 0;
-    if (!ReadDirectoryRecord(remaining, record, name) ||
+    if (!RecordHeadDecoded() || !ReadDirectoryRecord(remaining, record, name) ||
         !ResolveDirectory(name, joined, parts, components, count)) {
         return 0;
     }
@@ -123,6 +125,7 @@ uint32_t RecordWalk::Files(uint32_t expected, RecordSink& sink) {
 
 uint32_t RecordWalk::File(RecordSink& sink) {
     RecordView record;
+    if (!RecordHeadDecoded()) return 0;
     const uint32_t available = stream().capacity - stream().position;
     char16_t name[kMaxPath];
     if (!ReadRecord(stream().data + stream().position, available, record) ||
@@ -135,6 +138,7 @@ uint32_t RecordWalk::File(RecordSink& sink) {
         report_.RecordFailure(Failure::kUnsafeName, Utf16View(name));
         return 0;
     }
+    if (!Decoded(RecordHeadBytes(record) + record.size)) return 0;
     if (traced_) DebugPrint(u"%s\t\tfilesize = %d\n", name, static_cast<int>(record.size));
     if (!HandFile(sink, name, record)) return 0;
     const auto head = static_cast<uint32_t>(RecordHeadBytes(record));
@@ -149,6 +153,22 @@ bool RecordWalk::HandFile(RecordSink& sink, const char16_t* name, const RecordVi
     if (sink.File(name, record.attributes, permissions, content, record.size)) return true;
     report_.RecordFailure(Failure::kCreateFailed, Utf16View(name));
     return false;
+}
+
+bool RecordWalk::Decoded(uint64_t count) {
+    if (prefix_ == nullptr || stopped_) return !stopped_;
+    const uint64_t end = uint64_t{stream().position} + count;
+    const uint32_t size = archive_.unpackedSize();
+    stopped_ = !prefix_->Await(end < size ? static_cast<uint32_t>(end) : size);
+    return !stopped_;
+}
+
+bool RecordWalk::RecordHeadDecoded() {
+    if (!Decoded(kEntryHeaderBytes)) return false;
+    // A header cut by the stream's end is the reader's to refuse.
+    if (stream().capacity - stream().position < kEntryHeaderBytes) return true;
+    const uint8_t* head = stream().data + stream().position;
+    return Decoded(uint64_t{kEntryHeaderBytes} + ReadLe32(head + entry_offset::kNameLength));
 }
 
 void RecordWalk::RecordMalformed() {

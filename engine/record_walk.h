@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/decoded_archive.h"
+#include "engine/decoded_prefix.h"
 #include "engine/extraction_report.h"
 #include "engine/record_sink.h"
 #include "format/record_stream.h"
@@ -26,6 +27,13 @@ class RecordWalk {
     void SetBase(const char16_t* base) { base_ = base; }
     // Whether each folder and file goes to the debug channel as it is met.
     void SetTraced(bool traced) { traced_ = traced; }
+    // A stream still being decoded: the walk waits for each record's bytes, and stops without
+    // a word or a failure (stopped()) when the decoder stops short of them. Null: decoded.
+    void SetPrefix(DecodedPrefix* prefix) {
+        prefix_ = prefix;
+        stopped_ = false;
+    }
+    bool stopped() const { return stopped_; }
 
     // Walks the stream from its position to the header's unpackedSize; 1 when every record
     // passed, 0 after "qorOutputArchive:unexpected error".
@@ -47,6 +55,11 @@ class RecordWalk {
     void TraceFolder(const char16_t* joined, const char16_t* const* components, uint32_t count);
     bool HandFile(RecordSink& sink, const char16_t* name, const RecordView& record);
     void RecordMalformed();
+    // Waits until the stream's bytes up to count past the walk's position are decoded (those
+    // past the stream's end: all of it); false, the walk stopped, when they never will be.
+    bool Decoded(uint64_t count);
+    // Decoded for the header and name of the record at the walk's position.
+    bool RecordHeadDecoded();
     bool HasBase() const { return base_ != nullptr && base_[0] != 0; }
     ByteBuffer& stream() { return *archive_.output(); }
 
@@ -54,6 +67,8 @@ class RecordWalk {
     ExtractionReport& report_;
     const char16_t* base_ = nullptr;
     bool traced_ = false;
+    DecodedPrefix* prefix_ = nullptr;
+    bool stopped_ = false;
 };
 
 // Hands every record to each of its sinks in turn; the first that refuses stops the walk.

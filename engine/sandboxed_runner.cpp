@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/text.h"
@@ -19,6 +21,7 @@
 #include "engine/bzip2_parallel.h"
 #include "engine/child_messages.h"
 #include "engine/decoded_archive.h"
+#include "engine/decoded_prefix.h"
 #include "engine/extraction_hooks.h"
 #include "engine/json_listing.h"
 #include "engine/output_stage.h"
@@ -82,7 +85,8 @@ ConfinementRules RulesForChild(const ChildChannel& channel) {
     // No file written holds more than the whole decoded stream.
     rules.maxFileBytes = channel.root == kInvalidDirectory ? 0 : kMaxPayloadSize;
     rules.maxMemoryBytes = ChildMemoryAllowance();
-    rules.maxThreads = DecoderThreads();
+    // The decoding threads, and the walk that writes beside them.
+    rules.maxThreads = DecoderThreads() + 1;
     rules.maxDescriptors = kChildDescriptors;
     return rules;
 }
@@ -124,6 +128,72 @@ struct Duties {
     OutputStage tree{archive, report};
 };
 
+// What the walk that writes while the decoder works found, once both have stopped.
+struct OverlappedWalk {
+    bool started = false;
+    bool decoded = false;  // the stream decoded whole on its threads
+    int staged = 0;        // the walk passed every record and wrote it to the side
+    std::vector<std::string> said;
+    ExtractionReport report;
+};
+
+// The blocks decode on their threads while a walk of its own writes each record as soon as
+// its bytes are in place, to the side: nothing takes its name before the stream is whole and
+// every record has passed. Its trace is held back until then; the report is the walk's alone
+// until both have stopped.
+OverlappedWalk DecodeWhileWriting(Duties& duties) {
+    OverlappedWalk walk;
+    const ExtractionReport before = duties.report;
+    DecodedPrefix prefix;
+    // On this thread: what a test's hook says is not the walk's to hold back.
+    duties.tree.AnnounceWrites();
+    std::thread writer;
+    try {
+        writer = std::thread([&] {
+            DebugCapture capture;
+            walk.staged = duties.tree.StageRecords(&prefix);
+            walk.said = capture.Take();
+        });
+    } catch (const std::system_error&) {
+        return walk;
+    }
+    walk.started = true;
+    walk.decoded = duties.archive.DecompressInParallel(&prefix) != 0;
+    prefix.End(walk.decoded);
+    writer.join();
+    walk.report = duties.report;
+    duties.report = before;
+    return walk;
+}
+
+void SayAgain(const std::vector<std::string>& said) {
+    for (const auto& message : said) ForwardDebugText(message);
+}
+
+// The stream is whole. The checks come first, as they would without the overlap; then the
+// walk's own result: its names given, or the write that stopped it.
+ExtractionOutcome FinishOverlapped(OverlappedWalk& walk, RecordSink& sink, Duties& duties) {
+    OutputStage& tree = duties.tree;
+    duties.archive.RewindOutput();
+    if (tree.CheckRecords(&sink) == 0) {
+        tree.DiscardStaged();
+        return ExtractionOutcome::kRefused;
+    }
+    if (walk.staged != 0) {
+        SayAgain(walk.said);
+        return tree.CommitStaged() ? ExtractionOutcome::kComplete
+                                   : ExtractionOutcome::kWritingStopped;
+    }
+    tree.DiscardStaged();
+    if (tree.roomShort()) {
+        tree.HasRoomForTree();
+        return ExtractionOutcome::kWritingStopped;
+    }
+    SayAgain(walk.said);
+    duties.report = walk.report;
+    return ExtractionOutcome::kWritingStopped;
+}
+
 // Decodes the request's archive and checks every record through sink; for kExtract the walk
 // then writes them below the root.
 ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, Duties& duties) {
@@ -131,22 +201,33 @@ ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, Dutie
     OutputStage& tree = duties.tree;
     if (request.passwordDigest) archive.SetPasswordDigest(request.passwordDigest->data());
     if (archive.LoadFromImage(request.archive.data(), request.archive.size()) == 0 ||
-        archive.DecodePayload() == 0) {
+        archive.CheckPayload() == 0) {
         return ExtractionOutcome::kDamaged;
     }
     const bool extract = request.mode == ExtractionMode::kExtract;
     // The root's path counts in every joined path the check measures.
-    if (extract &&
-        !tree.AdoptRoot(request.root, request.rootPath, request.trust, request.freeBytes)) {
-        return ExtractionOutcome::kWritingStopped;
+    const bool rooted =
+        extract && tree.AdoptRoot(request.root, request.rootPath, request.trust, request.freeBytes);
+    if (rooted && !request.watch.empty()) tree.WatchRootFile(request.watch);
+    bool triedInParallel = false;
+    if (rooted && DecoderThreads() > 1) {
+        OverlappedWalk walk = DecodeWhileWriting(duties);
+        if (walk.decoded) return FinishOverlapped(walk, sink, duties);
+        // Decoded short of the end: the one call decides, and the walk starts again after it.
+        tree.DiscardStaged();
+        archive.RewindOutput();
+        triedInParallel = walk.started;
     }
+    if ((triedInParallel ? archive.DecompressInOneCall() : archive.Decompress()) == 0) {
+        return ExtractionOutcome::kDamaged;
+    }
+    if (extract && !rooted) return ExtractionOutcome::kWritingStopped;
     if (!extract) {
         // Listing and checking are one traced walk that writes nothing.
         RecordWalk walk(archive, duties.report);
         walk.SetTraced(true);
         return walk.Records(sink) != 0 ? ExtractionOutcome::kComplete : ExtractionOutcome::kRefused;
     }
-    if (!request.watch.empty()) tree.WatchRootFile(request.watch);
     // A name that would be refused, anywhere in the stream, is found before the first write;
     // that check says nothing, so the trace shows each record once.
     if (tree.CheckRecords(&sink) == 0) return ExtractionOutcome::kRefused;

@@ -5,8 +5,10 @@
 
 #include <cstdarg>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "base/debug_text.h"
 #include "base/text.h"
@@ -20,10 +22,36 @@ using DebugSink = std::function<void(std::string_view)>;
 // (platform/posix/debug.cpp, platform/win32/debug.cpp).
 void WriteToDefaultDebugSink(std::string_view text);
 
+// A thread whose messages are held back (DebugCapture) sends them here instead.
+inline DebugSink*& ThreadDebugSink() {
+    static thread_local DebugSink* sink = nullptr;
+    return sink;
+}
+
 inline DebugSink& CurrentDebugSink() {
+    if (DebugSink* held = ThreadDebugSink()) return *held;
     static DebugSink sink = WriteToDefaultDebugSink;
     return sink;
 }
+
+// While it lives, the messages of the thread that made it are kept, in order, instead of
+// sent: a walk on a thread of its own says what it did only once its result is known, and
+// in the order it would have said it alone.
+class DebugCapture {
+  public:
+    DebugCapture() : sink_([this](std::string_view text) { messages_.emplace_back(text); }) {
+        ThreadDebugSink() = &sink_;
+    }
+    ~DebugCapture() { ThreadDebugSink() = nullptr; }
+    DebugCapture(const DebugCapture&) = delete;
+    DebugCapture& operator=(const DebugCapture&) = delete;
+    // The messages kept, each as it was sent.
+    std::vector<std::string> Take() { return std::move(messages_); }
+
+  private:
+    std::vector<std::string> messages_;
+    DebugSink sink_;
+};
 
 // Replaces the sink and returns the previous one. An empty sink silences the channel.
 inline DebugSink SetDebugSink(DebugSink sink) {

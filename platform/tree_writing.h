@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -109,8 +110,9 @@ class FolderWalk {
     // Enters root/components[0]/.../components[count-1] and makes it current; only the last
     // component is created when it is missing. On failure reached is the number of components
     // entered: components[reached] is the one refused (reached == count: entering the folder
-    // itself failed).
-    EnterResult Enter(const char16_t* const* components, uint32_t count, uint32_t& reached);
+    // itself failed). Without createLast, nothing is created: a missing component fails.
+    EnterResult Enter(const char16_t* const* components, uint32_t count, uint32_t& reached,
+                      bool createLast = true);
     // The folder entered last; kInvalidDirectory before one is, or after a failure.
     DirectoryHandle current() const;
     void Close();
@@ -124,7 +126,7 @@ class FolderWalk {
 // failure.
 template <typename Name, typename Chain, typename Convert>
 EnterResult EnterConverted(Chain* chain, const char16_t* const* components, uint32_t count,
-                           uint32_t& reached, Convert convert) {
+                           uint32_t& reached, Convert convert, bool createLast) {
     reached = 0;
     if (chain == nullptr) return EnterResult::kFailed;
     std::vector<Name> names(count);
@@ -134,7 +136,7 @@ EnterResult EnterConverted(Chain* chain, const char16_t* const* components, uint
             return EnterResult::kFailed;
         }
     }
-    const EnterResult result = chain->Enter(names, reached);
+    const EnterResult result = chain->Enter(names, reached, createLast);
     if (result != EnterResult::kEntered) chain->Forget();
     return result;
 }
@@ -165,6 +167,13 @@ class ReplacingFile {
     // the name.
     Outcome Commit(bool readOnly, uint32_t keptExecute = 0, bool ownerOnlyWrite = false);
     void Abandon();
+    // Sets a complete file aside under its temporary name, with the mode Commit would give it:
+    // it holds no descriptor on Linux, so that a walk can set thousands aside, and its folder
+    // may close. CommitParked gives it its name, RemoveParked removes it, each from the same
+    // folder opened again; a parked file that gets neither stays on the disk.
+    bool Park(bool readOnly, uint32_t keptExecute = 0, bool ownerOnlyWrite = false);
+    Outcome CommitParked(DirectoryHandle folder);
+    void RemoveParked(DirectoryHandle folder);
 
   private:
     std::unique_ptr<FileReplacement> replacement_;
@@ -178,6 +187,19 @@ class ReplacingFile {
 // there (< > : " | ? * and the control characters). Linux takes every name but "/" and NUL
 // as it stands.
 bool IsPlainNameHere(std::u16string_view name);
+
+// What the name holds in folder, looked at without following a link.
+enum class NameHolds { kNothing, kFolder, kOther };
+NameHolds WhatNameHolds(DirectoryHandle folder, const char16_t* name);
+
+// A name for an entry of this process that no other has: ".winqor-<pid>-<n>.partial".
+std::u16string NewTemporaryName();
+
+// Renames the folder from to the name to, both in folder; false when an entry has that name.
+bool RenameFolderEntry(DirectoryHandle folder, const char16_t* from, const char16_t* to);
+
+// Removes the entry name of folder (an empty folder when isFolder) without following a link.
+bool RemoveEntry(DirectoryHandle folder, const char16_t* name, bool isFolder);
 
 // Writes all count bytes unless an error stops it; the bytes written.
 uint32_t WriteToFile(FileHandle file, const void* buffer, uint32_t count);

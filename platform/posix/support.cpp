@@ -14,13 +14,6 @@ constexpr int kTemporaryAttempts = 100;
 
 std::atomic<uint64_t> g_temporaryCounter{0};
 
-std::string TemporaryName() {
-    struct timespec now;
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t unique = static_cast<uint64_t>(now.tv_nsec) ^ (g_temporaryCounter++ << 32);
-    return winqor::TemporaryName(static_cast<uint64_t>(::getpid()), unique);
-}
-
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
     const size_t slash = path.rfind('/');
     folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
@@ -28,6 +21,13 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name) 
 }
 
 }  // namespace
+
+std::string TemporaryName() {
+    struct timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t unique = static_cast<uint64_t>(now.tv_nsec) ^ (g_temporaryCounter++ << 32);
+    return winqor::TemporaryName(static_cast<uint64_t>(::getpid()), unique);
+}
 
 int OpenRetrying(const char* path, int flags, mode_t mode) {
     return OpenAtRetrying(AT_FDCWD, path, flags, mode);
@@ -117,6 +117,36 @@ bool AtomicReplacement::Commit(mode_t mode, bool durable) {
     temporary_.clear();
     if (durable) ::fsync(folder_);
     return true;
+}
+
+bool AtomicReplacement::Park(mode_t mode) {
+    if (file_.get() < 0 || ::fchmod(file_.get(), mode) != 0 || !file_.Close()) {
+        const int error = errno;
+        Abandon();
+        errno = error;
+        return false;
+    }
+    // The descriptor may be reused for another folder: nothing is removed through it now.
+    folder_ = -1;
+    return true;
+}
+
+bool AtomicReplacement::CommitParked(int folder) {
+    if (temporary_.empty()) return false;
+    const bool done = ::renameat(folder, temporary_.c_str(), folder, name_.c_str()) == 0;
+    if (!done) {
+        const int error = errno;
+        RemoveParked(folder);
+        errno = error;
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+void AtomicReplacement::RemoveParked(int folder) {
+    if (!temporary_.empty()) ::unlinkat(folder, temporary_.c_str(), 0);
+    temporary_.clear();
 }
 
 void AtomicReplacement::Abandon() {

@@ -88,6 +88,9 @@ class Descriptor {
 // uncommitted temporary is removed when the object goes. Temporaries are named
 // ".winqor-<pid>-<n>.partial": hidden, so that one left by a killed run is told apart from a
 // real file (and may be removed).
+// A new temporary name for this process: ".winqor-<pid>-<n>.partial".
+std::string TemporaryName();
+
 class AtomicReplacement {
   public:
     AtomicReplacement() = default;
@@ -104,6 +107,12 @@ class AtomicReplacement {
     // temporary removed and the old entry untouched, when any step fails.
     bool Commit(mode_t mode, bool durable);
     void Abandon();
+    // Gives the file mode and closes it, keeping it under its temporary name; the folder may
+    // close then. CommitParked renames it over the name, RemoveParked removes it, both in
+    // folder (the same folder, opened again).
+    bool Park(mode_t mode);
+    bool CommitParked(int folder);
+    void RemoveParked(int folder);
 
   private:
     int folder_ = AT_FDCWD;

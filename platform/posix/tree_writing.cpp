@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -189,7 +190,7 @@ class FolderChain {
     FolderChain(int root, FolderTrust trust, FileId rootId)
         : root_(root), trust_(trust), rootId_(rootId) {}
 
-    EnterResult Enter(const std::vector<std::string>& names, uint32_t& reached) {
+    EnterResult Enter(const std::vector<std::string>& names, uint32_t& reached, bool createLast) {
         size_t common = 0;
         while (common < names.size() && common < levels_.size() &&
                levels_[common].name == names[common]) {
@@ -198,7 +199,7 @@ class FolderChain {
         if (!ClimbTo(common)) common = 0;
         reached = static_cast<uint32_t>(common);
         for (size_t i = common; i < names.size(); ++i) {
-            const EnterResult result = Descend(names[i], i + 1 == names.size());
+            const EnterResult result = Descend(names[i], createLast && i + 1 == names.size());
             if (result != EnterResult::kEntered) return result;
             ++reached;
         }
@@ -274,9 +275,10 @@ bool FolderWalk::Start(DirectoryHandle root, FolderTrust trust) {
     return true;
 }
 
-EnterResult FolderWalk::Enter(const char16_t* const* components, uint32_t count,
-                              uint32_t& reached) {
-    return EnterConverted<std::string>(chain_.get(), components, count, reached, NativePath);
+EnterResult FolderWalk::Enter(const char16_t* const* components, uint32_t count, uint32_t& reached,
+                              bool createLast) {
+    return EnterConverted<std::string>(chain_.get(), components, count, reached, NativePath,
+                                       createLast);
 }
 
 DirectoryHandle FolderWalk::current() const {
@@ -307,17 +309,74 @@ bool ReplacingFile::Identify(FileId& id) const {
     return true;
 }
 
+namespace {
+
+mode_t ModeOfExtracted(bool readOnly, uint32_t keptExecute, bool ownerOnlyWrite) {
+    return ExtractedFileMode(readOnly, keptExecute, CurrentUmask()) &
+           ~static_cast<mode_t>(ownerOnlyWrite ? 022 : 0);
+}
+
+ReplacingFile::Outcome OutcomeOfRename(bool renamed) {
+    if (renamed) return ReplacingFile::Outcome::kDone;
+    return errno == EISDIR ? ReplacingFile::Outcome::kFolderInTheWay
+                           : ReplacingFile::Outcome::kFailed;
+}
+
+}  // namespace
+
 ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly, uint32_t keptExecute,
                                              bool ownerOnlyWrite) {
     if (handle() == kInvalidHandle) return Outcome::kFailed;
-    const mode_t mode = ExtractedFileMode(readOnly, keptExecute, CurrentUmask()) &
-                        ~static_cast<mode_t>(ownerOnlyWrite ? 022 : 0);
-    if (replacement_->Commit(mode, false)) return Outcome::kDone;
-    return errno == EISDIR ? Outcome::kFolderInTheWay : Outcome::kFailed;
+    return OutcomeOfRename(
+        replacement_->Commit(ModeOfExtracted(readOnly, keptExecute, ownerOnlyWrite), false));
+}
+
+bool ReplacingFile::Park(bool readOnly, uint32_t keptExecute, bool ownerOnlyWrite) {
+    return handle() != kInvalidHandle &&
+           replacement_->Park(ModeOfExtracted(readOnly, keptExecute, ownerOnlyWrite));
+}
+
+ReplacingFile::Outcome ReplacingFile::CommitParked(DirectoryHandle folder) {
+    if (!replacement_) return Outcome::kFailed;
+    return OutcomeOfRename(replacement_->CommitParked(static_cast<int>(folder)));
+}
+
+void ReplacingFile::RemoveParked(DirectoryHandle folder) {
+    if (replacement_) replacement_->RemoveParked(static_cast<int>(folder));
 }
 
 void ReplacingFile::Abandon() {
     if (replacement_) replacement_->Abandon();
+}
+
+NameHolds WhatNameHolds(DirectoryHandle folder, const char16_t* name) {
+    std::string native;
+    struct stat info;
+    if (!NativePath(name, native) || native.empty() ||
+        ::fstatat(static_cast<int>(folder), native.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return NameHolds::kNothing;
+    }
+    return S_ISDIR(info.st_mode) ? NameHolds::kFolder : NameHolds::kOther;
+}
+
+std::u16string NewTemporaryName() {
+    std::u16string wide;
+    Utf8ToUtf16(TemporaryName(), wide);
+    return wide;
+}
+
+bool RenameFolderEntry(DirectoryHandle folder, const char16_t* from, const char16_t* to) {
+    std::string source, target;
+    const int at = static_cast<int>(folder);
+    // A plain rename would take the place of an empty folder there; nothing may be replaced.
+    return NativePath(from, source) && NativePath(to, target) &&
+           ::renameat2(at, source.c_str(), at, target.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool RemoveEntry(DirectoryHandle folder, const char16_t* name, bool isFolder) {
+    std::string native;
+    return NativePath(name, native) && !native.empty() &&
+           ::unlinkat(static_cast<int>(folder), native.c_str(), isFolder ? AT_REMOVEDIR : 0) == 0;
 }
 
 uint32_t WriteToFile(FileHandle file, const void* buffer, uint32_t count) {

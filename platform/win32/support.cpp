@@ -105,14 +105,6 @@ NTSTATUS Rename(HANDLE file, HANDLE folder, std::wstring_view name, FILE_INFORMA
     return SetInformation(file, information, static_cast<ULONG>(bytes), kind);
 }
 
-bool SetAttributes(HANDLE file, DWORD attributes) {
-    FILE_BASIC_INFO basic = {};
-    attributes &= kSettableAttributes;
-    // 0 would leave the attributes as they are.
-    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
-    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
-}
-
 bool ReadTokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, std::vector<std::byte>& buffer) {
     DWORD bytes = 0;
     ::GetTokenInformation(token, kind, nullptr, 0, &bytes);
@@ -157,6 +149,14 @@ void RemoveMovedAside(HANDLE old, const FileFacts& facts) {
 }
 
 }  // namespace
+
+bool SetAttributes(HANDLE file, DWORD attributes) {
+    FILE_BASIC_INFO basic = {};
+    attributes &= kSettableAttributes;
+    // 0 would leave the attributes as they are.
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+}
 
 bool WidePath(const char16_t* path, std::wstring& wide) {
     if (path == nullptr) return false;

@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file.h"
 #include "base/text.h"
+#include "platform/file.h"
 #include "platform/tree_reading.h"
 
 namespace winqor::win32 {
@@ -149,6 +149,9 @@ inline constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC000
 inline constexpr NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BBL);
 inline constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103L);
 
+// Sets the file's attributes through its handle (only those a file may be given).
+bool SetAttributes(HANDLE file, DWORD attributes);
+
 struct RelativeOpen {
     ACCESS_MASK access = 0;
     ULONG share = 0;
@@ -203,6 +206,12 @@ class AtomicReplacement {
     // GetLastError says why.
     Outcome Commit(bool readOnly, bool durable);
     void Abandon();
+    // Commit for a file set aside while its folder closed: folder is the same folder, opened
+    // again.
+    Outcome CommitInto(HANDLE folder, bool readOnly) {
+        folder_ = folder;
+        return Commit(readOnly, false);
+    }
 
   private:
     Outcome ReplaceByMovingAside();

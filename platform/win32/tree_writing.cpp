@@ -15,7 +15,10 @@ namespace winqor {
 using namespace win32;
 
 // The state of a file being written: the Win32 AtomicReplacement.
-class FileReplacement : public AtomicReplacement {};
+class FileReplacement : public AtomicReplacement {
+  public:
+    bool parkedReadOnly = false;
+};
 
 namespace {
 
@@ -238,7 +241,7 @@ class FolderChain {
   public:
     explicit FolderChain(HANDLE root) : root_(root) {}
 
-    EnterResult Enter(const std::vector<std::wstring>& names, uint32_t& reached) {
+    EnterResult Enter(const std::vector<std::wstring>& names, uint32_t& reached, bool createLast) {
         entered_ = false;
         size_t common = 0;
         while (common < names.size() && common < levels_.size() &&
@@ -250,7 +253,7 @@ class FolderChain {
         for (size_t i = common; i < names.size(); ++i) {
             Handle opened;
             const EnterResult result =
-                OpenComponent(Deepest(), names[i], i + 1 == names.size(), opened);
+                OpenComponent(Deepest(), names[i], createLast && i + 1 == names.size(), opened);
             if (result != EnterResult::kEntered) return result;
             levels_.push_back({names[i], std::move(opened)});
             ++reached;
@@ -299,9 +302,10 @@ bool FolderWalk::Start(DirectoryHandle root, FolderTrust) {
     return true;
 }
 
-EnterResult FolderWalk::Enter(const char16_t* const* components, uint32_t count,
-                              uint32_t& reached) {
-    return EnterConverted<std::wstring>(chain_.get(), components, count, reached, WidePath);
+EnterResult FolderWalk::Enter(const char16_t* const* components, uint32_t count, uint32_t& reached,
+                              bool createLast) {
+    return EnterConverted<std::wstring>(chain_.get(), components, count, reached, WidePath,
+                                        createLast);
 }
 
 DirectoryHandle FolderWalk::current() const {
@@ -348,6 +352,74 @@ ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly, uint32_t, bool) {
 
 void ReplacingFile::Abandon() {
     if (replacement_) replacement_->Abandon();
+}
+
+// A handle costs Windows little: the parked file stays open, unshared, until it is renamed.
+bool ReplacingFile::Park(bool readOnly, uint32_t, bool) {
+    if (handle() == kInvalidHandle) return false;
+    replacement_->parkedReadOnly = readOnly;
+    return true;
+}
+
+ReplacingFile::Outcome ReplacingFile::CommitParked(DirectoryHandle folder) {
+    if (handle() == kInvalidHandle || folder == kInvalidDirectory) return Outcome::kFailed;
+    switch (replacement_->CommitInto(AsHandle(folder), replacement_->parkedReadOnly)) {
+        case AtomicReplacement::Outcome::kDone:
+            return Outcome::kDone;
+        case AtomicReplacement::Outcome::kFolderInTheWay:
+            return Outcome::kFolderInTheWay;
+        default:
+            return Outcome::kFailed;
+    }
+}
+
+void ReplacingFile::RemoveParked(DirectoryHandle) {
+    Abandon();
+}
+
+NameHolds WhatNameHolds(DirectoryHandle folder, const char16_t* name) {
+    std::wstring wide;
+    Handle entry;
+    FileFacts facts;
+    const RelativeOpen look{FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0};
+    if (folder == kInvalidDirectory || !WidePath(name, wide) ||
+        !NT_SUCCESS(OpenBelow(AsHandle(folder), wide, look, entry)) ||
+        !FactsOf(entry.get(), facts)) {
+        return NameHolds::kNothing;
+    }
+    return IsFolder(facts.attributes) && !IsReparsePoint(facts.attributes) ? NameHolds::kFolder
+                                                                           : NameHolds::kOther;
+}
+
+std::u16string NewTemporaryName() {
+    const std::wstring wide = TemporaryName();
+    return std::u16string(wide.begin(), wide.end());
+}
+
+bool RenameFolderEntry(DirectoryHandle folder, const char16_t* from, const char16_t* to) {
+    std::wstring source, target;
+    Handle entry;
+    const RelativeOpen open{DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            FILE_OPEN, FILE_DIRECTORY_FILE};
+    return folder != kInvalidDirectory && WidePath(from, source) && WidePath(to, target) &&
+           NT_SUCCESS(OpenBelow(AsHandle(folder), source, open, entry)) &&
+           NT_SUCCESS(RenameInto(entry.get(), AsHandle(folder), target, false));
+}
+
+bool RemoveEntry(DirectoryHandle folder, const char16_t* name, bool isFolder) {
+    std::wstring wide;
+    Handle entry;
+    const RelativeOpen open{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                            ULONG{isFolder ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE}};
+    if (folder == kInvalidDirectory || !WidePath(name, wide) ||
+        !NT_SUCCESS(OpenBelow(AsHandle(folder), wide, open, entry))) {
+        return false;
+    }
+    // A read-only file cannot be marked for removal.
+    if (!isFolder) SetAttributes(entry.get(), FILE_ATTRIBUTE_NORMAL);
+    return RemoveOnClose(entry.get());
 }
 
 uint32_t WriteToFile(FileHandle file, const void* buffer, uint32_t count) {

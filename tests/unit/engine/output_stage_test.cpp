@@ -146,9 +146,10 @@ std::vector<uint8_t> RootAndFolder(const std::u16string& fileName, const std::st
 }
 
 const std::string kMd5Empty = "d41d8cd98f00b204e9800998ecf8427e";
-const std::string kMd5A = "0cc175b9c0f1b6a831c399e269772661";      // "a"
-const std::string kMd5Aaaaa = "594f803b380a41396ed63dca39503542";  // "aaaaa"
-const std::string kMd5Bb = "21ad0bd836b90d08f4cf640b4c298e7c";     // "bb"
+const std::string kMd5A = "0cc175b9c0f1b6a831c399e269772661";    // "a"
+const std::string kMd5Bb = "21ad0bd836b90d08f4cf640b4c298e7c";   // "bb"
+const std::string kMd5X = "9dd4e461268c8034f5c8564e155c67a6";    // "x"
+const std::string kMd5Old = "149603e6c03516362a8da23f624db945";  // "old"
 
 const WalkCase kWalkCases[] = {
     {"root only",
@@ -178,8 +179,8 @@ const WalkCase kWalkCases[] = {
      },
      0,
      Failure::kMalformedRecord,
-     {"D .", "F a 1 " + kMd5A}},
-    {"file past its group but inside the stream is written, then fails",
+     {"D ."}},
+    {"file past its group but inside the stream: what was written goes",
      [] {
          auto s = RootAndFolder(u"a", "aaaaa");
          AddToSize(s, 0, -3);
@@ -187,7 +188,7 @@ const WalkCase kWalkCases[] = {
      },
      0,
      Failure::kMalformedRecord,
-     {"D .", "F a 5 " + kMd5Aaaaa}},
+     {"D ."}},
     {"last group larger than what remains fails before its folder",
      [] {
          auto s = RootAndFolder(u"a", "a");
@@ -197,7 +198,7 @@ const WalkCase kWalkCases[] = {
      },
      0,
      Failure::kMalformedRecord,
-     {"D .", "F a 1 " + kMd5A}},
+     {"D ."}},
     {"directory size below its header and name",
      [] {
          auto s = RootAndFolder(u"a", "a");
@@ -276,7 +277,7 @@ const WalkCase kWalkCases[] = {
      },
      0,
      Failure::kMalformedRecord,
-     {"D .", "D d", "F a 1 " + kMd5A, "F d/b 2 " + kMd5Bb}},
+     {"D ."}},
     {"files of a later group land in their own folder",
      [] { return RootAndFolder(u"a", "a"); },
      1,
@@ -359,20 +360,31 @@ TEST_F(OutputStageTest, EveryModeTracesEachRecordOnce) {
     }
 }
 
-// A write that fails after files were written keeps those files, and leaves no new file of its
-// own behind: neither the one cut short nor any other temporary.
-TEST_F(OutputStageTest, AFailedWriteLeavesNoTemporaryBehind) {
+// A write that fails after files were written takes everything it wrote away again: the files
+// it set aside beside names that were there, the folders it made (with what it wrote in them),
+// the temporary of the file cut short. What was there before stays as it was.
+TEST_F(OutputStageTest, AFailedWriteLeavesTheDestinationAsItWas) {
     const struct {
         const char* what;
         void (*prepare)(const fs::path& root);
         Failure failure;
+        std::vector<std::string> tree;  // after the failed walk: what prepare made, no more
     } cases[] = {
         {"a folder in the way of the second file",
          [](const fs::path& root) { fs::create_directories(root / "d" / "b"); },
-         Failure::kFolderInTheWay},
+         Failure::kFolderInTheWay,
+         {"D .", "D d", "D d/b"}},
         {"a file in the way of the second folder",
          [](const fs::path& root) { test::WriteFileBytes(root / "d", Bytes("x")); },
-         Failure::kFolderFailed},
+         Failure::kFolderFailed,
+         {"D .", "F d 1 " + kMd5X}},
+        {"an old file of the first name stays whole",
+         [](const fs::path& root) {
+             test::WriteFileBytes(root / "a", Bytes("old"));
+             fs::create_directories(root / "d" / "b");
+         },
+         Failure::kFolderInTheWay,
+         {"D .", "D d", "D d/b", "F a 3 " + kMd5Old}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -381,12 +393,77 @@ TEST_F(OutputStageTest, AFailedWriteLeavesNoTemporaryBehind) {
         c.prepare(root_);
         EXPECT_EQ(Walk(RootAndFolder(u"a", "a")), 0);
         EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
-        EXPECT_EQ(test::ReadFileBytes(root_ / "a"), Bytes("a"));
+        EXPECT_EQ(test::DescribeTree(root_), c.tree);
         for (const auto& entry : fs::recursive_directory_iterator(root_)) {
             EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos)
                 << entry.path();
         }
     }
+}
+
+// Names the walk itself gave earlier in the stream are in the way as a folder or file there
+// would be, although nothing has its name on the disk yet.
+TEST_F(OutputStageTest, ANameTheWalkMadeEarlierIsInTheWay) {
+    const struct {
+        const char* what;
+        void (*add)(RecordStreamBuilder& b);
+        Failure failure;
+    } cases[] = {
+        {"a file where the walk made a folder",
+         [](RecordStreamBuilder& b) {
+             b.AddDirectory(u"");
+             b.AddDirectory(u"\\n");
+             b.AddDirectory(u"");
+             b.AddFile(u"n", 0x20, Bytes("a"));
+         },
+         Failure::kFolderInTheWay},
+        {"a folder where the walk wrote a file",
+         [](RecordStreamBuilder& b) {
+             b.AddDirectory(u"");
+             b.AddFile(u"n", 0x20, Bytes("a"));
+             b.AddDirectory(u"\\n");
+         },
+         Failure::kFolderFailed},
+        {"a file where the walk made a folder, below a new folder",
+         [](RecordStreamBuilder& b) {
+             b.AddDirectory(u"");
+             b.AddDirectory(u"\\d");
+             b.AddDirectory(u"\\d\\n");
+             b.AddDirectory(u"\\d");
+             b.AddFile(u"n", 0x20, Bytes("a"));
+         },
+         Failure::kFolderInTheWay},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(root_);
+        RecordStreamBuilder builder;
+        c.add(builder);
+        EXPECT_EQ(Walk(builder.bytes()), 0);
+        EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
+        EXPECT_EQ(test::DescribeTree(root_), std::vector<std::string>{"D ."});
+    }
+}
+
+// Into a destination that holds folders and files already: new folders arrive whole, files
+// beside old ones replace them, and the old files the archive does not name stay.
+TEST_F(OutputStageTest, AWalkIntoAFullDestinationGivesEveryNameAtTheEnd) {
+    fs::create_directories(root_ / "d");
+    test::WriteFileBytes(root_ / "a", Bytes("old"));
+    test::WriteFileBytes(root_ / "d" / "kept", Bytes("x"));
+    RecordStreamBuilder builder;
+    builder.AddDirectory(u"");
+    builder.AddFile(u"a", 0x20, Bytes("a"));
+    builder.AddDirectory(u"\\d");
+    builder.AddFile(u"b", 0x20, Bytes("bb"));
+    builder.AddDirectory(u"\\n");
+    builder.AddDirectory(u"\\n\\m");
+    builder.AddFile(u"x", 0x20, Bytes("a"));
+    EXPECT_EQ(Walk(builder.bytes()), 1);
+    EXPECT_EQ(test::DescribeTree(root_),
+              (std::vector<std::string>{"D .", "D d", "D n", "D n/m", "F a 1 " + kMd5A,
+                                        "F d/b 2 " + kMd5Bb, "F d/kept 1 " + kMd5X,
+                                        "F n/m/x 1 " + kMd5A}));
 }
 
 // The room the check found is the room the write compares, to the byte: the root, d, a (1
@@ -477,7 +554,8 @@ TEST_F(OutputStageTest, NamesThatLeaveTheRootAreRefused) {
         EXPECT_EQ(Walk(builder.bytes()), 0);
         EXPECT_EQ(extractor_->failure(), c.failure) << DescribeFailure(extractor_->failure());
         EXPECT_EQ(Outside(), before);
-        EXPECT_EQ(test::DescribeTree(root_), (std::vector<std::string>{"D .", "D d"}));
+        // d was made before the refused name was met: it goes too.
+        EXPECT_EQ(test::DescribeTree(root_), std::vector<std::string>{"D ."});
     }
 }
 
