@@ -39,7 +39,7 @@ EnterResult StagedTree::Enter(FolderWalk& walk, const char16_t* const* component
     bool parentHidden = false;
     for (uint32_t i = 0; i < count; ++i) {
         if (i > 0) key += kKeySeparator;
-        key += components[i];
+        key += FoldedName(components[i]);
         parentHidden = hidden;
         const auto staged = staged_.find(key);
         onDisk.emplace_back(staged != staged_.end() ? staged->second : components[i]);
@@ -96,7 +96,7 @@ EnterResult StagedTree::EnterNew(FolderWalk& walk, std::vector<std::u16string>& 
 }
 
 std::u16string StagedTree::KeyOf(const char16_t* name) const {
-    return currentKey_.empty() ? std::u16string(name) : currentKey_ + kKeySeparator + name;
+    return currentKey_.empty() ? FoldedName(name) : currentKey_ + kKeySeparator + FoldedName(name);
 }
 
 bool StagedTree::MadeFolder(const char16_t* name) const {
@@ -169,7 +169,12 @@ void StagedTree::DiscardFrom(DirectoryHandle root, size_t from) {
 }
 
 DirectoryHandle StagedTree::OpenFolderOf(DirectoryHandle root, const Entry& entry) {
-    if (entry.folder.empty()) return root;
+    if (entry.folder.empty()) {
+        // Windows removes and renames no folder that is current.
+        CloseOpened();
+        MakeCurrent(root);
+        return root;
+    }
     if (opened_ != kInvalidDirectory && openedPath_ == entry.folder) return opened_;
     CloseOpened();
     const std::vector<const char16_t*> pointers = Pointers(entry.folder);

@@ -192,6 +192,10 @@ bool IsPlainNameHere(std::u16string_view name);
 enum class NameHolds { kNothing, kFolder, kOther };
 NameHolds WhatNameHolds(DirectoryHandle folder, const char16_t* name);
 
+// The form in which this system compares the names of one folder: Windows takes "README" and
+// "readme" for one entry (their upper case), Linux takes every name as it stands.
+std::u16string FoldedName(std::u16string_view name);
+
 // A name for an entry of this process that no other has: ".winqor-<pid>-<n>.partial".
 std::u16string NewTemporaryName();
 

@@ -45,13 +45,14 @@ export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DWINQOR_SANITIZE=ON -DWINQOR_TEST_SEAMS=ON \
   -DWINQOR_WARNINGS_AS_ERRORS=ON
-# Data races in the decoding threads: the engine's unit tests alone, with ThreadSanitizer.
+# Data races in the decoding threads and the walk that writes beside them: the engine's unit
+# tests alone, with ThreadSanitizer.
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWINQOR_TSAN=ON -DWINQOR_WARNINGS_AS_ERRORS=ON \
   > build/tsan.configure.log 2>&1 ||
   { cat build/tsan.configure.log; exit 1; }
 cmake --build build/tsan -j"$jobs" --target unit_engine
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/unit_engine --gtest_brief=1 \
-  --gtest_filter='ParallelDecodeTest.*:DecoderTest.*:ExtractorTest.*'
+  --gtest_filter='ParallelDecodeTest.*:DecoderTest.*:ExtractorTest.*:OverlappedWalkTest.*'
 # Line and branch coverage per folder, from a gcov build of the suite (without the GUI tests).
 # It reports only: the tests' verdict is the builds' above, and a coverage run that cannot be
 # made says so without failing them.

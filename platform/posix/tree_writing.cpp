@@ -359,6 +359,10 @@ NameHolds WhatNameHolds(DirectoryHandle folder, const char16_t* name) {
     return S_ISDIR(info.st_mode) ? NameHolds::kFolder : NameHolds::kOther;
 }
 
+std::u16string FoldedName(std::u16string_view name) {
+    return std::u16string(name);
+}
+
 std::u16string NewTemporaryName() {
     std::u16string wide;
     Utf8ToUtf16(TemporaryName(), wide);

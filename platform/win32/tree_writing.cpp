@@ -392,6 +392,13 @@ NameHolds WhatNameHolds(DirectoryHandle folder, const char16_t* name) {
                                                                            : NameHolds::kOther;
 }
 
+// NTFS compares names by their upper case, one UTF-16 unit at a time.
+std::u16string FoldedName(std::u16string_view name) {
+    std::wstring wide(name.begin(), name.end());
+    if (!wide.empty()) ::CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return std::u16string(wide.begin(), wide.end());
+}
+
 std::u16string NewTemporaryName() {
     const std::wstring wide = TemporaryName();
     return std::u16string(wide.begin(), wide.end());
@@ -412,7 +419,7 @@ bool RemoveEntry(DirectoryHandle folder, const char16_t* name, bool isFolder) {
     Handle entry;
     const RelativeOpen open{DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                            ULONG{isFolder ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE}};
+                            isFolder ? ULONG{FILE_DIRECTORY_FILE} : ULONG{FILE_NON_DIRECTORY_FILE}};
     if (folder == kInvalidDirectory || !WidePath(name, wide) ||
         !NT_SUCCESS(OpenBelow(AsHandle(folder), wide, open, entry))) {
         return false;

@@ -1,4 +1,5 @@
 #include "engine/bzip2_parallel.h"
+#include "engine/decoded_prefix.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
@@ -6,9 +7,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/archive_extractor.h"
@@ -172,6 +175,30 @@ Bytes ThroughProgram(const std::string& command, const Bytes& plain) {
     return packed;
 }
 
+// Decodes as the walk that writes while decoding reads: a reader follows the prefix the decoder
+// says is in place, and every byte it is shown is already the plain text's. True when it was.
+bool PrefixHoldsThePlainText(const Bytes& packed, const Bytes& plain, unsigned processors,
+                             uint64_t budget) {
+    Bytes out(plain.size());
+    DecodedPrefix prefix;
+    bool alike = true;
+    std::thread reader([&] {
+        uint32_t end = 0;
+        while (end < out.size()) {
+            const uint32_t from = end;
+            end = static_cast<uint32_t>(std::min<size_t>(end + 64 * 1024, out.size()));
+            if (!prefix.Await(end)) return;
+            alike = alike && std::memcmp(out.data() + from, plain.data() + from, end - from) == 0;
+        }
+    });
+    const int whole =
+        DecodeBlocksInParallel(packed.data(), static_cast<uint32_t>(packed.size()), out.data(),
+                               static_cast<uint32_t>(out.size()), processors, budget, &prefix);
+    prefix.End(whole != 0);
+    reader.join();
+    return alike && whole != 0;
+}
+
 class ParallelDecodeTest : public ::testing::Test {
   protected:
     void SetUp() override { SetDecoderVerbosity(0); }
@@ -202,7 +229,8 @@ TEST_F(ParallelDecodeTest, WholeStreamsOfSeveralBlocksDecodeInParallel) {
 }
 
 // The streams of other compressors, replayed over processors and budgets: however many
-// threads decode and however few blocks may wait aside, the bytes are the one call's. A
+// threads decode and however few blocks may wait aside, the bytes are the one call's, and
+// so is every byte a walk is shown while the later blocks still decode. A
 // budget of one thread takes the one call without looking for blocks.
 TEST_F(ParallelDecodeTest, PeersStreamsDecodeAlikeOnEveryThreadCountAndBudget) {
     const Bytes text = Mixed(1'000'000, 9);
@@ -252,6 +280,8 @@ TEST_F(ParallelDecodeTest, PeersStreamsDecodeAlikeOnEveryThreadCountAndBudget) {
             EXPECT_EQ(DecodeInParallel(peer.packed, out, setting.processors, setting.budget),
                       oneThread ? 0 : 1);
             EXPECT_TRUE(oneThread || out == peer.plain);
+            EXPECT_TRUE(oneThread || PrefixHoldsThePlainText(peer.packed, peer.plain,
+                                                             setting.processors, setting.budget));
             SetDecoderMemoryBudget(setting.budget);
             const Result result =
                 Decompress(peer.packed, static_cast<uint32_t>(out.size()), setting.processors);
