@@ -194,26 +194,22 @@ ExtractionOutcome FinishOverlapped(OverlappedWalk& walk, RecordSink& sink, Dutie
     return ExtractionOutcome::kWritingStopped;
 }
 
-// Decodes the request's archive and checks every record through sink; for kExtract the walk
-// then writes them below the root.
-ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, Duties& duties) {
+// Decodes the archive and writes its records below the root, once every record has passed.
+// With processors to spare the walk writes beside the decoder; a stream that does not decode
+// whole on its threads is decoded again in one call, which decides how it fails, and walked
+// after it.
+ExtractionOutcome DecodeAndWrite(const ExtractionRequest& request, RecordSink& sink,
+                                 Duties& duties) {
     DecodedArchive& archive = duties.archive;
     OutputStage& tree = duties.tree;
-    if (request.passwordDigest) archive.SetPasswordDigest(request.passwordDigest->data());
-    if (archive.LoadFromImage(request.archive.data(), request.archive.size()) == 0 ||
-        archive.CheckPayload() == 0) {
-        return ExtractionOutcome::kDamaged;
-    }
-    const bool extract = request.mode == ExtractionMode::kExtract;
     // The root's path counts in every joined path the check measures.
     const bool rooted =
-        extract && tree.AdoptRoot(request.root, request.rootPath, request.trust, request.freeBytes);
+        tree.AdoptRoot(request.root, request.rootPath, request.trust, request.freeBytes);
     if (rooted && !request.watch.empty()) tree.WatchRootFile(request.watch);
     bool triedInParallel = false;
     if (rooted && DecoderThreads() > 1) {
         OverlappedWalk walk = DecodeWhileWriting(duties);
         if (walk.decoded) return FinishOverlapped(walk, sink, duties);
-        // Decoded short of the end: the one call decides, and the walk starts again after it.
         tree.DiscardStaged();
         archive.RewindOutput();
         triedInParallel = walk.started;
@@ -221,18 +217,29 @@ ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, Dutie
     if ((triedInParallel ? archive.DecompressInOneCall() : archive.Decompress()) == 0) {
         return ExtractionOutcome::kDamaged;
     }
-    if (extract && !rooted) return ExtractionOutcome::kWritingStopped;
-    if (!extract) {
-        // Listing and checking are one traced walk that writes nothing.
-        RecordWalk walk(archive, duties.report);
-        walk.SetTraced(true);
-        return walk.Records(sink) != 0 ? ExtractionOutcome::kComplete : ExtractionOutcome::kRefused;
-    }
+    if (!rooted) return ExtractionOutcome::kWritingStopped;
     // A name that would be refused, anywhere in the stream, is found before the first write;
     // that check says nothing, so the trace shows each record once.
     if (tree.CheckRecords(&sink) == 0) return ExtractionOutcome::kRefused;
     return tree.OutputArchive() != 0 ? ExtractionOutcome::kComplete
                                      : ExtractionOutcome::kWritingStopped;
+}
+
+// Decodes the request's archive and checks every record through sink; for kExtract the walk
+// then writes them below the root.
+ExtractionOutcome Walk(const ExtractionRequest& request, RecordSink& sink, Duties& duties) {
+    DecodedArchive& archive = duties.archive;
+    if (request.passwordDigest) archive.SetPasswordDigest(request.passwordDigest->data());
+    if (archive.LoadFromImage(request.archive.data(), request.archive.size()) == 0 ||
+        archive.CheckPayload() == 0) {
+        return ExtractionOutcome::kDamaged;
+    }
+    if (request.mode == ExtractionMode::kExtract) return DecodeAndWrite(request, sink, duties);
+    if (archive.Decompress() == 0) return ExtractionOutcome::kDamaged;
+    // Listing and checking are one traced walk that writes nothing.
+    RecordWalk walk(archive, duties.report);
+    walk.SetTraced(true);
+    return walk.Records(sink) != 0 ? ExtractionOutcome::kComplete : ExtractionOutcome::kRefused;
 }
 
 // The sink that counts the records and, as the mode asks, lists them.

@@ -316,6 +316,21 @@ void FolderWalk::Close() {
     chain_.reset();
 }
 
+namespace {
+
+ReplacingFile::Outcome OutcomeOf(AtomicReplacement::Outcome outcome) {
+    switch (outcome) {
+        case AtomicReplacement::Outcome::kDone:
+            return ReplacingFile::Outcome::kDone;
+        case AtomicReplacement::Outcome::kFolderInTheWay:
+            return ReplacingFile::Outcome::kFolderInTheWay;
+        default:
+            return ReplacingFile::Outcome::kFailed;
+    }
+}
+
+}  // namespace
+
 ReplacingFile::ReplacingFile() = default;
 ReplacingFile::~ReplacingFile() = default;
 
@@ -340,14 +355,7 @@ bool ReplacingFile::Identify(FileId& id) const {
 
 ReplacingFile::Outcome ReplacingFile::Commit(bool readOnly, uint32_t, bool) {
     if (handle() == kInvalidHandle) return Outcome::kFailed;
-    switch (replacement_->Commit(readOnly, false)) {
-        case AtomicReplacement::Outcome::kDone:
-            return Outcome::kDone;
-        case AtomicReplacement::Outcome::kFolderInTheWay:
-            return Outcome::kFolderInTheWay;
-        default:
-            return Outcome::kFailed;
-    }
+    return OutcomeOf(replacement_->Commit(readOnly, false));
 }
 
 void ReplacingFile::Abandon() {
@@ -363,14 +371,7 @@ bool ReplacingFile::Park(bool readOnly, uint32_t, bool) {
 
 ReplacingFile::Outcome ReplacingFile::CommitParked(DirectoryHandle folder) {
     if (handle() == kInvalidHandle || folder == kInvalidDirectory) return Outcome::kFailed;
-    switch (replacement_->CommitInto(AsHandle(folder), replacement_->parkedReadOnly)) {
-        case AtomicReplacement::Outcome::kDone:
-            return Outcome::kDone;
-        case AtomicReplacement::Outcome::kFolderInTheWay:
-            return Outcome::kFolderInTheWay;
-        default:
-            return Outcome::kFailed;
-    }
+    return OutcomeOf(replacement_->CommitInto(AsHandle(folder), replacement_->parkedReadOnly));
 }
 
 void ReplacingFile::RemoveParked(DirectoryHandle) {
