@@ -37,6 +37,19 @@ expect_equal "the run ends as a run that took place" "$out" "result 1"
 expect_equal "not even its first file stays" "$(ls -A dist/plain)" ""
 expect_equal "nothing outside its folder" "$(outside dist/plain)" "$before"
 
+# --- the disk fills up late in an archive of several blocks, which is written while it decodes:
+# the files of the first blocks were written beside their names, and go with the rest ---
+mkdir -p late/src/a late/src/z late/out && printf 'kept' >late/out/keep.txt
+for name in one two three; do head -c 1000000 /dev/urandom | base64 >"late/src/a/$name"; done
+head -c 2000000 /dev/urandom | base64 >late/src/z/last
+"$aze" create -o late.aze late/src >/dev/null </dev/null || fail "aze create of the late tree failed"
+before=$(outside late/out)
+expect_status 3 "a full disk at the last file of five blocks" -- \
+  bash -c 'ulimit -f 2000; exec "$0" extract -C late/out late.aze' "$aze"
+expect_equal "its message" "$err" "aze: cannot write a file completely: $PWD/late/out/z/last"
+expect_equal "what existed stays, alone, with no temporary" "$(ls -A late/out)" "keep.txt"
+expect_equal "nothing outside the late destination" "$(outside late/out)" "$before"
+
 # --- folders without write permission (as an unprivileged user, so that permissions apply) ---
 mkdir -p ro/docs && printf 'old' >ro/docs/old.txt && chmod 555 ro/docs && chmod 777 ro
 before=$(outside ro)
