@@ -78,4 +78,8 @@ bool JsonListingSink::File(const char16_t* name, uint32_t attributes,
     return true;
 }
 
+std::unique_ptr<RecordSink> NewJsonListingSink(std::function<void(std::string_view)> writeLine) {
+    return std::make_unique<JsonListingSink>(std::move(writeLine));
+}
+
 }  // namespace winqor

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,5 +36,8 @@ class JsonListingSink : public RecordSink {
     LineWriter writeLine_;
     std::u16string folder_;  // the current folder's path, empty for the root
 };
+
+// A JsonListingSink for OfferJsonListing (engine/sandboxed_runner.h).
+std::unique_ptr<RecordSink> NewJsonListingSink(std::function<void(std::string_view)> writeLine);
 
 }  // namespace winqor

@@ -169,16 +169,15 @@ void OutputStage::DiscardStaged() {
 
 // Without making anything: a folder the walk entered may be gone with what was discarded.
 void OutputStage::ReenterLastFolder() {
-    walk_.Start(root_, trustBelowRoot_);
     std::vector<const char16_t*> components;
     for (const auto& component : lastFolder_) components.push_back(component.c_str());
-    DirectoryHandle entered = kInvalidDirectory;
-    if (EnterFolderBelow(root_, components.data(), static_cast<uint32_t>(components.size()),
-                         entered, /*createLast=*/false) != EnterResult::kEntered) {
+    uint32_t reached = 0;
+    if (!walk_.Start(root_, trustBelowRoot_) ||
+        walk_.Enter(components.data(), static_cast<uint32_t>(components.size()), reached,
+                    /*createLast=*/false) != EnterResult::kEntered) {
         lastFolder_.clear();
         MakeCurrent(root_);
     }
-    CloseDirectory(entered);
 }
 
 bool OutputStage::RoomFor(uint64_t bytes) {

@@ -62,8 +62,6 @@ class OutputStage : private RecordSink {
     bool CommitStaged();
     void DiscardStaged();
     bool roomShort() const { return roomShort_; }
-    // Records kNoRoom, as OutputArchive does, when the stream needs more room than is free.
-    bool HasRoomForTree();
     // The walk OutputArchive makes, with every check of its names and records and the root's
     // path in each joined path, but it writes nothing and sends no trace: each record goes to
     // sink (null: none). 1 when the whole stream passed; the walk's cursor is then back at the
@@ -99,6 +97,7 @@ class OutputStage : private RecordSink {
     // records from the walk's position on. false, with kNoRoom recorded, when it does not; true
     // when the system could not say how much is free, or the records break the rules (the walk
     // then fails where it meets them).
+    bool HasRoomForTree();
     // The room the records from the walk's position on need, walked without a word; none when
     // they break the rules.
     std::optional<uint64_t> TallyRecords();

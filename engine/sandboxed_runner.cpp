@@ -23,7 +23,6 @@
 #include "engine/decoded_archive.h"
 #include "engine/decoded_prefix.h"
 #include "engine/extraction_hooks.h"
-#include "engine/json_listing.h"
 #include "engine/output_stage.h"
 #include "engine/record_listing.h"
 #include "engine/record_walk.h"
@@ -35,6 +34,8 @@
 
 namespace winqor {
 namespace {
+
+JsonSinkMaker g_makeJsonSink = nullptr;
 
 constexpr char kDebugMessage = 'D';
 constexpr char kOutputMessage = 'O';
@@ -185,10 +186,9 @@ ExtractionOutcome FinishOverlapped(OverlappedWalk& walk, RecordSink& sink, Dutie
                                    : ExtractionOutcome::kWritingStopped;
     }
     tree.DiscardStaged();
-    if (tree.roomShort()) {
-        tree.HasRoomForTree();
-        return ExtractionOutcome::kWritingStopped;
-    }
+    // The walk that writes after the decoder refuses such a stream before its first write,
+    // with the figures: so does this one, now that the whole stream is known.
+    if (tree.roomShort() && tree.OutputArchive() == 0) return ExtractionOutcome::kWritingStopped;
     SayAgain(walk.said);
     duties.report = walk.report;
     return ExtractionOutcome::kWritingStopped;
@@ -249,9 +249,12 @@ ExtractionOutcome WalkWithSink(const ExtractionRequest& request, const ListingSe
     const auto toPieces = [&pieces](std::string_view line) { pieces.Line(line); };
     ListingSink counting(request.mode == ExtractionMode::kList ? ListingSink::LineWriter(toPieces)
                                                                : ListingSink::LineWriter());
-    JsonListingSink json(toPieces);
-    RecordSink& sink =
-        request.mode == ExtractionMode::kListJson ? static_cast<RecordSink&>(json) : counting;
+    std::unique_ptr<RecordSink> json;
+    if (request.mode == ExtractionMode::kListJson) {
+        if (g_makeJsonSink == nullptr) return ExtractionOutcome::kRefused;
+        json = g_makeJsonSink(toPieces);
+    }
+    RecordSink& sink = json ? *json : static_cast<RecordSink&>(counting);
     const ExtractionOutcome outcome = Walk(request, sink, duties);
     if (outcome == ExtractionOutcome::kComplete || outcome == ExtractionOutcome::kWritingStopped) {
         summary = counting.Summary();
@@ -427,6 +430,10 @@ ExtractionResult ServeExtraction(const ExtractionRequest& request, const Listing
     // The root is the caller's.
     tree.ReleaseRoot();
     return result;
+}
+
+void OfferJsonListing(JsonSinkMaker make) {
+    g_makeJsonSink = make;
 }
 
 uint32_t MaxChildMessageBytes() {

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/extraction_request.h"
+#include "engine/record_sink.h"
 #include "platform/confine.h"
 #include "platform/tree_writing.h"
 
@@ -30,6 +32,13 @@ using ListingSender = std::function<bool(std::string_view piece)>;
 // open: the caller's). lastFolder, when given, receives the folder the walk entered last.
 ExtractionResult ServeExtraction(const ExtractionRequest& request, const ListingSender& listing,
                                  std::vector<std::u16string>* lastFolder = nullptr);
+
+// What makes the sink of a JSON listing (kListJson), each line to writeLine.
+using JsonSinkMaker = std::unique_ptr<RecordSink> (*)(std::function<void(std::string_view)>);
+// Given by a program that lists as JSON (aze, first thing in main, so that its sandboxed child
+// has it too); the window and the self-extracting program never list so, and carry none of
+// its code. Without it a request for kListJson is refused.
+void OfferJsonListing(JsonSinkMaker make);
 
 // First thing in main, in every program that extracts: when this process was started as the
 // sandboxed child of an extraction, runs that extraction and ends the process (at once, as the

@@ -8,18 +8,33 @@
 namespace winqor {
 namespace {
 
-// The key of a path below the root: its components joined by a unit no name can hold.
-constexpr char16_t kKeySeparator = u'\0';
+// A path below the root is held as its components, each followed by a zero unit (which no name
+// holds): "a\0b\0" for a/b, "" for the root. Keys are paths of names in the system's folded
+// form.
+constexpr char16_t kEnd = u'\0';
 
-std::vector<const char16_t*> Pointers(const std::vector<std::u16string>& components) {
+void Append(std::u16string& path, std::u16string_view component) {
+    path.append(component);
+    path.push_back(kEnd);
+}
+
+// Where the path's last component starts.
+size_t LastStart(const std::u16string& path) {
+    const size_t end = path.rfind(kEnd, path.size() - 2);
+    return end == std::u16string::npos ? 0 : end + 1;
+}
+
+std::vector<const char16_t*> Pointers(const std::u16string& path) {
     std::vector<const char16_t*> pointers;
-    for (const auto& component : components) pointers.push_back(component.c_str());
+    for (size_t at = 0; at < path.size(); at = path.find(kEnd, at) + 1) {
+        pointers.push_back(path.c_str() + at);
+    }
     return pointers;
 }
 
-EnterResult EnterPath(FolderWalk& walk, const std::vector<std::u16string>& components,
-                      uint32_t& reached, bool createLast = true) {
-    const std::vector<const char16_t*> pointers = Pointers(components);
+EnterResult EnterPath(FolderWalk& walk, const std::u16string& path, uint32_t& reached,
+                      bool createLast = true) {
+    const std::vector<const char16_t*> pointers = Pointers(path);
     return walk.Enter(pointers.data(), static_cast<uint32_t>(pointers.size()), reached, createLast);
 }
 
@@ -33,20 +48,20 @@ StagedTree::~StagedTree() {
 
 EnterResult StagedTree::Enter(FolderWalk& walk, const char16_t* const* components, uint32_t count,
                               uint32_t& reached) {
-    std::vector<std::u16string> onDisk;
+    std::u16string onDisk;
     std::u16string key;
     bool hidden = false;
     bool parentHidden = false;
     for (uint32_t i = 0; i < count; ++i) {
-        if (i > 0) key += kKeySeparator;
-        key += FoldedName(components[i]);
+        Append(key, FoldedName(components[i]));
         parentHidden = hidden;
-        const auto staged = staged_.find(key);
-        onDisk.emplace_back(staged != staged_.end() ? staged->second : components[i]);
-        hidden = hidden || staged != staged_.end();
+        const Made* staged = Find(key);
+        if (staged != nullptr && staged->temporary.empty()) staged = nullptr;
+        Append(onDisk, staged != nullptr ? std::u16string_view(staged->temporary) : components[i]);
+        hidden = hidden || staged != nullptr;
     }
-    const auto made = madeFolder_.find(key);
-    if (count > 0 && made != madeFolder_.end() && !made->second) {
+    const Made* made = Find(key);
+    if (count > 0 && made != nullptr && !made->folder) {
         reached = count - 1;  // a file of this walk has the name
         return EnterResult::kFailed;
     }
@@ -54,71 +69,73 @@ EnterResult StagedTree::Enter(FolderWalk& walk, const char16_t* const* component
     const EnterResult entered =
         fresh ? EnterNew(walk, onDisk, key, reached) : EnterPath(walk, onDisk, reached);
     if (entered != EnterResult::kEntered) return entered;
-    current_ = std::move(onDisk);
     currentKey_ = std::move(key);
-    currentHidden_ = hidden || staged_.count(currentKey_) != 0;
-    if (parentHidden && made == madeFolder_.end()) {
+    const Made* now = Find(currentKey_);  // a folder EnterNew made is there now
+    currentHidden_ = hidden || (now != nullptr && !now->temporary.empty());
+    if (parentHidden && made == nullptr) {
         // Made below a hidden folder: removed with it, by name, should the walk be discarded.
-        std::u16string name = current_.back();
-        current_.pop_back();
-        Add(Kind::kHiddenFolder, std::move(name));
-        current_.push_back(entries_.back().name);
-        madeFolder_[currentKey_] = true;
+        const size_t last = LastStart(onDisk);
+        current_ = onDisk.substr(0, last);
+        Add(Kind::kHiddenFolder, onDisk.substr(last, onDisk.size() - last - 1));
+        made_[currentKey_] = Made{true, {}};
     }
+    current_ = std::move(onDisk);
     return entered;
 }
 
 // A folder below one that was there before: entered when it is there too, else made under a
 // temporary name.
-EnterResult StagedTree::EnterNew(FolderWalk& walk, std::vector<std::u16string>& onDisk,
+EnterResult StagedTree::EnterNew(FolderWalk& walk, std::u16string& onDisk,
                                  const std::u16string& key, uint32_t& reached) {
-    std::u16string last = std::move(onDisk.back());
-    onDisk.pop_back();
+    const size_t lastStart = LastStart(onDisk);
+    std::u16string last = onDisk.substr(lastStart, onDisk.size() - lastStart - 1);
+    onDisk.resize(lastStart);
     // As the walk that writes at once: only the last component is made.
     EnterResult entered = EnterPath(walk, onDisk, reached, /*createLast=*/false);
     if (entered != EnterResult::kEntered) return entered;
-    if (WhatNameHolds(walk.current(), last.c_str()) != NameHolds::kNothing) {
-        onDisk.push_back(std::move(last));
-        return EnterPath(walk, onDisk, reached);
-    }
-    std::u16string temporary = NewTemporaryName();
-    onDisk.push_back(temporary);
-    entered = EnterPath(walk, onDisk, reached);
-    if (entered != EnterResult::kEntered) return entered;
-    onDisk.pop_back();
+    const bool there = WhatNameHolds(walk.current(), last.c_str()) != NameHolds::kNothing;
+    std::u16string temporary = there ? std::u16string() : NewTemporaryName();
     current_ = onDisk;
+    Append(onDisk, there ? last : temporary);
+    entered = EnterPath(walk, onDisk, reached);
+    if (there || entered != EnterResult::kEntered) return entered;
     Add(Kind::kStagedFolder, temporary);
     entries_.back().finalName = std::move(last);
-    onDisk.push_back(temporary);
-    staged_[key] = std::move(temporary);
-    madeFolder_[key] = true;
+    made_[key] = Made{true, std::move(temporary)};
     return entered;
 }
 
 std::u16string StagedTree::KeyOf(const char16_t* name) const {
-    return currentKey_.empty() ? FoldedName(name) : currentKey_ + kKeySeparator + FoldedName(name);
+    std::u16string key = currentKey_;
+    Append(key, FoldedName(name));
+    return key;
+}
+
+const StagedTree::Made* StagedTree::Find(const std::u16string& key) const {
+    const auto made = made_.find(key);
+    return made != made_.end() ? &made->second : nullptr;
 }
 
 bool StagedTree::MadeFolder(const char16_t* name) const {
-    const auto made = madeFolder_.find(KeyOf(name));
-    return made != madeFolder_.end() && made->second;
+    const Made* made = Find(KeyOf(name));
+    return made != nullptr && made->folder;
 }
 
 bool StagedTree::MadeFile(const char16_t* name) const {
-    const auto made = madeFolder_.find(KeyOf(name));
-    return made != madeFolder_.end() && !made->second;
+    const Made* made = Find(KeyOf(name));
+    return made != nullptr && !made->folder;
 }
 
 void StagedTree::AddFile(const char16_t* name) {
     if (MadeFile(name)) return;  // the same file, written again
     Add(Kind::kHiddenFile, name);
-    madeFolder_[KeyOf(name)] = false;
+    made_[KeyOf(name)] = Made{};
 }
 
 void StagedTree::AddParked(const char16_t* name, std::unique_ptr<ReplacingFile> file) {
     Add(Kind::kParkedFile, name);
     entries_.back().parked = std::move(file);
-    madeFolder_[KeyOf(name)] = false;
+    made_[KeyOf(name)] = Made{};
 }
 
 void StagedTree::Add(Kind kind, std::u16string name) {
@@ -139,8 +156,9 @@ bool StagedTree::Commit(DirectoryHandle root, std::u16string& failedPath, bool& 
         }
         if (outcome == ReplacingFile::Outcome::kDone) continue;
         folderInTheWay = outcome == ReplacingFile::Outcome::kFolderInTheWay;
-        failedPath.clear();
-        for (const auto& component : entry.folder) failedPath += component + kPathSeparator;
+        // The folder was there before: its path on the disk is the archive's.
+        failedPath = entry.folder;
+        for (char16_t& unit : failedPath) unit = unit == kEnd ? kPathSeparator : unit;
         failedPath += entry.kind == Kind::kParkedFile ? entry.name : entry.finalName;
         DiscardFrom(root, i);
         return false;

@@ -49,14 +49,14 @@ class StagedTree {
     enum class Kind { kParkedFile, kHiddenFile, kStagedFolder, kHiddenFolder };
     struct Entry {
         Kind kind;
-        std::vector<std::u16string> folder;  // on the disk: temporary names where they stand
-        std::u16string name;                 // on the disk
-        std::u16string finalName;            // a staged folder's own name
+        std::u16string folder;     // on the disk (temporary names where they stand), joined
+        std::u16string name;       // on the disk
+        std::u16string finalName;  // a staged folder's own name
         std::unique_ptr<ReplacingFile> parked;
     };
 
-    EnterResult EnterNew(FolderWalk& walk, std::vector<std::u16string>& onDisk,
-                         const std::u16string& key, uint32_t& reached);
+    EnterResult EnterNew(FolderWalk& walk, std::u16string& onDisk, const std::u16string& key,
+                         uint32_t& reached);
     void Add(Kind kind, std::u16string name);
     // The folder of entry, opened from root without following a link or making anything;
     // kInvalidDirectory when it is not there. The last one opened stays open for the next.
@@ -66,15 +66,20 @@ class StagedTree {
     void DiscardFrom(DirectoryHandle root, size_t from);
     std::u16string KeyOf(const char16_t* name) const;
 
-    // Names this walk made, by their path below the root, and what they are.
-    std::map<std::u16string, bool> madeFolder_;
-    // The folders made under a temporary name, by their path below the root.
-    std::map<std::u16string, std::u16string> staged_;
+    // A name this walk made: a folder or a file, and the temporary name of a folder made
+    // under one.
+    struct Made {
+        bool folder = false;
+        std::u16string temporary;
+    };
+    const Made* Find(const std::u16string& key) const;
+    // Names this walk made, by their path below the root.
+    std::map<std::u16string, Made> made_;
     std::vector<Entry> entries_;
-    std::vector<std::u16string> current_;  // the folder entered last, on the disk
-    std::u16string currentKey_;            // and below the root
+    std::u16string current_;     // the folder entered last, on the disk, joined
+    std::u16string currentKey_;  // and below the root
     bool currentHidden_ = false;
-    std::vector<std::u16string> openedPath_;  // what OpenFolderOf opened last
+    std::u16string openedPath_;  // what OpenFolderOf opened last
     DirectoryHandle opened_ = kInvalidDirectory;
 };
 

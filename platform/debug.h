@@ -22,16 +22,15 @@ using DebugSink = std::function<void(std::string_view)>;
 // (platform/posix/debug.cpp, platform/win32/debug.cpp).
 void WriteToDefaultDebugSink(std::string_view text);
 
-// A thread whose messages are held back (DebugCapture) sends them here instead.
-inline DebugSink*& ThreadDebugSink() {
-    static thread_local DebugSink* sink = nullptr;
+inline DebugSink& CurrentDebugSink() {
+    static DebugSink sink = WriteToDefaultDebugSink;
     return sink;
 }
 
-inline DebugSink& CurrentDebugSink() {
-    if (DebugSink* held = ThreadDebugSink()) return *held;
-    static DebugSink sink = WriteToDefaultDebugSink;
-    return sink;
+// The messages held back on this thread (DebugCapture); null when they go to the sink.
+inline std::vector<std::string>*& HeldDebugMessages() {
+    static thread_local std::vector<std::string>* held = nullptr;
+    return held;
 }
 
 // While it lives, the messages of the thread that made it are kept, in order, instead of
@@ -39,10 +38,8 @@ inline DebugSink& CurrentDebugSink() {
 // in the order it would have said it alone.
 class DebugCapture {
   public:
-    DebugCapture() : sink_([this](std::string_view text) { messages_.emplace_back(text); }) {
-        ThreadDebugSink() = &sink_;
-    }
-    ~DebugCapture() { ThreadDebugSink() = nullptr; }
+    DebugCapture() { HeldDebugMessages() = &messages_; }
+    ~DebugCapture() { HeldDebugMessages() = nullptr; }
     DebugCapture(const DebugCapture&) = delete;
     DebugCapture& operator=(const DebugCapture&) = delete;
     // The messages kept, each as it was sent.
@@ -50,8 +47,16 @@ class DebugCapture {
 
   private:
     std::vector<std::string> messages_;
-    DebugSink sink_;
 };
+
+// Sends one message: held back on a thread that holds them, else to the sink.
+inline void SendDebugText(std::string_view text) {
+    if (std::vector<std::string>* held = HeldDebugMessages()) {
+        held->emplace_back(text);
+    } else if (CurrentDebugSink()) {
+        CurrentDebugSink()(text);
+    }
+}
 
 // Replaces the sink and returns the previous one. An empty sink silences the channel.
 inline DebugSink SetDebugSink(DebugSink sink) {
@@ -65,13 +70,13 @@ inline void UseStandardErrorSink() {
 
 // Passes on a message that another sink received (in a child process, say), as it stands.
 inline void ForwardDebugText(std::string_view text) {
-    if (CurrentDebugSink()) CurrentDebugSink()(text);
+    SendDebugText(text);
 }
 
 // Sends a terminated UTF-16 text as it stands, without formatting.
 inline void OutputDebugString(const char16_t* text) {
-    if (text == nullptr || !CurrentDebugSink()) return;
-    CurrentDebugSink()(Utf16ToUtf8Lossy(Utf16View(text)));
+    if (text == nullptr || (!CurrentDebugSink() && HeldDebugMessages() == nullptr)) return;
+    SendDebugText(Utf16ToUtf8Lossy(Utf16View(text)));
 }
 
 // Room, in UTF-16 units, of the buffer DebugPrint formats into: at most 2,047 characters pass.

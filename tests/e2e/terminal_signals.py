@@ -50,14 +50,23 @@ def read_rest(master):
 def answer_prompt(aze, archive, destination, answer):
     """Runs aze extract on a terminal and, once the prompt shows with the echo off, does
     answer(pid, master). The terminal's echo afterwards, the wait status and what it showed."""
+    # aze starts only once the terminal has been looked at: a child that ran first could turn
+    # the echo off before the look.
+    go_read, go_write = os.pipe()
     pid, master = pty.fork()
     if pid == 0:
         try:
+            os.close(go_write)
+            os.read(go_read, 1)
             os.execv(aze, [aze, "extract", "-C", destination, archive])
         finally:
             os._exit(127)
+    os.close(go_read)
     try:
-        if not echo_is_on(master):
+        echo_before = echo_is_on(master)
+        os.write(go_write, b"g")
+        os.close(go_write)
+        if not echo_before:
             return "the terminal's echo was off before the run", 0, b""
         if not wait_for_prompt_with_echo_off(master):
             return "no password prompt with the echo off", 0, b""

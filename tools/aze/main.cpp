@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/archive_extractor.h"
+#include "engine/json_listing.h"
 #include "engine/sandboxed_runner.h"
 #include "platform/debug.h"
 #include "platform/process.h"
@@ -246,6 +247,8 @@ void AddInfo(CLI::App& app, InfoOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // aze lists as JSON, in its sandboxed child too.
+    winqor::OfferJsonListing(winqor::NewJsonListingSink);
     // The sandboxed child of an extraction is this program started again: it runs nothing else.
     winqor::RunIfExtractionChild(argc, argv);
     winqor::HoldOwnProgramFile();

@@ -8,6 +8,7 @@
 
 #include "base/text.h"
 #include "engine/bzip2_decoder.h"
+#include "engine/json_listing.h"
 #include "engine/sandboxed_runner.h"
 #include "format/record_stream.h"
 #include "platform/tree_writing.h"
@@ -65,6 +66,7 @@ class HooksInstalled {
 // The output stage announces its writes once, before the first file exists, and only in the
 // mode that writes: a probe called after the first write, or in a listing, would prove nothing.
 TEST(ExtractionHooksTest, OutputAnnouncesItsWritesBeforeTheFirstOne) {
+    OfferJsonListing(NewJsonListingSink);
     const struct {
         ExtractionMode mode;
         int announced;

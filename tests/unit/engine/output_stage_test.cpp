@@ -9,6 +9,7 @@
 #include "base/little_endian.h"
 #include "base/text.h"
 #include "engine/archive_extractor.h"
+#include "engine/json_listing.h"
 #include "engine/sandboxed_runner.h"
 #include "format/record_stream.h"
 #include "protection/password.h"
@@ -326,6 +327,7 @@ TEST_F(OutputStageTest, TheCheckRefusesWhatTheWriteWouldAndWritesNothing) {
 // Whatever the mode, the trace shows each record once: below the root by its full path when
 // the walk writes, by its path below the root ("." for the root itself) when it only reads.
 TEST_F(OutputStageTest, EveryModeTracesEachRecordOnce) {
+    OfferJsonListing(NewJsonListingSink);
     std::vector<uint8_t> archive;
     std::string error;
     ASSERT_TRUE(WriteArchive(RootAndFolder(u"a", "a"), {}, archive, error)) << error;
