@@ -1,6 +1,6 @@
 // What a staged walk has put on the disk and where, so that nothing takes a name before the
 // whole stream is proven: a folder the destination lacks is made under a temporary name in its
-// parent (and everything below it under its own names, out of sight with it), and a file for a
+// parent (and everything below it under its own names, out of sight with it), and a file in a
 // folder that was there before waits complete under a temporary name beside its own. Commit
 // gives each its name in the order of the records; Discard removes all of it, the last made
 // first, and leaves the destination as it was.
@@ -38,8 +38,8 @@ class StagedTree {
     void AddFile(const char16_t* name);
     void AddParked(const char16_t* name, std::unique_ptr<ReplacingFile> file);
 
-    // Gives everything its name; false, with the entry that failed in failedPath (below the
-    // root) and kind (what failed), when a name could not be taken: what follows it is
+    // Gives everything its name; false when a name could not be taken, with that entry's
+    // path below the root in failedPath and whether a folder had the name: what follows it is
     // discarded, what came before keeps its name.
     bool Commit(DirectoryHandle root, std::u16string& failedPath, bool& folderInTheWay);
     void Discard(DirectoryHandle root);
