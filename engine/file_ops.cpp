@@ -14,20 +14,17 @@ bool IsDotStem(std::u16string_view stem) {
     return stem == u"." || stem == u"..";
 }
 
-}  // namespace
-
-bool CreateOutputFile(DirectoryHandle folder, const char16_t* name, ReplacingFile& file) {
-    return file.Create(folder, name);
-}
-
-namespace {
-
+// Attributes 0 count as normal.
 bool IsReadOnly(uint32_t attributes) {
     const uint32_t creation = attributes == 0 ? kAttributeNormal : attributes;
     return (creation & kAttributeReadOnly) != 0;
 }
 
 }  // namespace
+
+bool CreateOutputFile(DirectoryHandle folder, const char16_t* name, ReplacingFile& file) {
+    return file.Create(folder, name);
+}
 
 ReplacingFile::Outcome FinishOutputFile(ReplacingFile& file, uint32_t attributes,
                                         uint32_t keptExecute, bool ownerOnlyWrite) {
