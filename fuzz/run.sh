@@ -2,9 +2,12 @@
 # Fuzzes with libFuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer).
 #   fuzz/run.sh TARGET SECONDS [LIBFUZZER_OPTION...]   one target; findings go to fuzz/crashes/TARGET
 #   fuzz/run.sh --smoke SECONDS                        every target briefly (the test suite's check)
+#   fuzz/run.sh --keep [TARGET...]                     keep what the runs found (below)
 #   fuzz/run.sh --list                                 the targets
 # The targets are built in build/fuzz. New inputs collect in build/fuzz/corpus/TARGET; the seeds in
-# fuzz/corpus/TARGET are read, never written.
+# fuzz/corpus/TARGET are read, never written. --keep minimizes fuzz/campaign/TARGET together with
+# build/fuzz/corpus/TARGET back into fuzz/campaign/TARGET, which every run reads as seeds too: a
+# clone on a new machine goes on from where the last campaign stopped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Absolute paths: the archive targets move the current directory while they extract.
@@ -14,7 +17,7 @@ targets=(archive archive_stream archive_payload walk password resource_table pe_
 build=$top/build/fuzz
 
 usage() {
-  echo "usage: fuzz/run.sh TARGET SECONDS [LIBFUZZER_OPTION...] | --smoke SECONDS | --list" >&2
+  echo "usage: fuzz/run.sh TARGET SECONDS [LIBFUZZER_OPTION...] | --smoke SECONDS | --keep [TARGET...] | --list" >&2
   exit 2
 }
 
@@ -46,6 +49,10 @@ release_seeds() {
     "$build/seeds/folder/sub" >/dev/null
 }
 
+known_target() {
+  printf '%s\n' "${targets[@]}" | grep -qx -- "$1" || { echo "unknown target: $1" >&2; usage; }
+}
+
 # run_target TARGET SECONDS FINDINGS_DIR [OPTION...]
 run_target() {
   local target=$1 seconds=$2 findings=$3
@@ -56,6 +63,7 @@ run_target() {
   local seeds=()
   [ -d "$top/fuzz/crashes/$target" ] && seeds=("$top/fuzz/crashes/$target")
   [ -d "$build/seeds/$target" ] && seeds+=("$build/seeds/$target")
+  [ -d "$top/fuzz/campaign/$target" ] && seeds+=("$top/fuzz/campaign/$target")
   # The archive targets write their trees in a folder of their own below TMPDIR: memory is faster.
   [ -d /dev/shm ] && export TMPDIR=/dev/shm
   "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
@@ -63,9 +71,34 @@ run_target() {
     "${seeds[@]}"
 }
 
+# keep_corpus TARGET: libFuzzer's merge keeps the inputs that add coverage, smallest first. It
+# builds a new folder and replaces the old one only when the merge has finished.
+keep_corpus() {
+  local target=$1 kept=$top/fuzz/campaign/$1 found=()
+  [ -d "$build/corpus/$target" ] && found+=("$build/corpus/$target")
+  [ -d "$kept" ] && found+=("$kept")
+  [ ${#found[@]} -gt 0 ] || return 0
+  rm -rf "$kept.new"
+  mkdir -p "$kept.new"
+  [ -d /dev/shm ] && export TMPDIR=/dev/shm
+  "$build/fuzz/fuzz_$target" -merge=1 -timeout=30 -rss_limit_mb=2048 "$kept.new" "${found[@]}" \
+    >"$build/keep-$target.log" 2>&1 ||
+    { tail -20 "$build/keep-$target.log"; rm -rf "$kept.new"; exit 1; }
+  rm -rf "$kept"
+  mv "$kept.new" "$kept"
+  echo "$target: $(find "$kept" -type f | wc -l) inputs kept in fuzz/campaign/$target"
+}
+
 [ $# -ge 1 ] || usage
 case $1 in
   --list) printf '%s\n' "${targets[@]}" ;;
+  --keep)
+    shift
+    [ $# -gt 0 ] || set -- "${targets[@]}"
+    for target in "$@"; do known_target "$target"; done
+    build_targets "$@"
+    for target in "$@"; do keep_corpus "$target"; done
+    ;;
   --smoke)
     [ $# -eq 2 ] || usage
     build_targets "${targets[@]}"
@@ -80,7 +113,7 @@ case $1 in
     [ $# -ge 2 ] || usage
     target=$1 seconds=$2
     shift 2
-    printf '%s\n' "${targets[@]}" | grep -qx -- "$target" || { echo "unknown target: $target" >&2; usage; }
+    known_target "$target"
     build_targets "$target"
     run_target "$target" "$seconds" "$top/fuzz/crashes/$target" "$@"
     ;;
