@@ -13,7 +13,10 @@ printf 'x\n' | tee app/Setup.exe no-setup/a.txt no-setup/sub/Setup.exe leftover/
 : >leftover/.winqor-1234-5678.partial
 printf 'Secret1\n' >password
 printf '0123456789abcdef\n' >long-password
+# A stub too large to be a program: sparse, so it costs no disk.
+truncate -s $(((1 << 30) + 1)) big
 "$aze" create -o encrypted.aze --password-file password app >/dev/null || fail "aze create"
+cp encrypted.aze $'\xff.aze'
 # Archives that ask for Setup.exe without carrying one at their top: only another writer makes them.
 "$pack" no-setup asks.aze --run-setup && "$pack" no-setup asks-encrypted.aze --run-setup \
   --password Secret1 || fail "pack_tree"
@@ -36,6 +39,11 @@ done <<'TABLE'
 1|^aze: --run-setup needs a Setup.exe at the top of the folder: no-setup$|create --run-setup -o x.aze no-setup
 1|^aze: --run-setup needs a Setup.exe at the top of the folder: no-setup$|sfx --stub "$probe" --run-setup -o x.run no-setup
 1|^aze: the archive asks to start a Setup.exe that it does not carry at its top: asks.aze$|sfx --stub "$probe" -o x.run asks.aze
+1|^aze: the archive's name is not valid UTF-8: \\xff\.aze$|info $'\xff.aze'
+1|^aze: the archive's name is not valid UTF-8: \\xff\.aze$|list $'\xff.aze'
+2|^aze: not a winqor program: larger than 1 GiB \(give --stub PATH\): big$|sfx --stub big -o x.run app
+2|^aze: --windows needs a Windows winqor.exe, and this is a Linux \(ELF\) program; leave out --windows to make a Linux program: .*/sfx_probe$|sfx --windows --stub "$probe" -o x.exe app
+2|^aze: --windows needs a Windows winqor.exe, and this is none: encrypted.aze$|sfx --windows --stub encrypted.aze -o x.exe app
 0|^aze: warning: the archive is encrypted, so whether it carries the Setup.exe|sfx --stub "$probe" -o encrypted.run asks-encrypted.aze
 0|^aze: warning: skipped the temporary file of an interrupted extraction \(it may be deleted\): leftover/\.winqor-1234-5678\.partial$|create -o leftover.aze leftover
 TABLE
@@ -45,7 +53,7 @@ for command in list test "extract -C out"; do
     sh -c 'exec "$0" $1 encrypted.aze </dev/null' "$aze" "$command"
   expect_equal "aze $command: it says why" "$err" "aze: the archive is encrypted: give --password-file"
 done
-[ ! -e x.aze ] && [ ! -e x.run ] && [ ! -e out ] || fail "a refused command wrote something"
+[ ! -e x.aze ] && [ ! -e x.run ] && [ ! -e x.exe ] && [ ! -e out ] || fail "a refused command wrote something"
 expect_status 0 "aze list of the archive without the leftover" -- "$aze" list leftover.aze
 expect_equal "the leftover is not in it" "$out" "$(printf 'D .\nF a.txt 2')"
 

@@ -468,12 +468,24 @@ TEST_F(TerminalTest, PasswordTypedTwiceWithoutEcho) {
     EXPECT_EQ(opened.records, test::ExpectedRecords(At("tree")));
 }
 
-TEST_F(TerminalTest, DifferentAnswersWriteNothingAnEmptyOneWritesAPlainArchive) {
+// Each refusal of what was typed says why and writes nothing; an empty first answer is no password.
+TEST_F(TerminalTest, RefusedAnswersWriteNothingAnEmptyOneWritesAPlainArchive) {
+    const struct {
+        std::vector<std::string> typed;
+        const char* says;
+    } cases[] = {
+        {{"Password for the archive", "first1", "same password again", "other1"},
+         "aze: the two passwords differ"},
+        {{"Password for the archive", "caf\xE9", "same password again", "caf\xE9"},
+         "aze: the password is not valid UTF-8"},
+        {{"Password for the archive"}, "aze: cannot read the password from the terminal"},
+    };
     std::string shown;
-    EXPECT_NE(Type({"Password for the archive", "first1", "same password again", "other1"}, shown),
-              0);
-    EXPECT_NE(shown.find("aze: the two passwords differ"), std::string::npos) << shown;
-    EXPECT_FALSE(fs::exists(At("tree.aze")));
+    for (const auto& c : cases) {
+        EXPECT_NE(Type(c.typed, shown), 0) << c.says;
+        EXPECT_NE(shown.find(c.says), std::string::npos) << shown;
+        EXPECT_FALSE(fs::exists(At("tree.aze"))) << c.says;
+    }
     ASSERT_EQ(Type({"Password for the archive", ""}, shown), 0) << shown;
     EXPECT_EQ(Open("tree.aze").header.image[21], 0);
 }
