@@ -71,20 +71,34 @@ run_target() {
     "${seeds[@]}"
 }
 
+# Inputs above this size stay out of the repository: they are mutations of the release build's
+# programs (pe_resources' seeds), which every run with a release build seeds again.
+keep_max_bytes=65536
+
+# small_inputs OUT DIR...: copies the inputs of the folders no larger than keep_max_bytes to OUT.
+small_inputs() {
+  local out=$1
+  shift
+  mkdir -p "$out"
+  find "$@" -type f -size -$((keep_max_bytes + 1))c -print0 |
+    while IFS= read -r -d '' input; do cp -f "$input" "$out/$(sha1sum <"$input" | cut -c1-40)"; done
+}
+
 # keep_corpus TARGET: libFuzzer's merge keeps the inputs that add coverage, smallest first. It
 # builds a new folder and replaces the old one only when the merge has finished.
 keep_corpus() {
-  local target=$1 kept=$top/fuzz/campaign/$1 found=()
+  local target=$1 kept=$top/fuzz/campaign/$1 found=() small=$build/keep-$1.inputs
   [ -d "$build/corpus/$target" ] && found+=("$build/corpus/$target")
   [ -d "$kept" ] && found+=("$kept")
   [ ${#found[@]} -gt 0 ] || return 0
-  rm -rf "$kept.new"
+  rm -rf "$kept.new" "$small"
   mkdir -p "$kept.new"
+  small_inputs "$small" "${found[@]}"
   [ -d /dev/shm ] && export TMPDIR=/dev/shm
-  "$build/fuzz/fuzz_$target" -merge=1 -timeout=30 -rss_limit_mb=2048 "$kept.new" "${found[@]}" \
+  "$build/fuzz/fuzz_$target" -merge=1 -timeout=30 -rss_limit_mb=2048 "$kept.new" "$small" \
     >"$build/keep-$target.log" 2>&1 ||
-    { tail -20 "$build/keep-$target.log"; rm -rf "$kept.new"; exit 1; }
-  rm -rf "$kept"
+    { tail -20 "$build/keep-$target.log"; rm -rf "$kept.new" "$small"; exit 1; }
+  rm -rf "$kept" "$small"
   mv "$kept.new" "$kept"
   echo "$target: $(find "$kept" -type f | wc -l) inputs kept in fuzz/campaign/$target"
 }
